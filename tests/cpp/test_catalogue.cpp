@@ -1,0 +1,116 @@
+#include <cstring>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+#include "kinetra/catalogue.hpp"
+#include "kinetra/packs/atlas.hpp"
+#include "kinetra/packs/initial.hpp"
+
+namespace {
+
+using kinetra::Offset3;
+
+bool same_bits(const Offset3& a, const Offset3& b) {
+    return std::memcmp(&a, &b, sizeof(Offset3)) == 0;
+}
+
+std::string unknown_message(std::string_view name) {
+    try {
+        kinetra::sample(name, 0);
+    } catch (const std::invalid_argument& e) {
+        return e.what();
+    }
+    return "<no exception>";
+}
+
+TEST(Lookup, ProceduralNamesAnswerThroughTheirFunctions) {
+    EXPECT_TRUE(same_bits(kinetra::sample("bounce", 32), kinetra::bounce(32)));
+    EXPECT_TRUE(same_bits(kinetra::sample("five_stroke_roll", 43), kinetra::five_stroke_roll(43)));
+    EXPECT_TRUE(same_bits(kinetra::sample("flam", 7), kinetra::flam(7)));
+    EXPECT_TRUE(same_bits(kinetra::sample("drag", 17), kinetra::drag(17)));
+    EXPECT_TRUE(same_bits(kinetra::sample("sway", 5), kinetra::sway(5)));
+}
+
+TEST(Lookup, BakedNamesAnswerThroughTheirSamplers) {
+    const Offset3 breathe = kinetra::sample("lfo_breathe", 64);
+    EXPECT_EQ(breathe.x, 0.8);
+    EXPECT_EQ(breathe.y, 0.0);
+    EXPECT_EQ(breathe.z, 0.0);
+    EXPECT_TRUE(same_bits(kinetra::sample("lfo_breathe", -1), kinetra_initial::table_lfo_breathe[255]));
+    EXPECT_EQ(kinetra_initial::sample_lfo_breathe(1).x, 0.019632982818);
+    EXPECT_EQ(kinetra_initial::sample_lfo_breathe(-1).x, -0.019632982818);
+    EXPECT_EQ(kinetra_initial::sample_lfo_breathe(257).x, 0.019632982818);
+    EXPECT_TRUE(same_bits(kinetra_initial::sample_lfo_breathe(256), kinetra_initial::table_lfo_breathe[0]));
+    EXPECT_EQ(kinetra_atlas::sample_env_lift_hold_drop(16).y, -0.0828125);
+}
+
+TEST(Lookup, UnknownNamesThrowWithTheNameAppended) {
+    const char* names[] = {"Bounce", "", "lfo_breath", "lfo_breathe ", " bounce", "bounce\n", "kinetra_initial::lfo_breathe"};
+    for (const char* name : names) {
+        EXPECT_EQ(unknown_message(name), std::string("Unknown dance rudiment: ") + name);
+    }
+    // A name that starts like a procedural one but is longer or shorter is not that pattern.
+    EXPECT_THROW(kinetra::sample(std::string_view("flam\0", 5), 0), std::invalid_argument);
+    EXPECT_THROW(kinetra::sample("fla", 0), std::invalid_argument);
+}
+
+TEST(Catalogue, ListsProceduralRowsFirstThenTheRegistry) {
+    const auto& rows = kinetra::catalogue();
+    ASSERT_GT(rows.size(), 15u);
+    const char* procedural[] = {"bounce", "sway", "circle", "figure_eight", "step_touch", "box_step", "helix",
+                                "clay_background", "single_stroke_roll", "double_stroke_roll",
+                                "multiple_bounce_roll", "single_paradiddle", "flam", "drag", "five_stroke_roll"};
+    for (std::size_t i = 0; i < 15; ++i) {
+        EXPECT_EQ(rows[i].name, procedural[i]);
+    }
+    EXPECT_EQ(rows[0].description, "One-beat vertical bounce");
+    EXPECT_EQ(rows[6].dimensions, 3);
+    const std::string_view clay = rows[7].description;
+    EXPECT_TRUE(clay.ends_with(" four-beat accented background drift"));
+    EXPECT_EQ(clay.find(' '), clay.size() - std::string_view(" four-beat accented background drift").size());
+    EXPECT_EQ(rows[15].name, "lfo_breathe");
+    EXPECT_EQ(rows[15].period_pips, 256);
+    EXPECT_EQ(rows[15].dimensions, 1);
+    EXPECT_EQ(&kinetra::catalogue(), &rows);
+}
+
+TEST(Catalogue, EveryRowSamplesPeriodicallyAndWithinItsDimensions) {
+    std::set<std::string_view> names;
+    for (const kinetra::RudimentInfo& row : kinetra::catalogue()) {
+        EXPECT_TRUE(names.insert(row.name).second) << row.name;
+        const int period = row.period_pips;
+        bool moves_y = false;
+        bool moves_z = false;
+        for (int pip = 0; pip < period; ++pip) {
+            const Offset3 o = kinetra::sample(row.name, pip);
+            ASSERT_TRUE(same_bits(o, kinetra::sample(row.name, pip + period))) << row.name << " " << pip;
+            ASSERT_TRUE(same_bits(o, kinetra::sample(row.name, pip - period))) << row.name << " " << pip;
+            moves_y = moves_y || o.y != 0.0;
+            moves_z = moves_z || o.z != 0.0;
+            if (row.dimensions == 1) ASSERT_EQ(o.y, 0.0) << row.name;
+            if (row.dimensions <= 2) ASSERT_EQ(o.z, 0.0) << row.name;
+        }
+        EXPECT_EQ(row.dimensions, moves_z ? 3 : moves_y ? 2 : 1) << row.name;
+    }
+}
+
+TEST(Catalogue, BakedNamesAreFoundAtBothEndsOfTheNameOrder) {
+    std::string_view first;
+    std::string_view last;
+    const auto& rows = kinetra::catalogue();
+    for (std::size_t i = 15; i < rows.size(); ++i) {
+        if (first.empty() || rows[i].name < first) first = rows[i].name;
+        if (last.empty() || rows[i].name > last) last = rows[i].name;
+    }
+    EXPECT_NO_THROW(kinetra::sample(first, 0));
+    EXPECT_NO_THROW(kinetra::sample(last, 0));
+    // Names just beyond either end of the index.
+    EXPECT_EQ(unknown_message("a"), "Unknown dance rudiment: a");
+    EXPECT_EQ(unknown_message("zzzz"), "Unknown dance rudiment: zzzz");
+}
+
+}  // namespace

@@ -1,0 +1,32 @@
+"""Command line: python3 -m patterngen --out DIR [--stamp FILE] (run from tools/)."""
+
+import argparse
+import pathlib
+import sys
+
+from .emit import GenerationError, generate
+
+
+def main(argv=None) -> int:
+    parser = argparse.ArgumentParser(
+        prog="python3 -m patterngen",
+        description="Generate the baked pattern pack headers and the pattern registry.")
+    parser.add_argument("--out", required=True, type=pathlib.Path,
+                        help="output root; receives include/kinetra/packs/ and src/catalogue/")
+    parser.add_argument("--stamp", type=pathlib.Path,
+                        help="file touched after a successful run")
+    args = parser.parse_args(argv)
+    try:
+        summary = generate(args.out)
+    except GenerationError as e:
+        print("patterngen: invariant violated:\n%s" % e, file=sys.stderr)
+        return 1
+    if args.stamp is not None:
+        args.stamp.parent.mkdir(parents=True, exist_ok=True)
+        args.stamp.touch()
+    print(summary.line())
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,142 @@
+"""Family `noise` (pack atlas): deterministic smooth noise from hashed control points.
+
+Members `noise_<kind>_<n>` in catalogue order: drift 5, 7, 9, 11; ripple 5, 7, 9,
+11; orbit 6, 8, 10, 12; depth 6, 8, 10, 12. Period 1024 pips; drift, ripple and
+orbit move x and y, depth moves x, y and z. The description is "Indexed SHA-256
+control points in a closed <kind> path. No mutable random state."
+
+Control values. Value j of lane L of pattern P is
+
+    d = SHA-256 of the ASCII text "kinetra/noise/<P>/<L>/<j>"
+    u = first 8 bytes of d as a big-endian unsigned integer
+    c = u / 2**63 - 1                      (in [-1, 1])
+
+for example "kinetra/noise/noise_drift_5/x/0". Lanes are "x", "y" and (depth) "z";
+orbit uses the single lane "r". Nothing else feeds the shapes, so each table is a
+pure function of its name and is identical on every run.
+
+Shapes, with theta = 2*pi*i/1024 and T_L the trigonometric interpolant of the n
+values of lane L at theta_j = 2*pi*j/n (the band-limited periodic curve through
+them; harmonics up to n/2, the cos(n/2) term halved for even n):
+
+- drift, depth: an eased keyframe path through the n control points, keyframe j
+  at pip 1024*j/n (exact fraction), quintic ease, so the point rests at each.
+- orbit: radius r = 1 + 0.2*T_r(a), point r*(cos a, sin a), where the angle
+  a = phase(theta) = theta - 0.2*sin theta always advances (speed 0.8 across the
+  seam at row 0, 1.2 opposite it). Row 0 lies on the +x axis (y = 0, x = r(0) > 0)
+  and the loop never rests; |T_r| stays below 1.26 for all four members, so r > 0.7.
+- ripple: (cos a + 0.3*w*T_x(a), sin a + 0.3*w*T_y(a)) with the same angle a and
+  w = (1 - cos a)/2: a circle carrying hashed ripples of up to (n-1)/2 waves per loop, which
+  swell in after the start and die away into it, so the loop always moves and
+  meets row 0 on its plain circle.
+
+Slowing both loops across the seam keeps the step from the last row back to row 0
+well below their largest step (at most 0.84 of it in every component).
+
+Each table is finally scaled so its largest coordinate is 0.82.
+"""
+
+import hashlib
+import math
+from fractions import Fraction
+
+from ..toolkit import eased_path, pattern, scale_to, theta
+
+PACK = "atlas"
+N = 1024
+DESCRIPTION = "Indexed SHA-256 control points in a closed {} path. No mutable random state."
+
+# (kind, control point counts), in catalogue order.
+KINDS = (
+    ("drift", (5, 7, 9, 11)),
+    ("ripple", (5, 7, 9, 11)),
+    ("orbit", (6, 8, 10, 12)),
+    ("depth", (6, 8, 10, 12)),
+)
+
+ORBIT_DEPTH = 0.2
+RIPPLE_DEPTH = 0.3
+# Orbit and ripple run through their loop with the angle phase(theta): a little slower
+# across the seam at row 0 (speed 0.8) and faster opposite it (1.2), so the seam step
+# stays clear of the largest step of the loop.
+SEAM_EASE = 0.2
+
+
+def phase(t: float) -> float:
+    return t - SEAM_EASE * math.sin(t)
+
+
+def control_value(name: str, lane: str, j: int) -> float:
+    """Control value j of a lane: the first 8 digest bytes mapped onto [-1, 1]."""
+    key = "kinetra/noise/%s/%s/%d" % (name, lane, j)
+    u = int.from_bytes(hashlib.sha256(key.encode("ascii")).digest()[:8], "big")
+    return u / 2 ** 63 - 1.0
+
+
+def lane_values(name: str, lane: str, n: int):
+    return [control_value(name, lane, j) for j in range(n)]
+
+
+def trig_interpolant(values):
+    """The band-limited periodic curve f(t), period 2*pi, with f(2*pi*j/n) = values[j]."""
+    n = len(values)
+    nodes = [2.0 * math.pi * j / n for j in range(n)]
+    terms = []  # (k, cos weight, sin weight)
+    for k in range(1, n // 2 + 1):
+        a = 2.0 / n * math.fsum(v * math.cos(k * t) for v, t in zip(values, nodes))
+        b = 2.0 / n * math.fsum(v * math.sin(k * t) for v, t in zip(values, nodes))
+        if 2 * k == n:  # the Nyquist cosine is shared by +k and -k: halve it
+            a, b = a / 2.0, 0.0
+        terms.append((k, a, b))
+    mean = math.fsum(values) / n
+
+    def f(t: float) -> float:
+        return mean + math.fsum(a * math.cos(k * t) + b * math.sin(k * t) for k, a, b in terms)
+
+    return f
+
+
+def keyframe_rows(name: str, n: int, lanes: str):
+    values = [lane_values(name, lane, n) for lane in lanes]
+    keys = [(Fraction(N * j, n), tuple(v[j] for v in values)) for j in range(n)]
+    return eased_path(keys, N)
+
+
+def orbit_rows(name: str, n: int):
+    radius = trig_interpolant(lane_values(name, "r", n))
+    rows = []
+    for i in range(N):
+        t = phase(theta(i, N))
+        r = 1.0 + ORBIT_DEPTH * radius(t)
+        rows.append((r * math.cos(t), r * math.sin(t)))
+    return rows
+
+
+def ripple_rows(name: str, n: int):
+    rx = trig_interpolant(lane_values(name, "x", n))
+    ry = trig_interpolant(lane_values(name, "y", n))
+    rows = []
+    for i in range(N):
+        t = phase(theta(i, N))
+        w = RIPPLE_DEPTH * (1.0 - math.cos(t)) / 2.0  # ripples vanish at the seam
+        rows.append((math.cos(t) + w * rx(t), math.sin(t) + w * ry(t)))
+    return rows
+
+
+def build(pack: str):
+    if pack != PACK:
+        return []
+    out = []
+    for kind, counts in KINDS:
+        for n in counts:
+            name = "noise_%s_%d" % (kind, n)
+            if kind == "drift":
+                rows = keyframe_rows(name, n, "xy")
+            elif kind == "depth":
+                rows = keyframe_rows(name, n, "xyz")
+            elif kind == "orbit":
+                rows = orbit_rows(name, n)
+            else:
+                rows = ripple_rows(name, n)
+            out.append(pattern(name, DESCRIPTION.format(kind), scale_to(rows)))
+    return out

@@ -1,5 +1,6 @@
 #include <pybind11/pybind11.h>
 
+#include "bare_new_guard.hpp"
 #include "bindings.hpp"
 #include "kinetra/core.hpp"
 
@@ -9,11 +10,12 @@ namespace kinetra::python {
 
 void bind_offset3(py::module_& m) {
     // No constructor: instances only come back from the module's functions and methods.
-    py::class_<Offset3>(m, "Offset3")
+    auto cls = py::class_<Offset3>(m, "Offset3")
         .def_readonly("x", &Offset3::x)
         .def_readonly("y", &Offset3::y)
         .def_readonly("z", &Offset3::z)
         .def("as_tuple", [](const Offset3& o) { return py::make_tuple(o.x, o.y, o.z); });
+    refuse_bare_new(cls, "kinetra.Offset3: No constructor defined!");
 }
 
 }  // namespace kinetra::python

@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include "bare_new_guard.hpp"
 #include "bindings.hpp"
 #include "kinetra/recording.hpp"
 
@@ -12,7 +13,7 @@ namespace py = pybind11;
 namespace kinetra::python {
 
 void bind_recording(py::module_& m) {
-    py::class_<SampledRecording>(m, "SampledRecording")
+    auto cls = py::class_<SampledRecording>(m, "SampledRecording")
         .def(py::init<std::string, std::vector<std::string>, std::vector<std::vector<double>>,
                       double, double, int>(),
              py::arg("name"), py::arg("dimensions"), py::arg("samples"), py::arg("bpm"),
@@ -25,6 +26,7 @@ void bind_recording(py::module_& m) {
         .def_property_readonly("start_pip", &SampledRecording::start_pip)
         // A float pip is refused even when it holds a whole number.
         .def("sample", &SampledRecording::sample, py::arg("pip").noconvert());
+    refuse_bare_new(cls, "kinetra.SampledRecording is created by calling SampledRecording(name, dimensions, samples, bpm, ...)");
 }
 
 }  // namespace kinetra::python

@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include "bare_new_guard.hpp"
 #include "bindings.hpp"
 #include "catalogue_rows.hpp"
 #include "kinetra/user_patterns.hpp"
@@ -30,7 +31,7 @@ SampledPattern make_pattern(std::string name, std::string description,
 }  // namespace
 
 void bind_user_patterns(py::module_& m) {
-    py::class_<SampledPattern>(m, "SampledPattern")
+    auto pattern_class = py::class_<SampledPattern>(m, "SampledPattern")
         .def(py::init(&make_pattern), py::arg("name"), py::arg("description"),
              py::arg("samples"))
         // Strings decode strictly as UTF-8 on every read.
@@ -38,15 +39,17 @@ void bind_user_patterns(py::module_& m) {
         .def_property_readonly("description", &SampledPattern::description)
         .def_property_readonly("period_pips", &SampledPattern::sample_count)
         .def("sample", &SampledPattern::sample, py::arg("pip_count").noconvert());
+    refuse_bare_new(pattern_class, "kinetra.SampledPattern is created by calling SampledPattern(name, description, samples)");
 
     // The list converts into copies of the library objects, so the Python patterns are never
     // moved from and stay usable.
-    py::class_<PatternLibrary>(m, "PatternLibrary")
+    auto library_class = py::class_<PatternLibrary>(m, "PatternLibrary")
         .def(py::init<std::vector<SampledPattern>>(), py::arg("patterns"))
         .def("sample", &PatternLibrary::sample, py::arg("name"),
              py::arg("pip_count").noconvert())
         .def("catalogue",
              [](const PatternLibrary& library) { return catalogue_rows(library.catalogue()); });
+    refuse_bare_new(library_class, "kinetra.PatternLibrary is created by calling PatternLibrary(patterns)");
 }
 
 }  // namespace kinetra::python

@@ -135,3 +135,19 @@ def test_catalogue_rows():
     for row in rows:
         pip = row["period_pips"] + 7
         assert kinetra.sample(row["name"], pip).as_tuple() == kinetra.sample(row["name"], 7).as_tuple()
+
+
+@pytest.mark.parametrize("cls", ["Offset3", "SampledPattern", "PatternLibrary", "SampledRecording"])
+def test_bare_new_is_refused_instead_of_handing_out_an_unbuilt_object(cls):
+    cls = getattr(kinetra, cls)
+    with pytest.raises(TypeError):
+        cls.__new__(cls)
+
+
+@pytest.mark.parametrize("raw", [b"\xff", b"bounce\xfe", bytearray(b"\xc3")])
+def test_unknown_name_with_non_utf8_bytes_is_still_a_value_error(raw):
+    with pytest.raises(ValueError, match="^Unknown dance rudiment: ") as raised:
+        kinetra.sample(raw, 0)
+    assert str(raised.value) == "Unknown dance rudiment: " + bytes(raw).decode("utf-8", "backslashreplace")
+    with pytest.raises(ValueError):
+        kinetra.PatternLibrary([]).sample(raw, 0)

@@ -1,0 +1,120 @@
+#include <algorithm>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <unordered_set>
+#include <utility>
+
+#include "kinetra/user_patterns.hpp"
+
+namespace kinetra {
+
+namespace {
+
+constexpr std::size_t max_patterns = 1024;
+constexpr std::size_t max_total_samples = 1048576;
+
+// Positions of the built-in catalogue rows ordered by name, ties by position, so that a
+// lower-bound search lands on the first row in catalogue order that carries a name. Built
+// once, on first use.
+const std::vector<std::uint32_t>& builtin_name_order() {
+    static const std::vector<std::uint32_t> order = [] {
+        const std::vector<RudimentInfo>& rows = kinetra::catalogue();
+        std::vector<std::uint32_t> positions(rows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            positions[i] = static_cast<std::uint32_t>(i);
+        }
+        std::sort(positions.begin(), positions.end(), [&rows](std::uint32_t a, std::uint32_t b) {
+            return rows[a].name < rows[b].name || (rows[a].name == rows[b].name && a < b);
+        });
+        return positions;
+    }();
+    return order;
+}
+
+// The first built-in row named name, or nullptr.
+const RudimentInfo* find_builtin(const std::vector<RudimentInfo>& rows, std::string_view name) {
+    const std::vector<std::uint32_t>& order = builtin_name_order();
+    const auto it = std::lower_bound(order.begin(), order.end(), name,
+                                     [&rows](std::uint32_t position, std::string_view key) {
+                                         return rows[position].name < key;
+                                     });
+    if (it == order.end() || rows[*it].name != name) {
+        return nullptr;
+    }
+    return &rows[*it];
+}
+
+// Same description, same period and every row equal to the built-in lookup's, compared with
+// ==, so 0.0 and -0.0 count as equal. Dimension counts are not compared.
+bool is_exact_copy(const SampledPattern& pattern, const RudimentInfo& row) {
+    if (pattern.description() != row.description || pattern.sample_count() != row.period_pips) {
+        return false;
+    }
+    const int count = static_cast<int>(pattern.sample_count());
+    for (int pip = 0; pip < count; ++pip) {
+        const Offset3 own = pattern.sample(pip);
+        const Offset3 builtin = kinetra::sample(pattern.name(), pip);
+        if (own.x != builtin.x || own.y != builtin.y || own.z != builtin.z) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+PatternLibrary::PatternLibrary(std::vector<SampledPattern> patterns) {
+    if (patterns.size() > max_patterns) {
+        throw std::invalid_argument("Too many patterns");
+    }
+    std::unordered_set<std::string> names;
+    names.reserve(patterns.size());
+    std::size_t total_samples = 0;
+    const std::vector<RudimentInfo>& builtin = kinetra::catalogue();
+    patterns_.reserve(patterns.size());
+
+    for (SampledPattern& pattern : patterns) {
+        if (pattern.sample_count() == 0) {
+            throw std::invalid_argument("Empty/moved-from pattern");
+        }
+        if (!names.insert(pattern.name()).second) {
+            throw std::invalid_argument("Duplicate pattern name: " + pattern.name());
+        }
+        total_samples += pattern.sample_count();
+        if (total_samples > max_total_samples) {
+            throw std::invalid_argument("Pattern pack is too large");
+        }
+        if (const RudimentInfo* row = find_builtin(builtin, pattern.name())) {
+            // An exact copy answers through the built-in lookup with the same results, so
+            // it is accepted without being stored.
+            if (!is_exact_copy(pattern, *row)) {
+                throw std::invalid_argument("Cannot override default pattern: " + pattern.name());
+            }
+            continue;
+        }
+        patterns_.push_back(std::move(pattern));
+    }
+}
+
+Offset3 PatternLibrary::sample(std::string_view name, int pip) const {
+    for (const SampledPattern& pattern : patterns_) {
+        if (pattern.name() == name) {
+            return pattern.sample(pip);
+        }
+    }
+    return kinetra::sample(name, pip);
+}
+
+std::vector<RudimentInfo> PatternLibrary::catalogue() const {
+    const std::vector<RudimentInfo>& builtin = kinetra::catalogue();
+    std::vector<RudimentInfo> rows;
+    rows.reserve(builtin.size() + patterns_.size());
+    rows.insert(rows.end(), builtin.begin(), builtin.end());
+    for (const SampledPattern& pattern : patterns_) {
+        rows.push_back(pattern.info());
+    }
+    return rows;
+}
+
+}  // namespace kinetra

@@ -1,0 +1,151 @@
+"""Reading a caller's pattern from a CSV file of x,y,z rows.
+
+One row per pip, three numbers each, with an optional header row (a first
+row in which no field is a number, such as "x,y,z"). Blank lines are
+ignored. The rows are handed to `kinetra.SampledPattern`, which validates
+them; its message is reported with the file name and, where one row is at
+fault, that row's line number.
+"""
+
+from __future__ import annotations
+
+import csv
+import io
+import math
+import os
+import re
+
+VALUE_RULE_MESSAGE = "Pattern samples must be finite and within [-1, 1]"
+
+
+class PatternFileError(ValueError):
+    """A pattern file that cannot be used; the message names file and line."""
+
+    def __init__(self, path: str, line: int | None, message: str):
+        self.path = path
+        self.line = line
+        self.message = message
+        where = f"{path}:{line}" if line is not None else path
+        super().__init__(f"{where}: {message}")
+
+
+def _is_number(text: str) -> bool:
+    try:
+        float(text)
+    except ValueError:
+        return False
+    return True
+
+
+def _value_ok(v: float) -> bool:
+    # The library's own rule: finite and within [-1, 1], both ends included.
+    return math.isfinite(v) and -1.0 <= v <= 1.0
+
+
+def name_from_path(path: str) -> str:
+    """Pattern name suggested by a file name: its stem, lower-cased, with
+    hyphens, blanks and dots turned into underscores ("Side-Step.csv" gives
+    "side_step"). Whether the result is a valid name is the library's call."""
+    stem = os.path.splitext(os.path.basename(path))[0]
+    return re.sub(r"[-\s.]", "_", stem.lower())
+
+
+def read_rows(path: str) -> list[tuple[int, tuple[float, float, float]]]:
+    """(line number, (x, y, z)) for every data row of the file.
+
+    Raises PatternFileError for an unreadable file, a row without exactly
+    three fields, or a field that is not a number.
+    """
+    try:
+        with open(path, newline="", encoding="utf-8-sig") as fh:
+            text = fh.read()
+    except OSError as exc:
+        raise PatternFileError(path, None, f"cannot read: {exc.strerror or exc}") from None
+    except UnicodeDecodeError:
+        raise PatternFileError(path, None, "not a UTF-8 text file") from None
+
+    rows: list[tuple[int, tuple[float, float, float]]] = []
+    reader = csv.reader(io.StringIO(text, newline=""))
+    first = True
+    for fields in reader:
+        line_no = reader.line_num
+        fields = [f.strip() for f in fields]
+        if not fields or all(f == "" for f in fields):
+            continue
+        if first:
+            first = False
+            if not any(_is_number(f) for f in fields):
+                if len(fields) != 3:
+                    raise PatternFileError(path, line_no,
+                                           f"expected a header of 3 columns (x,y,z), found {len(fields)}")
+                continue  # header row
+        if len(fields) != 3:
+            raise PatternFileError(path, line_no, f"expected 3 values (x,y,z), found {len(fields)}")
+        values = []
+        for axis, f in zip("xyz", fields):
+            try:
+                values.append(float(f))
+            except ValueError:
+                shown = f if len(f) <= 40 else f[:37] + "..."
+                raise PatternFileError(path, line_no, f"{axis} value {shown!r} is not a number") from None
+        rows.append((line_no, (values[0], values[1], values[2])))
+    return rows
+
+
+def load_pattern(path: str, name: str | None = None, description: str | None = None):
+    """A `kinetra.SampledPattern` built from the file.
+
+    The name defaults to `name_from_path(path)` and the description to
+    "User pattern from <file name>". Validation is the library's; a failure
+    becomes PatternFileError carrying the library's message unchanged.
+    """
+    import kinetra
+
+    rows = read_rows(path)
+    if name is None:
+        name = name_from_path(path)
+    if description is None:
+        description = f"User pattern from {os.path.basename(path)}"
+    try:
+        return kinetra.SampledPattern(name, description, [r for _, r in rows])
+    except ValueError as exc:
+        message = str(exc)
+        line = None
+        if message == VALUE_RULE_MESSAGE:
+            # The library stops at the first bad value, testing rows in order
+            # and x, y, z within a row; find that row the same way.
+            line = next((ln for ln, r in rows if not all(_value_ok(v) for v in r)), None)
+        elif message == "Invalid pattern name":
+            message = f"{message} ({name!r}; choose one with --name)"
+        raise PatternFileError(path, line, message) from None
+
+
+def load_library(paths, name: str | None = None):
+    """A `kinetra.PatternLibrary` holding the patterns of the given files.
+
+    `name` may only be given with a single file. Returns the library and the
+    number of built-in catalogue rows (the library's own rows follow them).
+    Library failures (a name given twice, a changed copy of a built-in
+    pattern, the pack limits) are reported with the file they concern.
+    """
+    import kinetra
+
+    paths = list(paths)
+    if name is not None and len(paths) != 1:
+        raise ValueError("--name needs exactly one --pattern-file")
+    patterns = [load_pattern(p, name) for p in paths]
+    try:
+        library = kinetra.PatternLibrary(patterns)
+    except ValueError as exc:
+        message = str(exc)
+        culprit = None
+        for prefix in ("Duplicate pattern name: ", "Cannot override default pattern: "):
+            if message.startswith(prefix):
+                bad = message[len(prefix):]
+                owners = [p for p, pat in zip(paths, patterns) if pat.name == bad]
+                if owners:
+                    culprit = owners[-1] if prefix.startswith("Duplicate") else owners[0]
+        if culprit is None:
+            culprit = ", ".join(paths)
+        raise PatternFileError(culprit, None, message) from None
+    return library, len(kinetra.catalogue())

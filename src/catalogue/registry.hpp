@@ -8,13 +8,15 @@
 
 namespace kinetra::detail {
 
+using Sampler = Offset3 (*)(int);
+
 // One baked pattern of the registry; the first four fields are those of RudimentInfo.
 struct PatternEntry {
     std::string_view name;
     std::string_view description;
     std::uint16_t period_pips;
     std::uint8_t dimensions;
-    Offset3 (*sampler)(int);
+    Sampler sampler;
 };
 
 // Longest baked name; the generator refuses longer ones.
@@ -33,8 +35,10 @@ extern const PatternEntry registry[];
 extern const std::size_t registry_size;
 // Registry positions sorted by byte-wise name order.
 extern const std::uint64_t registry_name_index[];
-// registry_name_keys[k] is the key of the name of registry[registry_name_index[k]]: the
-// names in index order, laid out contiguously for the binary search.
+// Per index position k, the key of the name of registry[registry_name_index[k]] and that
+// entry's sampler: the names in index order laid out contiguously for the binary search, and
+// what a found position answers with, without a detour through the registry.
 extern const NameKey registry_name_keys[];
+extern const Sampler registry_name_samplers[];
 
 }  // namespace kinetra::detail

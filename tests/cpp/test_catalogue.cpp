@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <stdexcept>
@@ -111,6 +112,64 @@ TEST(Catalogue, BakedNamesAreFoundAtBothEndsOfTheNameOrder) {
     // Names just beyond either end of the index.
     EXPECT_EQ(unknown_message("a"), "Unknown dance rudiment: a");
     EXPECT_EQ(unknown_message("zzzz"), "Unknown dance rudiment: zzzz");
+}
+
+// The lookup orders names through fixed-width keys where it can and compares the names
+// themselves where it cannot (names longer than any baked one, or ending in a zero byte).
+// Names one step away from a real one, on either side of it, must never be taken for it.
+TEST(Lookup, NamesNextToEveryCatalogueNameAreUnknown) {
+    std::set<std::string, std::less<>> known;
+    for (const kinetra::RudimentInfo& row : kinetra::catalogue()) {
+        known.emplace(row.name);
+    }
+    for (const std::string& name : known) {
+        std::string last_up = name;
+        last_up.back() = static_cast<char>(last_up.back() + 1);
+        std::string last_down = name;
+        last_down.back() = static_cast<char>(last_down.back() - 1);
+        std::string middle_zero = name;
+        middle_zero[name.size() / 2] = '\0';
+        const std::string near_misses[] = {
+            name + std::string(1, '\0'),
+            name + std::string(32 - std::min<std::size_t>(name.size(), 31), '\0'),
+            name.substr(0, name.size() - 1),
+            name + "a",
+            name + std::string(40, '_'),
+            last_up,
+            last_down,
+            middle_zero,
+            "\xff" + name,
+        };
+        EXPECT_NO_THROW(kinetra::sample(name, 0)) << name;
+        for (const std::string& miss : near_misses) {
+            if (known.count(miss) == 0) {
+                EXPECT_THROW(kinetra::sample(miss, 0), std::invalid_argument) << name;
+            }
+        }
+    }
+}
+
+// Every procedural name, long or short, answers through its own function.
+TEST(Lookup, EveryProceduralNameAnswersThroughItsFunction) {
+    const struct {
+        const char* name;
+        Offset3 (*move)(int);
+    } moves[] = {
+        {"bounce", &kinetra::bounce}, {"sway", &kinetra::sway}, {"circle", &kinetra::circle},
+        {"figure_eight", &kinetra::figure_eight}, {"step_touch", &kinetra::step_touch},
+        {"box_step", &kinetra::box_step}, {"helix", &kinetra::helix},
+        {"clay_background", &kinetra::clay_background},
+        {"single_stroke_roll", &kinetra::single_stroke_roll},
+        {"double_stroke_roll", &kinetra::double_stroke_roll},
+        {"multiple_bounce_roll", &kinetra::multiple_bounce_roll},
+        {"single_paradiddle", &kinetra::single_paradiddle}, {"flam", &kinetra::flam},
+        {"drag", &kinetra::drag}, {"five_stroke_roll", &kinetra::five_stroke_roll},
+    };
+    for (const auto& m : moves) {
+        for (const int pip : {-70, -1, 0, 5, 17, 31, 42, 63, 100, 255}) {
+            EXPECT_TRUE(same_bits(kinetra::sample(m.name, pip), m.move(pip))) << m.name << " " << pip;
+        }
+    }
 }
 
 }  // namespace

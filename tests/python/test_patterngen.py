@@ -276,6 +276,48 @@ def test_registry_source(generated):
     assert all(a < b for a, b in zip(names, names[1:]))
 
 
+def test_registry_name_keys(generated):
+    """The fixed-width keys the lookup compares and the samplers it calls: one of each per
+    index position, in index order; a key is the zero-padded name as big-endian words, so the
+    order of the keys is the byte-wise order of the names."""
+    out, _ = generated
+    text = (out / "src/catalogue/registry_data.cpp").read_text(encoding="ascii")
+    index_text = text.split("registry_name_index[] = {", 1)[1].split("};", 1)[0]
+    index = [int(v) for v in re.findall(r"\d+", index_text)]
+    keys_text = text.split("registry_name_keys[] = {", 1)[1].split("};", 1)[0]
+    keys = [tuple(int(w, 16) for w in m) for m in re.findall(
+        r"    \{\{0x([0-9a-f]{16})u, 0x([0-9a-f]{16})u, 0x([0-9a-f]{16})u, 0x([0-9a-f]{16})u\}\},\n",
+        keys_text)]
+    entries = emit.collect()
+    names = [e.pattern.name for e in entries]
+    assert len(keys) == len(index) == len(names)
+    decoded = [b"".join(w.to_bytes(8, "big") for w in k).rstrip(b"\0").decode() for k in keys]
+    assert decoded == [names[i] for i in index]
+    assert all(a < b for a, b in zip(keys, keys[1:]))
+    samplers_text = text.split("registry_name_samplers[] = {", 1)[1].split("};", 1)[0]
+    samplers = re.findall(r"    &kinetra_(\w+)::sample_(\w+),\n", samplers_text)
+    assert samplers == [(entries[i].pack, names[i]) for i in index]
+
+
+@pytest.mark.parametrize("a, b", [
+    ("lfo_breathe", "lfo_breathes"), ("lfo_breath", "lfo_breathe"), ("beat_a", "beat_b"),
+    ("beat_techno_polymeter_bounce", "beat_techno_polymeter_box"),
+    ("a" * 31 + "b", "a" * 32), ("a" * 8, "a" * 32), ("z", "a" * 32), ("wave_9", "wave_10"),
+    ("abc_defgh_7", "abc_defgh_7"),
+])
+def test_name_keys_order_like_bytes(a, b):
+    ka, kb = emit.name_key(a), emit.name_key(b)
+    assert (ka < kb) == (a.encode() < b.encode())
+    assert (ka == kb) == (a == b)
+    assert (ka > kb) == (a.encode() > b.encode())
+
+
+@pytest.mark.parametrize("name", ["a" * 33, "lfo\0breathe"])
+def test_name_keys_refuse_names_they_cannot_order(name):
+    with pytest.raises(emit.GenerationError):
+        emit.name_key(name)
+
+
 def test_output_is_deterministic(generated, tmp_path):
     out, _ = generated
     emit.generate(tmp_path)

@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
 #include <stdexcept>
@@ -16,10 +15,9 @@ namespace {
 using detail::NameKey;
 
 // Name lookup. A name of 8 to name_key_bytes bytes that does not end in a zero byte (every
-// baked name and most procedural ones) is turned into its NameKey once; from then on every
-// comparison, procedural or baked, is a comparison of four words held in registers against
-// four words laid out contiguously. Any other name takes the same steps comparing the names
-// themselves.
+// baked name) is turned into its NameKey once; from then on every comparison of the binary
+// search is a comparison of four words held in registers against four words laid out
+// contiguously. Any other name takes the same steps comparing the names themselves.
 
 std::uint64_t load_big_endian(const char* bytes) noexcept {
     std::uint64_t word;
@@ -54,14 +52,6 @@ bool make_key(std::string_view name, NameKey& key) noexcept {
     return true;
 }
 
-constexpr NameKey literal_key(std::string_view name) {
-    NameKey key{};
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        key.word[i / 8] |= std::uint64_t{static_cast<unsigned char>(name[i])} << (56 - 8 * (i % 8));
-    }
-    return key;
-}
-
 bool key_less(const NameKey& a, const NameKey& b) noexcept {
     using u128 = unsigned __int128;
     const u128 a_high = (u128{a.word[0]} << 64) | a.word[1];
@@ -74,40 +64,6 @@ bool key_less(const NameKey& a, const NameKey& b) noexcept {
 bool key_equal(const NameKey& a, const NameKey& b) noexcept {
     return ((a.word[0] ^ b.word[0]) | (a.word[1] ^ b.word[1]) | (a.word[2] ^ b.word[2]) |
             (a.word[3] ^ b.word[3])) == 0;
-}
-
-// The procedural names that have a key, found by their length: one candidate per length,
-// except 18, where single_stroke_roll and double_stroke_roll differ in their first byte.
-// Slots without a name hold the zero key, which no name with a key has (its last byte is not
-// zero). Positions are rows of detail::procedural_patterns, which is in catalogue order.
-struct ProceduralSlot {
-    NameKey key;
-    std::size_t position;
-};
-
-constexpr std::size_t second_of_length_18 = detail::name_key_bytes + 1;
-
-constexpr auto procedural_slots = [] {
-    struct Named {
-        std::string_view name;
-        std::size_t position;
-    };
-    constexpr Named named[] = {
-        {"figure_eight", 3},       {"step_touch", 4},         {"box_step", 5},
-        {"clay_background", 7},    {"single_stroke_roll", 8}, {"multiple_bounce_roll", 10},
-        {"single_paradiddle", 11}, {"five_stroke_roll", 14},
-    };
-    std::array<ProceduralSlot, second_of_length_18 + 1> slots{};
-    for (const Named& n : named) {
-        slots[n.name.size()] = {literal_key(n.name), n.position};
-    }
-    slots[second_of_length_18] = {literal_key("double_stroke_roll"), 9};
-    return slots;
-}();
-
-const ProceduralSlot& procedural_slot(std::size_t size, const NameKey& key) noexcept {
-    const bool second = (size == 18) & ((key.word[0] >> 56) == 'd');
-    return procedural_slots[second ? second_of_length_18 : size];
 }
 
 // Lower-bound binary search of the name index: the first index position whose name is not
@@ -130,34 +86,28 @@ std::size_t lower_bound_position(NameLess name_less) noexcept {
     return first;
 }
 
-// The sampler of the built-in pattern called name, or nullptr.
+// The sampler of the built-in pattern called name, or nullptr. Procedural names first (a
+// length switch and one comparison), then the binary search of the baked names.
 detail::Sampler find_sampler(std::string_view name) noexcept {
-    NameKey key;
-    if (make_key(name, key)) {
-        const ProceduralSlot& slot = procedural_slot(name.size(), key);
-        if (key_equal(slot.key, key)) {
-            return detail::procedural_patterns[slot.position].sampler;
-        }
-        const std::size_t first = lower_bound_position(
-            [&key](std::size_t k) { return key_less(detail::registry_name_keys[k], key); });
-        if (first == detail::registry_size || !key_equal(detail::registry_name_keys[first], key)) {
-            return nullptr;
-        }
-        return detail::registry_name_samplers[first];
-    }
-
     const std::size_t procedural = detail::find_procedural(name);
     if (procedural != detail::procedural_count) {
         return detail::procedural_patterns[procedural].sampler;
     }
-    const std::size_t first = lower_bound_position([name](std::size_t k) {
-        return detail::registry[detail::registry_name_index[k]].name < name;
-    });
-    if (first == detail::registry_size ||
-        detail::registry[detail::registry_name_index[first]].name != name) {
-        return nullptr;
+    NameKey key;
+    std::size_t first;
+    bool found;
+    if (make_key(name, key)) {
+        first = lower_bound_position(
+            [&key](std::size_t k) { return key_less(detail::registry_name_keys[k], key); });
+        found = first != detail::registry_size && key_equal(detail::registry_name_keys[first], key);
+    } else {
+        first = lower_bound_position([name](std::size_t k) {
+            return detail::registry[detail::registry_name_index[k]].name < name;
+        });
+        found = first != detail::registry_size &&
+                detail::registry[detail::registry_name_index[first]].name == name;
     }
-    return detail::registry_name_samplers[first];
+    return found ? detail::registry_name_samplers[first] : nullptr;
 }
 
 }  // namespace

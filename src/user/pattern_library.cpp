@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <unordered_set>
@@ -14,35 +13,11 @@ namespace {
 constexpr std::size_t max_patterns = 1024;
 constexpr std::size_t max_total_samples = 1048576;
 
-// Positions of the built-in catalogue rows ordered by name, ties by position, so that a
-// lower-bound search lands on the first row in catalogue order that carries a name. Built
-// once, on first use.
-const std::vector<std::uint32_t>& builtin_name_order() {
-    static const std::vector<std::uint32_t> order = [] {
-        const std::vector<RudimentInfo>& rows = kinetra::catalogue();
-        std::vector<std::uint32_t> positions(rows.size());
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            positions[i] = static_cast<std::uint32_t>(i);
-        }
-        std::sort(positions.begin(), positions.end(), [&rows](std::uint32_t a, std::uint32_t b) {
-            return rows[a].name < rows[b].name || (rows[a].name == rows[b].name && a < b);
-        });
-        return positions;
-    }();
-    return order;
-}
-
-// The first built-in row named name, or nullptr.
+// The first built-in row named name, in catalogue order, or nullptr.
 const RudimentInfo* find_builtin(const std::vector<RudimentInfo>& rows, std::string_view name) {
-    const std::vector<std::uint32_t>& order = builtin_name_order();
-    const auto it = std::lower_bound(order.begin(), order.end(), name,
-                                     [&rows](std::uint32_t position, std::string_view key) {
-                                         return rows[position].name < key;
-                                     });
-    if (it == order.end() || rows[*it].name != name) {
-        return nullptr;
-    }
-    return &rows[*it];
+    const auto it = std::find_if(rows.begin(), rows.end(),
+                                 [name](const RudimentInfo& row) { return row.name == name; });
+    return it == rows.end() ? nullptr : &*it;
 }
 
 // Same description, same period and every row equal to the built-in lookup's, compared with

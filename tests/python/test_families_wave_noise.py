@@ -7,8 +7,8 @@ import pytest
 
 from patterngen.families import noise, wave
 
-WAVES = {p.name: p for p in wave.build("atlas")}
-NOISES = {p.name: p for p in noise.build("atlas")}
+WAVES = {p.name: p for p in wave.build()}
+NOISES = {p.name: p for p in noise.build()}
 
 WAVE_LABELS = [
     ("wave_pinched", "Pinched sine"), ("wave_shouldered", "Shouldered sine"),
@@ -49,12 +49,7 @@ def assert_table_invariants(p):
 
 
 def test_wave_members_in_order():
-    assert [p.name for p in wave.build("atlas")] == [n for n, _ in WAVE_LABELS]
-
-
-@pytest.mark.parametrize("pack", ["initial", "expansion", "continuum", "club", "dancefloor"])
-def test_families_ignore_other_packs(pack):
-    assert wave.build(pack) == [] and noise.build(pack) == []
+    assert [p.name for p in wave.build()] == [n for n, _ in WAVE_LABELS]
 
 
 @pytest.mark.parametrize("name,label", WAVE_LABELS)
@@ -132,11 +127,11 @@ def test_soft_teeth_has_three_teeth_per_half_cycle():
 # ---- noise ----------------------------------------------------------------------------
 
 def test_noise_members_in_order():
-    assert [p.name for p in noise.build("atlas")] == NOISE_NAMES
+    assert [p.name for p in noise.build()] == NOISE_NAMES
 
 
 def test_noise_is_deterministic():
-    assert noise.build("atlas") == noise.build("atlas")
+    assert noise.build() == noise.build()
 
 
 @pytest.mark.parametrize("name", NOISE_NAMES)

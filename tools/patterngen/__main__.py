@@ -1,9 +1,11 @@
-"""Command line: python3 -m patterngen --out DIR [--stamp FILE] (run from tools/)."""
+"""Command line: python3 -m patterngen --out DIR [--stamp FILE], or --list-packs (run from
+tools/)."""
 
 import argparse
 import pathlib
 import sys
 
+from . import registry
 from .emit import GenerationError, generate
 
 
@@ -11,11 +13,18 @@ def main(argv=None) -> int:
     parser = argparse.ArgumentParser(
         prog="python3 -m patterngen",
         description="Generate the baked pattern pack headers and the pattern registry.")
-    parser.add_argument("--out", required=True, type=pathlib.Path,
+    parser.add_argument("--list-packs", action="store_true",
+                        help="print the pack names in registry order, separated by ';', and exit")
+    parser.add_argument("--out", type=pathlib.Path,
                         help="output root; receives include/kinetra/packs/ and src/catalogue/")
     parser.add_argument("--stamp", type=pathlib.Path,
                         help="file touched after a successful run")
     args = parser.parse_args(argv)
+    if args.list_packs:
+        print(";".join(registry.PACKS))
+        return 0
+    if args.out is None:
+        parser.error("the following arguments are required: --out")
     try:
         summary = generate(args.out)
     except GenerationError as e:

@@ -1,25 +1,9 @@
-"""The record every family produces, and the pack and family order of the registry."""
+"""The record every family produces."""
 
 from dataclasses import dataclass
 from typing import Sequence, Tuple
 
 Row = Tuple[float, float, float]
-
-# Registry order of the packs; a pack's families follow FAMILY_ORDER below.
-PACKS = ("initial", "expansion", "atlas", "continuum", "club", "dancefloor")
-
-# (pack, family module) in registry order. A new family joins by adding its module to
-# patterngen/families/ and one entry here.
-FAMILY_ORDER = (
-    ("initial", "lfo"),
-    ("initial", "ease"),
-    ("initial", "akwf"),
-    ("expansion", "lfo"),
-    ("atlas", "wave"),
-    ("atlas", "env"),
-    ("atlas", "seq"),
-    ("atlas", "noise"),
-)
 
 
 @dataclass(frozen=True)

@@ -1,4 +1,4 @@
-"""Family `akwf`: single-cycle CC0 waveforms from the AKWF collection (pack "initial").
+"""Family `akwf`: single-cycle CC0 waveforms from the AKWF collection.
 
 Each member plays one 256-sample cycle, one sample per pip on x, scaled so that its largest
 absolute sample is 0.85. The samples are the signed 16-bit values in
@@ -35,9 +35,7 @@ def load(source: str):
     return values
 
 
-def build(pack: str):
-    if pack != "initial":
-        return []
+def build():
     return [
         pattern(name,
                 source + ".h: an actual CC0 waveform slowed to a four-beat position loop.",

@@ -1,4 +1,4 @@
-"""Family `ease`: easing curves closed into outward-and-return loops (pack "initial").
+"""Family `ease`: easing curves closed into outward-and-return loops.
 
 256 pips, x only. For the three attributed curves E, pips 0..128 go out with
 x = -0.65 + 1.3*E(i/128) and pips 128..255 come back with x = 0.65 - 1.3*s((i - 128)/128),
@@ -18,7 +18,8 @@ Four half-swings result: 0 at pip 0, -0.597 at pip 62, +0.8 at pip 104, 0 at pip
 
 import math
 
-from ..toolkit import cubic, pattern, scale_to
+from ..curves import cubic
+from ..toolkit import pattern, scale_to
 
 BACK = 1.70158
 ATTRIBUTED = "An attributed D3 easing curve, assembled into a closed outward-and-return loop."
@@ -69,9 +70,7 @@ def elastic():
     return scale_to(xs, 0.8)
 
 
-def build(pack: str):
-    if pack != "initial":
-        return []
+def build():
     return [
         pattern("ease_rebound", ATTRIBUTED, out_and_return(bounce_out)),
         pattern("ease_anticipate", ATTRIBUTED, out_and_return(back_in)),

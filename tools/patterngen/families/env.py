@@ -1,11 +1,12 @@
-"""Family `env`: breakpoint envelopes on the vertical axis (pack "atlas").
+"""Family `env`: breakpoint envelopes on the vertical axis.
 
 512 pips; only y moves (x = z = 0, dimensions 2). Breakpoints (pip, y) lie on the half-beat
 grid; y follows the quintic ease from each breakpoint to the next, the last joining the
 first (0 at pip 0) at pip 512, so the point rests at every breakpoint.
 """
 
-from ..toolkit import breakpoints, pattern
+from ..curves import breakpoints
+from ..toolkit import pattern
 
 N = 512
 
@@ -46,9 +47,7 @@ MEMBERS = (
 )
 
 
-def build(pack: str):
-    if pack != "atlas":
-        return []
+def build():
     return [
         pattern(name, label + " over an eight-beat phrase; smooth, resting joins.",
                 [(0.0, y) for y in breakpoints(points, N)])

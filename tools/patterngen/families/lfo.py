@@ -24,7 +24,10 @@ lfo_seeded_drift (1024 pips): each lane is a six-harmonic Fourier series
 
 import math
 
-from ..toolkit import breakpoints, eased_path, hann_train, hashed_fractions, pattern, theta
+from ..curves import breakpoints, eased_path, theta
+from ..rhythm import Hann, pulse_lane
+from ..seeds import hashed_fractions
+from ..toolkit import pattern
 
 DESCRIPTIONS = {
     "lfo_breathe": "A four-beat, single-axis sine. The quiet reference for judging busier shapes.",
@@ -76,8 +79,8 @@ def double_pump():
 
 def ratchet():
     onsets = (0, 16, 32, 48)
-    x = hann_train(256, [(p, 0.8 * (1 - 0.18 * j)) for j, p in enumerate(onsets)], 8)
-    y = hann_train(256, [(p, -0.5 * (1 - 0.18 * j)) for j, p in enumerate(onsets)], 8)
+    x = pulse_lane(256, [(p, 0.8 * (1 - 0.18 * j)) for j, p in enumerate(onsets)], Hann(8))
+    y = pulse_lane(256, [(p, -0.5 * (1 - 0.18 * j)) for j, p in enumerate(onsets)], Hann(8))
     return list(zip(x, y))
 
 
@@ -122,7 +125,7 @@ def pulse_hold():
 
 def sweep_ratchet():
     x = breakpoints([(0, -0.75), (256, 0.75), (384, 0.75)], 512)
-    y = hann_train(512, [(p, -0.65 * (1 - 0.22 * j)) for j, p in enumerate((256, 288, 320))], 12)
+    y = pulse_lane(512, [(p, -0.65 * (1 - 0.22 * j)) for j, p in enumerate((256, 288, 320))], Hann(12))
     return list(zip(x, y))
 
 
@@ -174,4 +177,4 @@ MEMBERS = {
 
 
 def build(pack: str):
-    return [pattern(name, DESCRIPTIONS[name], rows()) for name, rows in MEMBERS.get(pack, ())]
+    return [pattern(name, DESCRIPTIONS[name], rows()) for name, rows in MEMBERS[pack]]

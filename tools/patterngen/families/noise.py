@@ -1,4 +1,4 @@
-"""Family `noise` (pack atlas): deterministic smooth noise from hashed control points.
+"""Family `noise`: deterministic smooth noise from hashed control points.
 
 Members `noise_<kind>_<n>` in catalogue order: drift 5, 7, 9, 11; ripple 5, 7, 9,
 11; orbit 6, 8, 10, 12; depth 6, 8, 10, 12. Period 1024 pips; drift, ripple and
@@ -36,13 +36,13 @@ well below their largest step (at most 0.84 of it in every component).
 Each table is finally scaled so its largest coordinate is 0.82.
 """
 
-import hashlib
 import math
 from fractions import Fraction
 
-from ..toolkit import eased_path, pattern, scale_to, theta
+from ..curves import eased_path, theta
+from ..seeds import signed_hash
+from ..toolkit import pattern, scale_to
 
-PACK = "atlas"
 N = 1024
 DESCRIPTION = "Indexed SHA-256 control points in a closed {} path. No mutable random state."
 
@@ -68,9 +68,7 @@ def phase(t: float) -> float:
 
 def control_value(name: str, lane: str, j: int) -> float:
     """Control value j of a lane: the first 8 digest bytes mapped onto [-1, 1]."""
-    key = "kinetra/noise/%s/%s/%d" % (name, lane, j)
-    u = int.from_bytes(hashlib.sha256(key.encode("ascii")).digest()[:8], "big")
-    return u / 2 ** 63 - 1.0
+    return signed_hash("kinetra/noise/%s/%s/%d" % (name, lane, j))
 
 
 def lane_values(name: str, lane: str, n: int):
@@ -123,9 +121,7 @@ def ripple_rows(name: str, n: int):
     return rows
 
 
-def build(pack: str):
-    if pack != PACK:
-        return []
+def build():
     out = []
     for kind, counts in KINDS:
         for n in counts:

@@ -1,4 +1,4 @@
-"""Family `seq`: programmed position sequences (pack "atlas").
+"""Family `seq`: programmed position sequences.
 
 seq_<shape>_<timing>, shapes in the order below, each with timing "even" then "lilt";
 512 pips, dimensions 2. A member is a quintic-eased keyframe path through K keyframes:
@@ -13,7 +13,8 @@ their exact rational value.
 import math
 from fractions import Fraction
 
-from ..toolkit import eased_path, pattern
+from ..curves import eased_path
+from ..toolkit import pattern
 
 N = 512
 STEP = 0.1025  # 0.82 / 8: m = +-8 reaches the usual 0.82 reach
@@ -48,9 +49,7 @@ def keyframes(ms):
     return [(STEP * m, 0.287 * math.sin(2.0 * math.pi * j / k)) for j, m in enumerate(ms)]
 
 
-def build(pack: str):
-    if pack != "atlas":
-        return []
+def build():
     out = []
     for shape, ms in SHAPES:
         for timing in TIMINGS:

@@ -1,4 +1,4 @@
-"""Family `wave` (pack atlas): sixteen shaped control waves on the horizontal axis.
+"""Family `wave`: sixteen shaped control waves on the horizontal axis.
 
 Every member has a period of 512 pips and moves x only. Its shape x(theta),
 theta = 2*pi*i/512, is evaluated at each pip and the table is then multiplied by
@@ -47,9 +47,9 @@ coefficients are the discrete sums (2/512)*sum x_i*sin(k*theta_i) etc.):
 
 import math
 
-from ..toolkit import pattern, scale_to, theta
+from ..curves import theta
+from ..toolkit import pattern, scale_to
 
-PACK = "atlas"
 N = 512
 DESCRIPTION = "{}; a continuous shaped control wave, mapped to horizontal displacement."
 
@@ -94,9 +94,7 @@ MEMBERS = (
 )
 
 
-def build(pack: str):
-    if pack != PACK:
-        return []
+def build():
     out = []
     for name, label, shape in MEMBERS:
         rows = scale_to([(shape(theta(i, N)),) for i in range(N)])

@@ -1,0 +1,118 @@
+"""Curves on the pip grid: the curve parameter, closed parametric curves sampled per pip, the
+two peak normalisations (over the pip samples, over the half-pip samples), eases, and eased
+keyframe paths and tours that rest at every keyframe."""
+
+import math
+from fractions import Fraction
+from typing import Callable, List, Sequence, Tuple
+
+from .toolkit import PEAK, peak, scale_to
+
+TAU = 2.0 * math.pi
+
+Point = Tuple[float, ...]
+
+
+def theta(i, n: int) -> float:
+    """Curve parameter of pip i (an int, or a float for points between pips) in a period of
+    n pips: 2*pi*i/n."""
+    return TAU * i / n
+
+
+def closed_curve(f: Callable[[float], Point], n: int) -> List[Point]:
+    """f(theta) at the n pips, theta = 2*pi*i/n: one full turn, closing at the wrap."""
+    return [tuple(f(theta(i, n))) for i in range(n)]
+
+
+def scaled_on_pips(f: Callable[[float], Point], n: int, target: float = PEAK) -> List[Point]:
+    """closed_curve(f, n) multiplied by target / M, M the largest absolute coordinate over
+    the n pip samples: the largest stored coordinate is target."""
+    return scale_to(closed_curve(f, n), target)
+
+
+def scaled_on_half_pips(f: Callable[[float], Point], n: int,
+                        target: float = PEAK) -> List[Point]:
+    """closed_curve(f, n) multiplied by target / M, M the largest absolute coordinate over the
+    2n half-pip samples theta = 2*pi*(k/2)/n: the largest stored coordinate may fall a little
+    below target where the curve peaks between pips."""
+    m = max(abs(v) for k in range(2 * n) for v in f(theta(k / 2.0, n)))
+    return scale_to(closed_curve(f, n), target, reference=m)
+
+
+def path_scaled_on_half_pips(path: Callable[[Fraction], Point], n: int,
+                             target: float = PEAK) -> List[Point]:
+    """A path given as a function of the exact pip time t (Fraction), sampled at the n pips
+    and multiplied by target / M, M the largest absolute coordinate over the 2n half pips."""
+    m = max(abs(v) for k in range(2 * n) for v in path(Fraction(k, 2)))
+    return scale_to([path(Fraction(i)) for i in range(n)], target, reference=m)
+
+
+def quintic(u: float) -> float:
+    """Quintic ease 6u^5 - 15u^4 + 10u^3 (zero velocity and acceleration at both ends)."""
+    return u * u * u * (u * (6.0 * u - 15.0) + 10.0)
+
+
+def cubic(u: float) -> float:
+    """Cubic ease 3u^2 - 2u^3."""
+    return u * u * (3.0 - 2.0 * u)
+
+
+def keyframe_path(keys: Sequence[Tuple[object, Sequence[float]]], n: int,
+                  ease: Callable[[float], float] = quintic) -> Callable[[object], Point]:
+    """Cyclic keyframe path as a function of the pip time t (int, Fraction or float in
+    [0, n)).
+
+    keys: (time, values) in increasing time order, the first at time 0; times may be int or
+    Fraction (exact rational pips). The last keyframe joins the first at time n. Between
+    keyframes a and b each value moves on a straight line with parameter ease(u), u the
+    fraction of the segment's span elapsed at t, so the point rests at every keyframe.
+    """
+    times = [Fraction(t) for t, _ in keys] + [Fraction(n)]
+    values = [tuple(v) for _, v in keys]
+    values.append(values[0])
+    if times[0] != 0 or any(b <= a for a, b in zip(times, times[1:])):
+        raise ValueError("keyframe times must start at 0 and increase to below the period")
+
+    def at(t) -> Point:
+        k = 0
+        while times[k + 1] <= t:
+            k += 1
+        a, b = values[k], values[k + 1]
+        u = float((t - times[k]) / (times[k + 1] - times[k]))
+        e = ease(u)
+        return tuple(va + (vb - va) * e for va, vb in zip(a, b))
+    return at
+
+
+def eased_path(keys: Sequence[Tuple[object, Sequence[float]]], n: int,
+               ease: Callable[[float], float] = quintic) -> List[Point]:
+    """keyframe_path(keys, n, ease) sampled at pips 0..n-1."""
+    at = keyframe_path(keys, n, ease)
+    return [at(p) for p in range(n)]
+
+
+def breakpoints(points: Sequence[Tuple[int, float]], n: int) -> List[float]:
+    """One quintic-eased lane through (pip, value) breakpoints, closing at pip n."""
+    return [v[0] for v in eased_path([(p, (v,)) for p, v in points], n)]
+
+
+def segment_times(weights: Sequence[object], n: int) -> List[Fraction]:
+    """Start times (exact Fractions) of consecutive segments whose durations are the weights
+    normalised to fill n pips."""
+    ws = [Fraction(w) for w in weights]
+    total = sum(ws)
+    times, t = [], Fraction(0)
+    for w in ws:
+        times.append(t)
+        t += w * n / total
+    return times
+
+
+def tour(vertices: Sequence[Sequence[float]], weights: Sequence[object], n: int,
+         ease: Callable[[float], float] = quintic) -> List[Point]:
+    """Eased polyline tour: the point moves from vertex to vertex on straight lines, segment
+    k taking weights[k] of the weights' total of the n pips, resting at every vertex; the last
+    vertex returns to the first at the wrap."""
+    if len(vertices) != len(weights):
+        raise ValueError("one segment weight per vertex")
+    return eased_path(list(zip(segment_times(weights, n), vertices)), n, ease)

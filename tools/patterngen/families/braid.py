@@ -1,0 +1,5 @@
+"""Family `braid`: not built yet; it contributes no members."""
+
+
+def build():
+    return []

@@ -1,0 +1,5 @@
+"""Family `burst`: not built yet; it contributes no members."""
+
+
+def build():
+    return []

@@ -1,0 +1,5 @@
+"""Family `contour`: not built yet; it contributes no members."""
+
+
+def build():
+    return []

@@ -1,0 +1,5 @@
+"""Family `mech`: not built yet; it contributes no members."""
+
+
+def build():
+    return []

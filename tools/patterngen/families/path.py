@@ -1,0 +1,5 @@
+"""Family `path`: not built yet; it contributes no members."""
+
+
+def build():
+    return []

@@ -1,0 +1,5 @@
+"""Family `rhythm`: not built yet; it contributes no members."""
+
+
+def build(pack: str):
+    return []

@@ -1,0 +1,138 @@
+"""Rhythm on the pip grid: onsets at exact rational pip times (Fraction) carrying per-axis
+weights, the pulses an onset adds around its time, and the rendering of a score into rows.
+
+A pulse is evaluated at every integer pip within its reach of the onset, with the distance
+d = pip - onset taken cyclically over the period, so onsets near the end of the period reach
+into its start. Overlapping pulses add, in score order. Where no pulse reaches, the value is
+exactly 0.0: the point rests at the origin.
+
+Two pulse kinds, both with their peak of 1 at the onset:
+  Hann(W): the symmetric bump (1 + cos(pi*d/W))/2 for |d| <= W;
+  RaisedCosine(A, R): half a raised cosine rising over A pips before the onset,
+    (1 + cos(pi*(-d)/A))/2 for -A <= d <= 0, and another falling over R pips after it,
+    (1 + cos(pi*d/R))/2 for 0 < d <= R.
+"""
+
+import math
+from dataclasses import dataclass
+from fractions import Fraction
+from typing import Iterable, List, Optional, Sequence, Tuple
+
+PIPS_PER_BEAT = 64
+
+Weights = Tuple[float, float, float]
+
+
+def beats(value) -> Fraction:
+    """A duration in beats (number, Fraction or decimal string such as "0.15") in pips."""
+    return Fraction(value) * PIPS_PER_BEAT
+
+
+@dataclass(frozen=True)
+class Hann:
+    """Symmetric Hann bump of half-width W pips."""
+
+    half_width: Fraction
+
+    @property
+    def attack(self) -> Fraction:
+        return Fraction(self.half_width)
+
+    @property
+    def release(self) -> Fraction:
+        return Fraction(self.half_width)
+
+    def __call__(self, d: Fraction) -> float:
+        w = self.half_width
+        if abs(d) > w:
+            return 0.0
+        return (1.0 + math.cos(math.pi * float(d) / float(w))) / 2.0
+
+
+@dataclass(frozen=True)
+class RaisedCosine:
+    """Asymmetric pulse: attack A pips before the peak, release R pips after it."""
+
+    attack: Fraction
+    release: Fraction
+
+    def __call__(self, d: Fraction) -> float:
+        if -self.attack <= d <= 0:
+            return (1.0 + math.cos(math.pi * float(-d) / float(self.attack))) / 2.0
+        if 0 < d <= self.release:
+            return (1.0 + math.cos(math.pi * float(d) / float(self.release))) / 2.0
+        return 0.0
+
+
+@dataclass(frozen=True)
+class Onset:
+    """One score event: its exact pip time, its weight on x, y and z, and optionally a pulse
+    of its own (otherwise the score's pulse)."""
+
+    time: Fraction
+    weights: Weights
+    pulse: Optional[object] = None
+
+
+def onset(time, x: float = 0.0, y: float = 0.0, z: float = 0.0, pulse=None) -> Onset:
+    return Onset(Fraction(time), (x, y, z), pulse)
+
+
+def cyclic_offsets(time: Fraction, n: int, attack: Fraction, release: Fraction):
+    """(pip, d) for every pip of the period within [time - attack, time + release] taken
+    cyclically, d = the exact signed distance pip - time on that window."""
+    first = math.ceil(time - attack)
+    last = math.floor(time + release)
+    if last - first + 1 > n:
+        raise ValueError("a pulse reaches further than one period")
+    for p in range(first, last + 1):
+        yield p % n, Fraction(p) - time
+
+
+def pulse_lane(n: int, events: Iterable[Tuple[object, float]], pulse) -> List[float]:
+    """One lane: the sum of w * pulse(d) over the (time, w) events at each of the n pips."""
+    lane = [0.0] * n
+    for time, w in events:
+        time = Fraction(time)
+        for p, d in cyclic_offsets(time, n, pulse.attack, pulse.release):
+            lane[p] += w * pulse(d)
+    return lane
+
+
+def render(n: int, onsets: Sequence[Onset], pulse=None) -> List[Weights]:
+    """Rows of a score: at each pip, per axis, the sum of weight * pulse(d) over the onsets
+    that reach it, each onset with its own pulse or else the score's pulse."""
+    rows = [[0.0, 0.0, 0.0] for _ in range(n)]
+    for o in onsets:
+        kind = o.pulse if o.pulse is not None else pulse
+        if kind is None:
+            raise ValueError("an onset without a pulse in a score without one")
+        for p, d in cyclic_offsets(o.time, n, kind.attack, kind.release):
+            e = kind(d)
+            row = rows[p]
+            for axis in range(3):
+                if o.weights[axis]:
+                    row[axis] += o.weights[axis] * e
+    return [tuple(r) for r in rows]
+
+
+def alternating(count: int, first: int = 1) -> List[int]:
+    """Signs of count successive events alternating from first: + - + - ... for first = 1
+    (a "±" weight), - + - + ... for first = -1 (a "∓" weight)."""
+    return [first if k % 2 == 0 else -first for k in range(count)]
+
+
+def euclidean_steps(k: int, n: int) -> List[int]:
+    """Steps i of n carrying an onset: those with (i*k) mod n < k (step 0 always does)."""
+    return [i for i in range(n) if (i * k) % n < k]
+
+
+def even_onsets(count: int, span, start=0) -> List[Fraction]:
+    """count onsets evenly spaced over span pips from start: start + j*span/count, exact."""
+    return [Fraction(start) + Fraction(span) * j / count for j in range(count)]
+
+
+def cyclic_distance(a, b, n: int) -> Fraction:
+    """Shortest distance between two times on a cycle of n pips."""
+    d = (Fraction(a) - Fraction(b)) % n
+    return min(d, n - d)

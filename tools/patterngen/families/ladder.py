@@ -12,8 +12,6 @@ further with every member (member 1 starts on +x, member 2 on +z, member 3 on -y
 again on -x). Every member thus uses all four leans and moves all three axes.
 """
 
-from fractions import Fraction
-
 from ..rhythm import CONTINUUM_PULSE, accented_group, even_onsets, render
 from ..toolkit import pattern
 

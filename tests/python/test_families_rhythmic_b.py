@@ -208,11 +208,15 @@ def test_echo_call_and_answer(spacing, n):
     name = "echo_%s_%d" % (spacing, n)
     rows = P[name].rows
     times = ECHO_TIMES["regular" if spacing == "crossed" else spacing][:n]
-    call, answer = ((0, -0.31), (1, 0.24)) if spacing != "crossed" else ((1, 0.24), (0, -0.31))
-    if spacing != "expanding":
-        assert rows[0][call[0]] == call[1] and rows[256][answer[0]] == answer[1]
-    # the answer repeats the call's rhythm: the same peaks, half a loop later
-    for start, (axis, _) in ((0, call), (256, answer)):
+    call, answer = (-0.31, -0.12, 0.0), (0.0, 0.24, 0.12)
+    if spacing == "crossed":
+        call, answer = answer, call
+    if spacing != "expanding":  # (there the second gesture's rise reaches the lead)
+        assert (rows[0], rows[256]) == (call, answer)
+    # the answer repeats the call's rhythm half a loop later; the peaks are counted on the
+    # axis that bounces (x in the call's direction, z in the answer's)
+    bounce = (0, 2) if spacing != "crossed" else (2, 0)
+    for start, axis in zip((0, 256), bounce):
         offsets = sorted((p - start + 256) % 512 - 256 for p in local_peaks([r[axis] for r in rows]))
         offsets = [d for d in offsets if -2 < d < 200]
         assert len(offsets) == n

@@ -136,3 +136,48 @@ def cyclic_distance(a, b, n: int) -> Fraction:
     """Shortest distance between two times on a cycle of n pips."""
     d = (Fraction(a) - Fraction(b)) % n
     return min(d, n - d)
+
+
+# Continuum studies: their standard gesture and the shorter one of the quick repeats.
+CONTINUUM_PULSE = RaisedCosine(beats("0.15"), beats("0.225"))  # rise 9.6, fall 14.4 pips
+SHORT_PULSE = RaisedCosine(beats("0.15"), beats("0.10"))  # rise 9.6, fall 6.4 pips
+
+
+def accented_group(times: Sequence, lead: Weights, rest: Weights, pulse=None) -> List[Onset]:
+    """A group of onsets: the first time carries the lead weights, every later time the rest
+    weights, all with the given pulse (None: the score's)."""
+    return [Onset(Fraction(t), lead if j == 0 else rest, pulse) for j, t in enumerate(times)]
+
+
+def decaying_run(times: Sequence, lead: Weights, decay: float,
+                 alternate: Tuple[bool, bool, bool] = (False, False, False),
+                 pulse=None, lead_pulse=None) -> List[Onset]:
+    """A run of gestures fading by a constant factor: onset j carries lead * decay**j on each
+    axis, with its sign flipped on every odd j on the axes marked in alternate. The first
+    onset takes lead_pulse (when given), the later ones pulse."""
+    out = []
+    for j, t in enumerate(times):
+        scale = decay ** j
+        w = tuple(v * scale * (-1.0 if flip and j % 2 else 1.0)
+                  for v, flip in zip(lead, alternate))
+        kind = lead_pulse if j == 0 and lead_pulse is not None else pulse
+        out.append(Onset(Fraction(t), w, kind))
+    return out
+
+
+def packet_window(n: int, start, length):
+    """(pip, u) for every integer pip strictly inside the window from start to start + length
+    (exact times, taken cyclically over n pips), u = (pip - start) / length in (0, 1)."""
+    start, length = Fraction(start), Fraction(length)
+    if length >= n:
+        raise ValueError("a packet window longer than the period")
+    first = math.floor(start) + 1
+    last = math.ceil(start + length) - 1
+    for p in range(first, last + 1):
+        yield p % n, (Fraction(p) - start) / length
+
+
+def smooth_window(u) -> float:
+    """The packet envelope sin(pi*u)**2 on 0 <= u <= 1: zero with zero slope at both edges."""
+    s = math.sin(math.pi * float(u))
+    return s * s

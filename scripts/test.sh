@@ -5,7 +5,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 cd "$ROOT"
 
-ensure_apt build-essential libgtest-dev chromium
+ensure_apt build-essential libgtest-dev chromium pkgconf
 ensure_venv
 
 # One build tree serves both: pip builds and installs the module from it, and the same tree
@@ -23,3 +23,6 @@ ctest --test-dir "$BUILD" --output-on-failure -j2
 say "Python tests"
 cd "$ROOT"
 "$VENV_PY" -m pytest -q tests/python
+
+say "source distribution round trip"
+"$ROOT/scripts/sdist_check.sh"

@@ -12,6 +12,6 @@ endfunction()
 
 run_step("${CMAKE_COMMAND}" --install "${KINETRA_BUILD_DIR}" --prefix "${prefix}")
 run_step("${CMAKE_COMMAND}" -S "${CONSUMER_SOURCE_DIR}" -B "${WORK_DIR}/build" -G "${GENERATOR}"
-         "-DCMAKE_PREFIX_PATH=${prefix}" -DCMAKE_BUILD_TYPE=Release -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF)
+         "-DCMAKE_PREFIX_PATH=${prefix}" "-DKINETRA_EXPECTED_VERSION=${EXPECTED_VERSION}" -DCMAKE_BUILD_TYPE=Release -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF)
 run_step("${CMAKE_COMMAND}" --build "${WORK_DIR}/build")
 run_step("${WORK_DIR}/build/consumer")

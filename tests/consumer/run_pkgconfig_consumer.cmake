@@ -1,0 +1,36 @@
+# Installs the build tree into a scratch prefix, then compiles and runs the consumer program with
+# nothing but the flags that pkg-config reads from the installed kinetra.pc.
+file(REMOVE_RECURSE "${WORK_DIR}")
+set(prefix "${WORK_DIR}/prefix")
+
+function(run_step out)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "Step failed (${result}): ${ARGN}")
+  endif()
+  set(${out} "${output}" PARENT_SCOPE)
+endfunction()
+
+run_step(ignored "${CMAKE_COMMAND}" --install "${KINETRA_BUILD_DIR}" --prefix "${prefix}")
+file(GLOB_RECURSE pc_files "${prefix}/*/kinetra.pc")
+list(LENGTH pc_files count)
+if(NOT count EQUAL 1)
+  message(FATAL_ERROR "expected one installed kinetra.pc, found: ${pc_files}")
+endif()
+get_filename_component(pc_dir "${pc_files}" DIRECTORY)
+set(ENV{PKG_CONFIG_PATH} "${pc_dir}")
+set(ENV{PKG_CONFIG_LIBDIR} "${pc_dir}")
+run_step(version "${PKG_CONFIG}" --modversion kinetra)
+if(NOT version STREQUAL EXPECTED_VERSION)
+  message(FATAL_ERROR "kinetra.pc says version ${version}, expected ${EXPECTED_VERSION}")
+endif()
+run_step(cflags "${PKG_CONFIG}" --cflags kinetra)
+run_step(libs "${PKG_CONFIG}" --libs kinetra)
+run_step(libdir "${PKG_CONFIG}" --variable=libdir kinetra)
+separate_arguments(cflags UNIX_COMMAND "${cflags}")
+separate_arguments(libs UNIX_COMMAND "${libs}")
+run_step(ignored "${CXX}" -std=c++20 ${cflags} "${CONSUMER_SOURCE_DIR}/main.cpp"
+         -o "${WORK_DIR}/consumer" ${libs} "-Wl,-rpath,${libdir}")
+run_step(printed "${WORK_DIR}/consumer")
+message(STATUS "${printed}")

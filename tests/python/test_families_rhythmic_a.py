@@ -372,30 +372,38 @@ def test_gesture_spiral_reach():
     assert max(abs(v) for row in r for v in row) == 0.82
 
 
-# Keyframes that fall on a pip: stored 0.82 x the unit value.
+# Keyframes that fall on a pip: stored 0.82 x the unit value; to within 5e-7 in the members
+# whose +-1 keyframes fall between pips (their peak over the pips is scaled up to 0.82).
 KEYFRAMES = [
-    ("gesture_side_reach", 0, (0, 0)),
-    ("gesture_cross_reach", 0, (-1, 2 / 7)),
-    ("gesture_cross_reach", 256, (-6 / 7, -5 / 7)),
-    ("gesture_high_arc", 0, (-1, 0)),
-    ("gesture_box_return", 0, (-1, 5 / 6)),
-    ("gesture_push_pull", 256, (-3 / 8, 1 / 4, -3 / 4)),
-    ("gesture_reach_depth", 256, (5 / 7, 3 / 7, 0)),
-    ("gesture_bow_turn", 256, (1, 0, 0)),
-    ("gesture_diamond_depth", 256, (0, 1, 0)),
-    ("gesture_hop_answer", 0, (0, 0)),
+    ("gesture_side_reach", 0, (0, 0), 0),
+    ("gesture_cross_reach", 0, (-1, 2 / 7), 0),
+    ("gesture_cross_reach", 256, (-6 / 7, -5 / 7), 0),
+    ("gesture_high_arc", 0, (-1, 0), 0),
+    ("gesture_box_return", 0, (-1, 5 / 6), 0),
+    ("gesture_push_pull", 256, (-3 / 8, 1 / 4, -3 / 4), 5e-7),
+    ("gesture_reach_depth", 256, (5 / 7, 3 / 7, 0), 5e-7),
+    ("gesture_reach_depth", 0, (-5 / 7, 3 / 7, 0), 5e-7),
+    ("gesture_heel_toe", 0, (0, 0), 0),
+    ("gesture_bow_turn", 256, (1, 0, 0), 0),
+    ("gesture_diamond_depth", 256, (0, 1, 0), 0),
 ]
 
 
-@pytest.mark.parametrize("name,pip,unit", KEYFRAMES)
-def test_gesture_keyframes(name, pip, unit):
-    assert close(rows(name)[pip], [0.82 * u for u in unit])
+@pytest.mark.parametrize("name,pip,unit,tol", KEYFRAMES)
+def test_gesture_keyframes(name, pip, unit, tol):
+    assert close(rows(name)[pip], [0.82 * u for u in unit], tol + 1e-12)
 
 
 @pytest.mark.parametrize("name", GESTURE)
 def test_gesture_scale(name):
-    """Largest stored coordinate 0.82, a little less where it is reached between pips."""
-    assert 0.82 - 1e-6 <= max(abs(v) for row in rows(name) for v in row) <= 0.82
+    assert max(abs(v) for row in rows(name) for v in row) == 0.82
+
+
+def test_gesture_scale_where_the_reach_falls_between_pips():
+    # push_pull reaches z = 1 (unit) only at pip 512/3: the pips beside it store 0.82
+    r = rows("gesture_push_pull")
+    assert r[170][2] == 0.82 and 0.82 - 1e-6 < r[171][2] < 0.82
+    assert 0.82 * 3 / 4 < -r[256][2] < 0.82 * 3 / 4 + 5e-7
 
 
 def test_gesture_side_reach_rests_between_pips():

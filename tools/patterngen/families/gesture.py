@@ -6,10 +6,15 @@ reach_depth, bow_turn, spiral_reach and diamond_depth, 2 for the others. The des
 biomechanical recording."
 
 Fourteen members are eased keyframe paths written below: keyframe times are fractions of the
-period (times 512, exact), keyframes are unit values and every stored keyframe coordinate is
-0.82 times its unit value. The point moves on a straight line between keyframes with the
-quintic ease 6u^5 - 15u^4 + 10u^3, rests at every keyframe, and the last keyframe joins the
-first at the wrap.
+period (times 512, exact), keyframes are unit values. The point moves on a straight line
+between keyframes with the quintic ease 6u^5 - 15u^4 + 10u^3, rests at every keyframe, and the
+last keyframe joins the first at the wrap. The unit path is sampled at the 512 pips and scaled
+by 0.82 / (its largest absolute coordinate over the pips), so every member peaks at exactly
+0.82. Where a unit +-1 falls on a pip (or on a resting stretch between two equal keyframes),
+that largest coordinate is 1 and every stored keyframe is 0.82 times its unit value. In
+push_pull, reach_depth, heel_toe and hop_answer the only +-1 keyframes sit between pips
+(at 512/3 or 1024/9), the largest sample is 0.99999941 (0.99999977 for heel_toe), and the
+stored values agree with 0.82 times the unit values to within 5e-7.
 
 Designed members:
 - gesture_corner_taps: the origin alternating with the four corners, one beat (64 pips) per
@@ -82,9 +87,9 @@ SPIRAL_DEPTH = (-0.50, 0.10, 0.35, 0.80, 0.20)
 
 
 def keyframes(times: str, units: str):
-    """(pip time, stored keyframe) pairs of a written gesture."""
+    """(pip time, unit keyframe) pairs of a written gesture."""
     ts = [Fraction(t) * N for t in times.split()]
-    keys = [tuple(PEAK * float(Fraction(u)) for u in k.split(",")) for k in units.split(";")]
+    keys = [tuple(float(Fraction(u)) for u in k.split(",")) for k in units.split(";")]
     return list(zip(ts, keys))
 
 
@@ -122,6 +127,6 @@ def build():
         elif name == "spiral_reach":
             rows = spiral_reach()
         else:
-            rows = eased_path(keyframes(times, units), N)
+            rows = scale_to(eased_path(keyframes(times, units), N), PEAK)
         out.append(pattern("gesture_" + name, DESCRIPTION.format(label), rows))
     return out

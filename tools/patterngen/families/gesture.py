@@ -27,9 +27,11 @@ Designed members:
       r 0.30, 0.65, 0.55, 1.00, 0.70, z -0.50, 0.10, 0.35, 0.80, 0.20;
   each of phi, r and z is quintic-eased between keyframes, the point is
   (r*cos(2*pi*phi), r*sin(2*pi*phi), z), and the table is scaled so that its largest stored
-  coordinate is 0.82. The point winds three turns forwards while it reaches out in depth and
-  back, its speed falling to zero at each of the five keyframe pips (a local minimum of the
-  pip-to-pip step there, almost at rest over the pips around it).
+  coordinate is 0.82 (the factor is exactly 0.82: the full reach r = 1 at phi = 7/4 is y = -1).
+  The point winds three turns forwards while it reaches out in depth and back, and comes to
+  rest at each of the five keyframe pips. Measured: the step into and out of each of them is
+  below 0.0008 of the fastest step (0.055 per pip); stored keyframes (0.246, 0, -0.41),
+  (0, -0.533, 0.082), (0.451, 0, 0.287), (0, -0.82, 0.656), (-0.574, 0, 0.164).
 """
 
 import math

@@ -181,3 +181,44 @@ def smooth_window(u) -> float:
     """The packet envelope sin(pi*u)**2 on 0 <= u <= 1: zero with zero slope at both edges."""
     s = math.sin(math.pi * float(u))
     return s * s
+
+
+def signed_onsets(times: Sequence[object], x: float, y: float = 0.0, z: float = 0.0,
+                  first: int = 1, pulse=None) -> List[Onset]:
+    """Onsets at the given times whose x weight alternates in sign from event to event
+    (first = 1: +x, -x, +x, ... for a "±x" weight; first = -1 for "∓x"); y and z are the
+    same for every event."""
+    return [onset(t, s * x, y, z, pulse)
+            for t, s in zip(times, alternating(len(times), first))]
+
+
+def sticking_onsets(sticking: str, times: Sequence[object], accent: Tuple[float, float],
+                    plain: Tuple[float, float], pulse=None) -> List[Onset]:
+    """One onset per stroke of a sticking such as "RlrrLrll": R strokes move +x, L strokes -x;
+    capitals (accented strokes) carry accent = (|x|, y), the others plain = (|x|, y)."""
+    if len(sticking) != len(times):
+        raise ValueError("one time per stroke")
+    out = []
+    for hand, t in zip(sticking, times):
+        if hand.upper() not in "RL":
+            raise ValueError("a sticking holds only R and L strokes")
+        ax, ay = accent if hand.isupper() else plain
+        out.append(onset(t, ax if hand.upper() == "R" else -ax, ay, 0.0, pulse))
+    return out
+
+
+def swap_hands(sticking: str) -> str:
+    """The same sticking with the hands swapped (R <-> L), accents kept."""
+    return sticking.translate(str.maketrans("RLrl", "LRlr"))
+
+
+def group_starts(groups: Sequence[int], step, start=0) -> Tuple[List[Fraction], List[Fraction]]:
+    """Consecutive groups of the given lengths in steps of step pips from start: the start time
+    of every group, and the times of the other steps inside the groups (in time order)."""
+    starts, inner = [], []
+    t = Fraction(start)
+    for g in groups:
+        starts.append(t)
+        inner.extend(t + Fraction(step) * j for j in range(1, g))
+        t += Fraction(step) * g
+    return starts, inner

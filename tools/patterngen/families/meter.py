@@ -1,5 +1,32 @@
-"""Family `meter`: not built yet; it contributes no members."""
+"""Family `meter`: additive meters of eighth-note groups.
+
+meter_<g1>_<g2>_... for the groupings below, in that order; dimensions 3. Each number is a
+group length in eighth notes (32 pips) and the period is 32 * (sum of the groups) pips.
+Every onset adds a Hann pulse of half-width 19.2 pips (0.3 beat).
+
+Group starts lean alternately: x +0.72 for the first group, -0.72 for the second, and so on
+(with an odd number of groups two + starts meet across the wrap), y -0.33. Every other eighth
+of a group (the quieter subdivisions): x 0, y -0.1134, z +0.0504.
+"""
+
+from ..rhythm import Hann, beats, group_starts, onset, render, signed_onsets
+from ..toolkit import pattern
+
+STEP = 32
+PULSE = Hann(beats("0.3"))  # 19.2 pips
+GROUPINGS = ((2, 3), (3, 2), (3, 2, 2), (2, 3, 2), (3, 4), (4, 3), (2, 2, 2, 3), (2, 3, 2, 2),
+             (3, 2, 3, 2), (3, 3, 2, 3), (2, 2, 3, 2, 3), (3, 3, 3, 2), (4, 3, 3), (3, 4, 4),
+             (2, 3, 3, 2, 3), (3, 3, 3, 4))
+DESCRIPTION = ("Group starts lean alternately left and right; quieter subdivisions mark the "
+               "eighth-note grid.")
+
+
+def score(groups):
+    starts, inner = group_starts(groups, STEP)
+    return signed_onsets(starts, 0.72, -0.33) + [onset(t, 0.0, -0.1134, 0.0504) for t in inner]
 
 
 def build():
-    return []
+    return [pattern("meter_" + "_".join(map(str, g)), DESCRIPTION,
+                    render(STEP * sum(g), score(g), PULSE))
+            for g in GROUPINGS]

@@ -1,5 +1,31 @@
-"""Family `stick`: not built yet; it contributes no members."""
+"""Family `stick`: original R/L sticking studies and their hand-swapped answers.
+
+stick_study_01 ... _16; 512 pips, dimensions 2. Sixteen eighth-note strokes, one every 32
+pips: the first eight are the study below, the last eight the same study with the hands
+swapped. R strokes move +x, L strokes -x. Strokes 1 and 5 of each half (the capitals) are the
+accented group leads, x +-0.74, y -0.34; the other strokes x +-0.407, y -0.187. Every stroke
+adds a Hann pulse of half-width 12 pips.
+"""
+
+from ..rhythm import Hann, render, sticking_onsets, swap_hands
+from ..toolkit import pattern
+
+N = 512
+STEP = 32
+PULSE = Hann(12)
+ACCENT = (0.74, -0.34)
+PLAIN = (0.407, -0.187)
+STUDIES = ("RlrrLrll", "RrlrLlrl", "RllrLrrl", "RrllRlrl", "RlrlRrll", "RrrlLlrl",
+           "RlllRrrl", "RrlrRlll", "RlrrLlrl", "RrllRllr", "RlrlLrrl", "RrrlRlll",
+           "RrrrLrll", "RrllLrrl", "RlrrRlll", "RrlrLllr")
+DESCRIPTION = ("Original R/L movement study with accented group leads, followed by its "
+               "hand-swapped answer. Not an official rudiment transcription.")
 
 
 def build():
-    return []
+    out = []
+    for j, study in enumerate(STUDIES, 1):
+        sticking = study + swap_hands(study)
+        onsets = sticking_onsets(sticking, [STEP * i for i in range(16)], ACCENT, PLAIN)
+        out.append(pattern("stick_study_%02d" % j, DESCRIPTION, render(N, onsets, PULSE)))
+    return out

@@ -2,7 +2,7 @@
 
 `ribbon_<a>_<b>_<width>` for (a, b) = (1,2) (1,3) (1,4) (1,5) (2,3) (2,5) (3,4) (3,5), each
 pair with width `slim` then `deep`; period 1024 pips, dimensions 3. With theta =
-2*pi*i/1024, the radial width w and the depth amplitude D of the table below:
+2*pi*i/1024, the stored depth amplitude D of the table below and the radial width w:
 
     w(theta) = (1 + W*cos b*theta) / (1 + W)
     x = w*cos a*theta,   y = E*w*sin a*theta,   z = (D / 0.82)*sin b*theta
@@ -12,8 +12,8 @@ spine (cos a*theta, E*sin a*theta) turns a times about the centre and the width 
 times per loop; the depth deflection runs with the width, a quarter cycle behind it, so the
 ribbon passes mid-depth at its widest and narrowest points. The table is scaled by 0.82 /
 (largest coordinate over the 2048 half-pip samples); that coordinate is x = 1 at pip 0, so
-the factor is 0.82 and the stored depth peaks at D (a few 1e-6 below it where the peak
-falls between pips, b = 3 and 5).
+the factor is 0.82 and the stored depth peaks at D (sin b*theta reaches 1 on a pip for every
+b here).
 
 Measured on the tables: x is even and y odd in theta, row 0 is (0.82, 0, 0), the angle of
 (x, y) about the centre advances by a full turns, w has b maxima per loop, and the largest

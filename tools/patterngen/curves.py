@@ -116,3 +116,38 @@ def tour(vertices: Sequence[Sequence[float]], weights: Sequence[object], n: int,
     if len(vertices) != len(weights):
         raise ValueError("one segment weight per vertex")
     return eased_path(list(zip(segment_times(weights, n), vertices)), n, ease)
+
+
+def rose(k: int, n: int, amplitude: float = PEAK) -> List[Point]:
+    """Signed-radius rose of k petals over n pips: r = amplitude*cos(m*phi), point
+    (r*cos phi, r*sin phi). Odd k: m = k over half a turn (phi = pi*i/n); even k: m = k/2
+    over a full turn (phi = 2*pi*i/n), so the rose of k/2 petals is traced twice when k/2
+    is odd. Either way the trace closes at the wrap."""
+    if k % 2:
+        m, turn = k, math.pi
+    else:
+        m, turn = k // 2, TAU
+    rows = []
+    for i in range(n):
+        phi = turn * i / n
+        r = amplitude * math.cos(m * phi)
+        rows.append((r * math.cos(phi), r * math.sin(phi)))
+    return rows
+
+
+def torus_knot(p: int, q: int, major: float, minor: float,
+               depth: float) -> Callable[[float], Point]:
+    """(p, q) torus knot as f(theta): p turns about the axis and q through the tube,
+    ((major + minor*cos q*theta)*cos p*theta, (...)*sin p*theta, depth*sin q*theta)."""
+    def f(t: float) -> Point:
+        ring = major + minor * math.cos(q * t)
+        return (ring * math.cos(p * t), ring * math.sin(p * t), depth * math.sin(q * t))
+    return f
+
+
+def crank_slider(phi: float, rod: float, offset: float = 0.0) -> float:
+    """Slider position of a crank of radius 1 at angle phi driving a rod of the given length,
+    the slider line lying `offset` from the crank axis: cos phi + sqrt(rod^2 - (sin phi +
+    offset)^2), measured from the crank axis."""
+    s = math.sin(phi) + offset
+    return math.cos(phi) + math.sqrt(rod * rod - s * s)

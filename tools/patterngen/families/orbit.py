@@ -1,5 +1,37 @@
-"""Family `orbit`: not built yet; it contributes no members."""
+"""Family `orbit`: ellipses carrying unequal harmonic ripples.
+
+`orbit_harmonic_01` ... `_16`, period 512 pips, dimensions 2. With theta = 2*pi*i/512,
+unscaled x = cos theta + rho*cos(h*theta + psi), y = 0.72*sin theta - rho*sin((h+1)*theta
+- psi), with h and rho from the table below and psi = 0 for j <= 8, psi = 0.5 + 0.3*(j - 9)
+radians for j >= 9; scaled so the largest coordinate over the 512 pips is exactly 0.82.
+"""
+
+import math
+
+from ..curves import scaled_on_pips
+from ..toolkit import pattern
+
+N = 512
+DESCRIPTION = "An ellipse combined with unequal horizontal and vertical harmonic ripples."
+
+# (h, rho) for j = 1 ... 16.
+HARMONICS = ((2, 0.18), (3, 0.22), (4, 0.25), (5, 0.28), (6, 0.25), (7, 0.20), (8, 0.15),
+             (9, 0.13), (2, 0.34), (3, 0.31), (4, 0.29), (5, 0.26), (6, 0.23), (7, 0.20),
+             (8, 0.17), (9, 0.14))
+
+
+def phase(j):
+    return 0.0 if j <= 8 else 0.5 + 0.3 * (j - 9)
+
+
+def orbit(h, rho, psi):
+    def f(t):
+        return (math.cos(t) + rho * math.cos(h * t + psi),
+                0.72 * math.sin(t) - rho * math.sin((h + 1) * t - psi))
+    return f
 
 
 def build():
-    return []
+    return [pattern("orbit_harmonic_%02d" % j, DESCRIPTION,
+                    scaled_on_pips(orbit(h, rho, phase(j)), N))
+            for j, (h, rho) in enumerate(HARMONICS, start=1)]

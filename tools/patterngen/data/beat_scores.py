@@ -75,13 +75,13 @@ STYLES = (
          note="A deliberately broken alternative; not all techno uses a quarter-note kick.",
          lanes={"kick": (1.0, "0 6 10 16 19 24 30"), "clap": (1.0, "4g 12g 20g 28g"),
                 "chat": (0.5, "0-30/2"), "ohat": (0.7, "2-30/4")}),
-    # The quiet accents (perc) every 9 steps ride on a 3-step percussion cycle (bell):
+    # The quiet accents (rim, every 9 steps) ride on a 3-step percussion cycle (perc):
     # 16 cycles of 3 steps fill the three bars exactly.
     dict(stem="techno_polymeter", label="Techno / three-step percussion cycle", bars=3,
          note="Original three-sixteenth percussion cycle over 4/4: both layers close after "
               "three bars.",
-         lanes={"kick": (1.0, "0-44/4"), "perc": (0.45, "0 9 18 27 36 45"),
-                "bell": (0.3, "0-45/3"), "chat": (0.55, "2-46/4")}),
+         lanes={"kick": (1.0, "0-44/4"), "rim": (0.45, "0 9 18 27 36 45"),
+                "perc": (0.3, "0-45/3"), "chat": (0.55, "2-46/4")}),
     # Off-grid hats: swung off-sixteenths (1/3 step late) and the offbeat open hat.
     dict(stem="ukg_two_step", label="UK garage / two-step foundation", bars=2,
          note="Backbeats on 2/4; the second kick sits on the & of 3. Off-grid hats supply "

@@ -31,7 +31,8 @@ absent; LANE_TERMS adds every other lane's pulses per motion and axis):
   surge     (0.153*Ka, -0.1535*K, 0.506*K) + lane terms (z: bass only).
   recoil    x = m + ECHO_GAIN * m(p - ECHO_DELAY), m = 0.143*Ka + back ±0.16 (the sideways
             push and its delayed, opposite, smaller draw-back); y = 0.257*K, z = -0.072*K,
-            + lane terms. On four_floor: ±0.143 at the kicks, draw-back -0.0847 at 26 pips.
+            + lane terms. On four_floor: ±0.143 at the kicks, then the draw-back, deepest
+            (-0.0897, opposite sign) 29 pips after each kick and gone before the next.
   flutter   (0.099*Ka + 0.26*sin U, 0.203*K, 0.054*K + 0.17*sin 2U) + lane terms.
   dive      (0.341*Ka, -0.126*K, 0.13*K + 0.11*cos U) + lane terms (bass plunge on z).
   pendulum  a hanging arc of length 0.75 from a pivot at y = -0.70: x = 0.75*sin phi,
@@ -40,11 +41,11 @@ absent; LANE_TERMS adds every other lane's pulses per motion and axis):
             On four_floor x spans -0.550..0.430 and y -0.190..0.050;
             z = 0.066*K + 0.126*Ka + lane terms.
   figure8   ((0.55 + 0.08*K)*sin U, (0.38 + 0.042*K)*sin 2U, -0.048*K + 0.112*Ka) + terms.
-  box       rounded square at phase t = U + pi/4: x = Rx*c(t), y = Ry*s(t), with
-            c(t) = cos t*(9 - 4*cos^2 t)/5, s(t) = sin t*(9 - 4*sin^2 t)/5 (1 on the sides,
-            0.99 at the corners), Rx = 0.42 + 0.08*K, Ry = 0.40 + 0.08*K + radius terms;
-            corners on the four quarter turns of U (the beats of four_floor), where
-            |x| = 0.495 and |y| = 0.475; z = 0.102*K + 0.036*Ka + lane terms.
+  box       a squircle (x^4 + y^4 = 1 before scaling) at phase t = U + pi/4:
+            x = Rx*rho*cos t, y = Ry*rho*sin t, rho = (cos^4 t + sin^4 t)^(-1/4), with
+            Rx = 0.50 and Ry = 0.48, each + radius terms. The sides reach 0.50 and 0.48, the softened
+            corners (0.8409 of the sides: |x| 0.420, |y| 0.404) fall on the four quarter
+            turns of U, the beats of four_floor; z = 0.102*K + 0.036*Ka + lane terms.
   corkscrew ((0.43 + 0.10*K)*cos 2U, (0.43 + 0.10*K)*sin 2U, 0.016*K + 0.42*sin U), radius
             terms from the backbeat, hats and percussion.
   spiral    (r*cos 2U, r*sin 2U, 0.105*Ka + 0.19*cos U), r = 0.42 + 0.08*K + 0.17*sin U.
@@ -61,8 +62,10 @@ absent; LANE_TERMS adds every other lane's pulses per motion and axis):
 
 Orbit, box, corkscrew and spiral add score terms only to their radii (which stay positive)
 and U is strictly increasing, so they wind exactly once (orbit, box) or twice (corkscrew,
-spiral) in every style. Headroom: a pattern whose largest coordinate would exceed 0.92 is
-scaled as a whole to 0.92 (HEADROOM); no four_floor pattern and no basic motion needs it.
+spiral) in every style. The weights keep every coordinate within HEADROOM (0.92; the
+largest reached is 0.79, beat_jungle_ghosts_bounce) and every closing step within 0.053
+(the largest is 0.0528, beat_four_floor_corkscrew); the build fails if a weight change
+breaks the first.
 
 Descriptions: "<label> — <motion label>. <note>", the note being the club style's note for
 its four basic motions and otherwise the motion sentence; the dancefloor styles' basic
@@ -318,6 +321,8 @@ class Score:
         self.events = {lane: lane_events(spec, v) for lane, (v, spec) in style["lanes"].items()}
         if set(self.events) - set(LANES):
             raise ValueError("%s: unknown lane" % style["stem"])
+        if any(not 0 <= t < n for ev in self.events.values() for t, _ in ev):
+            raise ValueError("%s: an onset outside the period" % style["stem"])
         self.plain, self.alt = {}, {}
         for lane, ev in self.events.items():
             if lane == "kick":

@@ -84,21 +84,21 @@ def test_descriptions(patterns):
 
 # --- scores ---------------------------------------------------------------------------------------
 
-@pytest.mark.parametrize("spec, expected", [
+@pytest.mark.parametrize("steps, expected", [
     ("0-28/4", [(16 * s, 1.0) for s in range(0, 29, 4)]),
     ("7g 1", [(16, 1.0), (112, beat_scores.GHOST)]),
     ("10+2/3@0.5", [(Fraction(512, 3), 0.5)]),
     ("1-5/2+1/3", [(Fraction(64, 3), 1.0), (Fraction(160, 3), 1.0), (Fraction(256, 3), 1.0)]),
     ("0-4/2 2@0.8", [(0, 1.0), (32, 0.8), (64, 1.0)]),
 ])
-def test_step_tokens(spec, expected):
-    assert beat.lane_events(spec, 1.0) == expected
+def test_step_tokens(steps, expected):
+    assert beat.lane_events(steps, 1.0) == expected
 
 
-@pytest.mark.parametrize("spec", ["3.5", "2-", "4x", "1/3"])
-def test_bad_step_token(spec):
+@pytest.mark.parametrize("steps", ["3.5", "2-", "4x", "1/3"])
+def test_bad_step_token(steps):
     with pytest.raises(ValueError):
-        beat.lane_events(spec, 1.0)
+        beat.lane_events(steps, 1.0)
 
 
 def test_tuplet_lanes_are_exact():

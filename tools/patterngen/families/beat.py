@@ -282,19 +282,19 @@ SENTENCES = {
 _TOKEN = re.compile(r"(\d+)(?:-(\d+)/(\d+))?(?:\+(\d+)/(\d+))?(g)?(?:@([0-9.]+))?\Z")
 
 
-def lane_events(spec, default_velocity):
+def lane_events(steps, default_velocity):
     """(pip, velocity) events of a lane's step string, in time order; a later token at the
     same time sets that onset's velocity (an accent over a running figure)."""
     events = {}
-    for token in spec.split():
+    for token in steps.split():
         m = _TOKEN.match(token)
         if not m:
             raise ValueError("bad step token %r" % token)
         first, last, every, num, den, ghost, vel = m.groups()
-        steps = range(int(first), int(last) + 1, int(every)) if last else (int(first),)
+        positions = range(int(first), int(last) + 1, int(every)) if last else (int(first),)
         shift = Fraction(int(num), int(den)) if num else Fraction(0)
         v = GHOST if ghost else float(vel) if vel else default_velocity
-        for s in steps:
+        for s in positions:
             events[(s + shift) * 16] = v
     return sorted(events.items())
 
@@ -318,7 +318,7 @@ class Score:
     def __init__(self, style):
         self.style = style
         self.n = n = PIPS_PER_BAR * style["bars"]
-        self.events = {lane: lane_events(spec, v) for lane, (v, spec) in style["lanes"].items()}
+        self.events = {lane: lane_events(steps, v) for lane, (v, steps) in style["lanes"].items()}
         if set(self.events) - set(LANES):
             raise ValueError("%s: unknown lane" % style["stem"])
         if any(not 0 <= t < n for ev in self.events.values() for t, _ in ev):
@@ -399,11 +399,16 @@ def step(s):
     return _pure(s, "step")
 
 
+def _circle(r, u, turns):
+    """x = r*cos(turns*U), y = r*sin(turns*U): a circle of varying radius on the clock."""
+    return ([rp * math.cos(turns * up) for rp, up in zip(r, u)],
+            [rp * math.sin(turns * up) for rp, up in zip(r, u)])
+
+
 def orbit(s):
     k, u = s.kick["basic"], s.clock["basic"]
     r = _add(s, "basic", "orbit", "r", [0.43 + 0.15 * kp for kp in k])
-    x = [rp * math.cos(up) for rp, up in zip(r, u)]
-    y = [rp * math.sin(up) for rp, up in zip(r, u)]
+    x, y = _circle(r, u, 1.0)
     return x, y, s.combine("basic", _terms("orbit", "z"))
 
 
@@ -489,8 +494,7 @@ def box(s):
 def corkscrew(s):
     k, ka, u = _further(s)
     r = _add(s, "further", "corkscrew", "r", [0.43 + 0.10 * kp for kp in k])
-    x = [rp * math.cos(2.0 * up) for rp, up in zip(r, u)]
-    y = [rp * math.sin(2.0 * up) for rp, up in zip(r, u)]
+    x, y = _circle(r, u, 2.0)
     z = [0.016 * kp + 0.42 * math.sin(up) for kp, up in zip(k, u)]
     return _finish(s, "corkscrew", x, y, z)
 
@@ -499,8 +503,7 @@ def spiral(s):
     k, ka, u = _further(s)
     r = _add(s, "further", "spiral", "r",
              [0.42 + 0.08 * kp + 0.17 * math.sin(up) for kp, up in zip(k, u)])
-    x = [rp * math.cos(2.0 * up) for rp, up in zip(r, u)]
-    y = [rp * math.sin(2.0 * up) for rp, up in zip(r, u)]
+    x, y = _circle(r, u, 2.0)
     z = [0.105 * a + 0.19 * math.cos(up) for a, up in zip(ka, u)]
     return _finish(s, "spiral", x, y, z)
 

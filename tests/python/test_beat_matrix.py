@@ -119,7 +119,7 @@ def test_profiled_lane_matches_pulse_lane():
     assert rhythm.profiled_lane(256, events, pulse) == rhythm.pulse_lane(256, events, pulse)
 
 
-# --- four_floor ------------------------------------------------------------------------------------
+# --- four_floor -----------------------------------------------------------------------------------
 
 def test_four_floor_bounce(patterns):
     p = patterns["beat_four_floor_bounce"]
@@ -223,7 +223,7 @@ def test_spring_response(patterns):
                 [0.19 * rows[b + i][2] for i in range(64)], abs=1e-12)
 
 
-# --- richer styles ---------------------------------------------------------------------------------
+# --- richer styles --------------------------------------------------------------------------------
 
 def test_orbit_backbeat_pulls_inward(patterns):
     rows = patterns["beat_ukg_two_step_orbit"].rows

@@ -37,15 +37,15 @@ absent; LANE_TERMS adds every other lane's pulses per motion and axis):
   dive      (0.341*Ka, -0.126*K, 0.13*K + 0.11*cos U) + lane terms (bass plunge on z).
   pendulum  a hanging arc of length 0.75 from a pivot at y = -0.70: x = 0.75*sin phi,
             y = 0.05 - 0.75*(1 - cos phi), with phi = a*sin(bars*U) + 0.1064*Ka,
-            a = 0.56 + 0.157*K + lane terms (one swing per bar, faster where the clock is).
+            a = 0.56 + 0.157*K + lane terms (one swing per bar, quickest where the clock runs fast).
             On four_floor x spans -0.550..0.430 and y -0.190..0.050;
             z = 0.066*K + 0.126*Ka + lane terms.
   figure8   ((0.55 + 0.08*K)*sin U, (0.38 + 0.042*K)*sin 2U, -0.048*K + 0.112*Ka) + terms.
   box       a squircle (x^4 + y^4 = 1 before scaling) at phase t = U + pi/4:
             x = Rx*rho*cos t, y = Ry*rho*sin t, rho = (cos^4 t + sin^4 t)^(-1/4), with
-            Rx = 0.50 and Ry = 0.48, each + radius terms. The sides reach 0.50 and 0.48, the softened
-            corners (0.8409 of the sides: |x| 0.420, |y| 0.404) fall on the four quarter
-            turns of U, the beats of four_floor; z = 0.102*K + 0.036*Ka + lane terms.
+            Rx = 0.50 and Ry = 0.48, each + radius terms. The sides reach 0.50 and 0.48,
+            the softened corners (0.8409 of the sides: |x| 0.420, |y| 0.404) fall on the
+            four quarter turns of U, the beats of four_floor; z = 0.102*K + 0.036*Ka + terms.
   corkscrew ((0.43 + 0.10*K)*cos 2U, (0.43 + 0.10*K)*sin 2U, 0.016*K + 0.42*sin U), radius
             terms from the backbeat, hats and percussion.
   spiral    (r*cos 2U, r*sin 2U, 0.105*Ka + 0.19*cos U), r = 0.42 + 0.08*K + 0.17*sin U.

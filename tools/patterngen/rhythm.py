@@ -222,3 +222,50 @@ def group_starts(groups: Sequence[int], step, start=0) -> Tuple[List[Fraction], 
         inner.extend(t + Fraction(step) * j for j in range(1, g))
         t += Fraction(step) * g
     return starts, inner
+
+
+# --- cached pulse profiles, fast lanes and the rhythm-weighted clock ----------------------------
+
+_PROFILES = {}
+
+
+def pulse_profile(pulse, time):
+    """(first, values): pulse(p - time) at the pips p = first, first + 1, ... that the pulse
+    reaches from an onset at time (not folded into a period). The values depend only on the
+    pulse and the fractional part of time, so they are computed once per (pulse, fraction),
+    with the same exact Fraction distances as pulse_lane; the pulse must be hashable."""
+    time = Fraction(time)
+    base = math.floor(time)
+    frac = time - base
+    key = (pulse, frac)
+    profile = _PROFILES.get(key)
+    if profile is None:
+        first = math.ceil(frac - pulse.attack)
+        last = math.floor(frac + pulse.release)
+        profile = (first, tuple(pulse(Fraction(p) - frac) for p in range(first, last + 1)))
+        _PROFILES[key] = profile
+    return base + profile[0], profile[1]
+
+
+def profiled_lane(n: int, events: Iterable[Tuple[object, float]], pulse) -> List[float]:
+    """pulse_lane(n, events, pulse) with cached profiles: the same sums, value for value."""
+    lane = [0.0] * n
+    for time, w in events:
+        first, values = pulse_profile(pulse, time)
+        if len(values) > n:
+            raise ValueError("a pulse reaches further than one period")
+        for j, e in enumerate(values):
+            lane[(first + j) % n] += w * e
+    return lane
+
+
+def weighted_clock(density: Sequence[float]) -> List[float]:
+    """Rhythm-weighted clock angle at each pip p: 2*pi*(sum of density[q] for q < p) / (sum of
+    the whole density), the sums taken in pip order. 0 at pip 0, one turn per period, faster
+    where the density is higher; the density must be positive."""
+    total = 0.0
+    before = []
+    for d in density:
+        before.append(total)
+        total += d
+    return [2.0 * math.pi * c / total for c in before]

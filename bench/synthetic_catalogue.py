@@ -65,6 +65,10 @@ FAMILIES = (
     ("dancefloor", "beat", 944, ANY_BEAT, (2, 3)),
 )
 
+# The real first registry entry (period 256), kept so that benchmarks of one named pattern run
+# on both catalogues.
+FIRST_NAME = "lfo_breathe"
+
 # The final period distribution: period -> patterns.
 PERIODS = {160: 3, 224: 5, 256: 41, 288: 5, 320: 4, 352: 6, 384: 4, 416: 6, 448: 6, 480: 5,
            512: 1304, 544: 1, 608: 1, 640: 1, 768: 17, 1024: 307}
@@ -123,7 +127,9 @@ def entries(seeds=None):
             description = ("Synthetic %s pattern %d %s a %d-pip loop in %d dimensions, "
                            "standing in for the real table in build and benchmark figures"
                            % (family, n, dash, period, dimensions))
-            p = pattern("%s_synthetic_%04d" % (family, n), description,
+            # The first keeps the real first name, which the benchmarks sample by name.
+            name = FIRST_NAME if not out else "%s_synthetic_%04d" % (family, n)
+            p = pattern(name, description,
                         rows(period, dimensions, len(out), seeds.get(pack, 0)))
             out.append(emit.Entry(pack, family, p))
     return out

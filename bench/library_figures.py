@@ -1,8 +1,9 @@
-"""Whole-library figures: clean build time, peak compiler memory, binary sizes, import time and
-generator time. Writes a JSON list of rows (see bench/report.py) to --out.
+"""Whole-library figures: clean build and one-pack rebuild times, peak compiler memory, binary
+sizes, import time, generator time and whether the generator's output is the same from run to
+run. Writes a JSON list of rows (see bench/report.py) to --out.
 
-The build itself is run and timed by scripts/bench.sh, which passes its wall time and the log
-written by compile_rss.py; everything else is measured here.
+The builds themselves are run and timed by scripts/bench.sh, which passes their wall times and
+the log written by compile_rss.py; everything else is measured here.
 """
 
 import argparse
@@ -28,14 +29,14 @@ def row(figure, value, unit, baseline=None, baseline_value=None, target=None, no
             "note": note}
 
 
-def compile_peak(log):
-    """(peak KiB, output) of the hungriest command in the launcher's log."""
-    best = (0, "?")
+def compile_log(log):
+    """(peak KiB, seconds, output) of every command in the launcher's log."""
+    out = []
     with open(log, encoding="utf-8") as f:
         for line in f:
-            kib, _, output = line.rstrip("\n").split(" ", 2)
-            best = max(best, (int(kib), output))
-    return best
+            kib, seconds, output = line.rstrip("\n").split(" ", 2)
+            out.append((int(kib), float(seconds), output))
+    return out
 
 
 def stripped_size(path):
@@ -71,21 +72,36 @@ def import_ms(python, module, path):
     return statistics.median(times[1:])
 
 
-def generator_seconds(python):
-    """Wall time of one generator run that writes every file into an empty directory."""
-    with tempfile.TemporaryDirectory() as out:
-        env = dict(os.environ, PYTHONPATH=str(ROOT / "tools"), PYTHONDONTWRITEBYTECODE="1")
-        start = time.perf_counter()
-        done = subprocess.run([python, "-m", "patterngen", "--out", out], cwd=ROOT / "tools",
-                              env=env, capture_output=True, text=True, check=True)
-        return time.perf_counter() - start, done.stdout.strip()
+def generator_runs(python, command, runs=2):
+    """Wall time of the first of `runs` generator runs, each writing every file into an empty
+    directory, its summary line, and how many files differ between the runs' outputs."""
+    env = dict(os.environ, PYTHONPATH=str(ROOT / "tools"), PYTHONDONTWRITEBYTECODE="1")
+    with tempfile.TemporaryDirectory() as tmp:
+        outs, seconds, line = [], None, ""
+        for k in range(runs):
+            out = os.path.join(tmp, "run%d" % k)
+            start = time.perf_counter()
+            done = subprocess.run([python] + command + ["--out", out], cwd=ROOT / "tools",
+                                  env=env, capture_output=True, text=True, check=True)
+            if seconds is None:
+                seconds, line = time.perf_counter() - start, done.stdout.strip()
+            outs.append(pathlib.Path(out))
+        files = sorted({p.relative_to(o) for o in outs for p in o.rglob("*") if p.is_file()})
+        differing = sum(len({(o / rel).read_bytes() if (o / rel).exists() else None
+                             for o in outs}) > 1 for rel in files)
+        return seconds, line, differing
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", required=True, help="the benchmark build tree")
     parser.add_argument("--build-seconds", type=float, required=True)
+    parser.add_argument("--rebuild-seconds", type=float,
+                        help="wall time of the rebuild after one family changed")
+    parser.add_argument("--rebuild-note", default="")
     parser.add_argument("--compile-log", required=True)
+    parser.add_argument("--synthetic", action="store_true",
+                        help="the build holds the synthetic full-size catalogue")
     parser.add_argument("--python", default=sys.executable)
     parser.add_argument("--out", required=True)
     args = parser.parse_args(argv)
@@ -94,15 +110,23 @@ def main(argv=None):
     extension = only(os.path.join(build, "kinetra.cpython-*.so"))
     base_extension = only(os.path.join(build, "bench", "kinetra_bench_baseline.cpython-*.so"))
     shared = os.path.realpath(os.path.join(build, "libkinetra.so"))
-    peak_kib, peak_output = compile_peak(args.compile_log)
-    generated, generator_line = generator_seconds(args.python)
+    commands = compile_log(args.compile_log)
+    peak_kib, _, peak_output = max(commands)
+    slow_seconds, slow_output = max((s, o) for _, s, o in commands)
     import_path = os.pathsep.join([build, os.path.join(build, "bench")])
 
     rows = [
         row("clean build: configure, generate, library and extension (-j2)",
             args.build_seconds, "s", target={"max": 180.0}),
+    ]
+    if args.rebuild_seconds is not None:
+        rows.append(row("rebuild after one family changed: generate, recompile, relink (-j2)",
+                        args.rebuild_seconds, "s", target={"max": 90.0}, note=args.rebuild_note))
+    rows += [
         row("peak compiler memory, one command", peak_kib / 1024.0, "MiB",
-            note="largest: " + os.path.basename(peak_output)),
+            target={"max": 2048.0}, note="largest: " + os.path.basename(peak_output)),
+        row("slowest compile or link command", slow_seconds, "s",
+            note="slowest: " + os.path.basename(slow_output)),
         row("extension module size", os.path.getsize(extension) / MIB, "MiB",
             "bench-only baseline extension", os.path.getsize(base_extension) / MIB,
             target={"max": 32.0}),
@@ -116,8 +140,17 @@ def main(argv=None):
             "import of the bench-only baseline extension",
             import_ms(args.python, "kinetra_bench_baseline", import_path),
             target={"max": 15.0}),
-        row("pattern generator, all files written", generated, "s", note=generator_line),
     ]
+    generators = [("pattern generator, the families in this tree", ["-m", "patterngen"])]
+    if args.synthetic:
+        generators.append(("pattern generator, synthetic full-size catalogue",
+                           [str(ROOT / "bench" / "synthetic_catalogue.py")]))
+    for label, command in generators:
+        seconds, line, differing = generator_runs(args.python, command)
+        rows.append(row(label + ", all files written", seconds, "s", target={"max": 30.0},
+                        note=line))
+        rows.append(row(label + ", files differing between two runs", differing, "files",
+                        target={"equal": 0}))
     with open(args.out, "w", encoding="utf-8") as f:
         json.dump(rows, f, indent=1)
     return 0

@@ -3,12 +3,14 @@
 Inputs: the JSON output of kinetra_bench (Google Benchmark, with repetitions) and JSON lists of
 rows written by bench_python.py and library_figures.py. A row is a dict with the keys group,
 figure, value, unit, baseline, baseline_value, target ({"ratio": r}: value / baseline_value at
-most r; {"max": m}: value at most m), note.
+most r; {"max": m}: value below m; {"equal": e}: value exactly e), note, and optionally sd and
+baseline_sd (standard deviations, shown next to the figures and carried into the ratio).
 """
 
 import argparse
 import datetime
 import json
+import math
 import os
 import platform
 import re
@@ -85,22 +87,51 @@ def cpp_rows(path):
 def fmt(value, unit):
     if value is None:
         return "-"
+    if isinstance(value, int):
+        return "%d %s" % (value, unit)
     if unit == "ns" and value >= 10000:
         return "%.1f us" % (value / 1000.0)
     digits = 2 if abs(value) < 10 else 1 if abs(value) < 1000 else 0
     return "%.*f %s" % (digits, value, unit)
 
 
+def fmt_spread(value, sd, unit):
+    if value is None or sd is None:
+        return fmt(value, unit)
+    text = fmt(value, unit)
+    number, _, suffix = text.partition(" ")
+    scale = 1000.0 if suffix == "us" and unit == "ns" else 1.0
+    digits = len(number.partition(".")[2])
+    return "%s ± %.*f %s" % (number, digits, sd / scale, suffix)
+
+
+def ratio_spread(row):
+    """value / baseline_value and its standard deviation from the two spreads (first order)."""
+    value, base = row["value"], row["baseline_value"]
+    if value is None or not base:
+        return None, None
+    ratio = value / base
+    sd, base_sd = row.get("sd"), row.get("baseline_sd")
+    if sd is None or base_sd is None or not value:
+        return ratio, None
+    return ratio, ratio * math.hypot(sd / value, base_sd / base)
+
+
 def judge(row):
     """(ratio text, target text, met text)."""
-    value, base, target = row["value"], row["baseline_value"], row["target"]
-    ratio = value / base if value is not None and base else None
+    value, target = row["value"], row["target"]
+    ratio, spread = ratio_spread(row)
     ratio_text = "%.2fx" % ratio if ratio is not None else "-"
+    if spread is not None:
+        ratio_text += " ± %.2f" % spread
     if not target:
         return ratio_text, "-", "-"
     if "ratio" in target:
         text = "<= %.1fx" % target["ratio"]
         met = ratio is not None and ratio <= target["ratio"]
+    elif "equal" in target:
+        text = "= %s" % fmt(target["equal"], row["unit"])
+        met = value == target["equal"]
     else:
         text = "< %s" % fmt(target["max"], row["unit"])
         met = value is not None and value < target["max"]
@@ -157,16 +188,20 @@ def machine():
     ]
 
 
-def render(rows, context, lines):
+def render(rows, context, lines, catalogue=None):
     out = ["# Benchmark results", "",
            "Written by `scripts/bench.sh` on %s." % datetime.datetime.now(
                datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"), ""]
     out += ["- " + l for l in machine()]
-    out.append("- kinetra built as Release (-O3), with -j2; the C++ benchmarks link its objects "
-               "statically, the Python ones import the extension module of the same build")
+    out.append("- kinetra built as Release (-O3; the pack units -O1), with -j2; the C++ "
+               "benchmarks link its objects statically, the Python ones import the extension "
+               "module of the same build")
+    if catalogue:
+        out.append("- Catalogue: " + catalogue)
     out += ["", "Times are per call; a ratio is measured / baseline, both from this run. "
-            "C++ figures are medians of repetitions, Python figures the fastest of alternating "
-            "rounds net of the loop around the calls.", ""]
+            "C++ figures are medians of repetitions; Python figures are pyperf means over "
+            "several worker processes net of the loop around the calls, ± one standard "
+            "deviation (a ratio's spread combines both sides').", ""]
     out.append("| Group | Figure | Measured | Baseline | Baseline measured | Ratio | Target | Met |")
     out.append("|---|---|---|---|---|---|---|---|")
     notes = []
@@ -177,8 +212,9 @@ def render(rows, context, lines):
             notes.append(r["note"])
             figure += " [%d]" % len(notes)
         out.append("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
-            r["group"], figure, fmt(r["value"], r["unit"]), r["baseline"] or "-",
-            fmt(r["baseline_value"], r["unit"]), ratio, target, met))
+            r["group"], figure, fmt_spread(r["value"], r.get("sd"), r["unit"]),
+            r["baseline"] or "-",
+            fmt_spread(r["baseline_value"], r.get("baseline_sd"), r["unit"]), ratio, target, met))
     if notes:
         out.append("")
         out += ["%d. %s" % (i + 1, n) for i, n in enumerate(notes)]
@@ -191,6 +227,7 @@ def main(argv=None):
     parser.add_argument("--cpp", required=True)
     parser.add_argument("--rows", nargs="*", default=[])
     parser.add_argument("--notes", help="markdown file appended to the report")
+    parser.add_argument("--catalogue", help="what the measured build's catalogue holds")
     parser.add_argument("--out", required=True)
     args = parser.parse_args(argv)
     rows, context = cpp_rows(args.cpp)
@@ -201,7 +238,7 @@ def main(argv=None):
     if args.notes and os.path.exists(args.notes):
         with open(args.notes, encoding="utf-8") as f:
             lines = f.read().splitlines()
-    text = render(rows, context, lines)
+    text = render(rows, context, lines, args.catalogue)
     with open(args.out, "w", encoding="utf-8") as f:
         f.write(text)
     sys.stdout.write(text)

@@ -24,6 +24,33 @@ Offset3 sample(std::string_view name, int pip_count) {
     return {static_cast<double>(name.size()), static_cast<double>(pip_count), 0.0};
 }
 
+// The floor of a random mix of built-in names: the same binding, plus one read of a row chosen
+// by the pip from one block as large as all baked tables together (set_rows). The pips of the
+// benchmark are spread far wider than the block, so consecutive calls read unrelated rows, as
+// calls of random patterns at random pips do.
+std::vector<Offset3>& rows() {
+    static std::vector<Offset3> block;
+    return block;
+}
+
+void set_rows(std::size_t count) {
+    std::vector<Offset3> block(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        block[i] = {static_cast<double>(i % 7) / 8.0, static_cast<double>(i % 5) / 8.0, 0.0};
+    }
+    rows().swap(block);
+}
+
+Offset3 sample_row(std::string_view name, int pip_count) {
+    const std::vector<Offset3>& block = rows();
+    if (block.empty()) {
+        return {static_cast<double>(name.size()), static_cast<double>(pip_count), 0.0};
+    }
+    const long long size = static_cast<long long>(block.size());
+    const long long folded = ((static_cast<long long>(pip_count) % size) + size) % size;
+    return block[static_cast<std::size_t>(folded)];
+}
+
 struct Pattern {
     Offset3 sample(int pip_count) const { return {static_cast<double>(pip_count), 0.0, 0.0}; }
 };
@@ -52,6 +79,8 @@ PYBIND11_MODULE(kinetra_bench_baseline, m, py::multiple_interpreters::not_suppor
         .def_readonly("z", &Offset3::z)
         .def("as_tuple", [](const Offset3& o) { return py::make_tuple(o.x, o.y, o.z); });
     m.def("sample", &sample, py::arg("name"), py::arg("pip_count"));
+    m.def("set_rows", &set_rows, py::arg("count"));
+    m.def("sample_row", &sample_row, py::arg("name"), py::arg("pip_count"));
     m.def("bounce", &bounce);
     py::class_<Pattern>(m, "Pattern")
         .def(py::init<>())

@@ -1,64 +1,87 @@
-"""Per-call times of the kinetra module against baselines measured in the same run.
+"""Per-call times of the kinetra module against baselines measured in the same run, timed
+with pyperf.
 
 The baselines come from the bench-only extension kinetra_bench_baseline (functions and methods
 with the same signatures and argument rules that only build a new result) and, for
 catalogue(), from a pure-Python comprehension that builds the same dicts from cached tuples.
+For the random mix of all names there is a second baseline, the floor of that mix: the same
+no-op binding plus one read of a random row from one block as large as all baked tables.
 
-Every figure loops over a prepared batch of arguments; the time of the same loop with an empty
-body is measured too and subtracted, so a figure is the cost of the call alone. Candidate and
-baseline are measured alternately, round after round, and the fastest round of each counts.
+Every figure loops over a prepared batch of arguments; the same loop with an empty body is a
+benchmark of its own, and its mean is subtracted, so a figure is the cost of the call alone.
+pyperf calibrates the loop count and runs every benchmark in several worker processes; a
+figure is the mean over all their values, with its standard deviation. A ratio's spread comes
+from the spreads of both sides (and of the empty loop subtracted from each).
 
-Writes a JSON list of rows (see bench/report.py) to the file given by --out.
+    python bench_python.py --rows FILE [pyperf options, e.g. -o suite.json, --fast]
+
+Writes a JSON list of rows (see bench/report.py) to FILE. pyperf starts the worker processes
+with a clean environment: pass --inherit-environ PYTHONPATH when the modules come from it.
 """
 
-import argparse
 import json
+import math
 import random
 import sys
-import timeit
+import time
+
+import pyperf
 
 import kinetra
 import kinetra_bench_baseline as baseline
 
 BATCH = 4096
-ROUNDS = 9
-ROUND_SECONDS = 0.02
+PROCESSES = 8
+VALUES = 5
 
 
-def calibrate(fn):
-    """Calls of fn per timing so that one timing lasts about ROUND_SECONDS."""
-    number = 1
-    while True:
-        t = timeit.timeit(fn, number=number)
-        if t >= ROUND_SECONDS / 4 or number >= 1 << 20:
-            return max(1, int(number * ROUND_SECONDS / max(t, 1e-9)))
-        number *= 4
+class Figures:
+    """Registers every benchmark with the runner and, in the main process, keeps the results
+    (worker processes run one benchmark each and keep nothing)."""
+
+    def __init__(self, runner):
+        self.runner = runner
+        self.results = {}
+
+    def measure(self, name, loop, calls):
+        """loop() makes `calls` calls; it is built lazily, since a worker runs one benchmark."""
+        made = []
+
+        def time_func(loops):
+            if not made:
+                made.append(loop())
+            body = made[0]
+            start = time.perf_counter()
+            for _ in range(loops):
+                body()
+            return time.perf_counter() - start
+
+        bench = self.runner.bench_time_func(name, time_func, inner_loops=calls)
+        if bench is not None and not self.runner.args.worker:
+            values = bench.get_values()
+            self.results[name] = (sum(values) / len(values),
+                                  bench.stdev() if len(values) > 1 else 0.0)
+
+    def net(self, name, empty):
+        """(mean, standard deviation) of a benchmark net of its empty loop, in ns per call."""
+        if name not in self.results or empty not in self.results:
+            return None, None
+        (m, s), (me, se) = self.results[name], self.results[empty]
+        return max(m - me, 0.0) * 1e9, math.hypot(s, se) * 1e9
 
 
-def fastest(fns):
-    """The fastest time per call of fn() for each (name, fn), measured alternately."""
-    numbers = {name: calibrate(fn) for name, fn in fns.items()}
-    best = {name: float("inf") for name in fns}
-    for _ in range(ROUNDS):
-        for name, fn in fns.items():
-            best[name] = min(best[name], timeit.timeit(fn, number=numbers[name]) / numbers[name])
-    return best
-
-
-def compare(figure, run, base, calls, empty, baseline_label, target=None, note=""):
-    """run, base and empty each make `calls` calls (empty: the bare loop)."""
-    times = fastest({"run": run, "base": base, "empty": empty})
-    loop = times["empty"]
-    return {
-        "group": "Python",
-        "figure": figure,
-        "value": max(times["run"] - loop, 0.0) / calls * 1e9,
-        "unit": "ns",
-        "baseline": baseline_label,
-        "baseline_value": max(times["base"] - loop, 0.0) / calls * 1e9,
-        "target": target,
-        "note": note,
-    }
+def compare(figures, figure, key, baselines, target=None, note=""):
+    """Rows of a figure measured as benchmark key against each (baseline key, label); every
+    benchmark's empty loop is key + ":empty"."""
+    value, sd = figures.net(key, key + ":empty")
+    rows = []
+    for base_key, label, base_target in baselines:
+        base, base_sd = figures.net(base_key, key + ":empty")
+        rows.append({
+            "group": "Python", "figure": figure, "value": value, "sd": sd, "unit": "ns",
+            "baseline": label, "baseline_value": base, "baseline_sd": base_sd,
+            "target": base_target, "note": note})
+    return rows
 
 
 def absent(figure, what):
@@ -72,45 +95,18 @@ def name_calls(names, seed):
     return [(rng.choice(names), rng.randrange(-(1 << 20), 1 << 20)) for _ in range(BATCH)]
 
 
-def bench_sample(names):
-    pairs = name_calls(names, 1)
-    sample, base = kinetra.sample, baseline.sample
-
+def pair_loop(fn, pairs):
     def run():
         for name, pip in pairs:
-            sample(name, pip)
-
-    def run_base():
-        for name, pip in pairs:
-            base(name, pip)
-
-    def empty():
-        for name, pip in pairs:
-            pass
-
-    return compare("kinetra.sample(name, pip), random mix of all %d names" % len(names),
-                   run, run_base, BATCH, empty, "baseline sample(name, pip_count)",
-                   target={"ratio": 1.3})
+            fn(name, pip)
+    return run
 
 
-def bench_sample_one_name():
-    pips = [p for _, p in name_calls(["lfo_breathe"], 2)]
-    sample, base = kinetra.sample, baseline.sample
-
+def empty_pair_loop(pairs):
     def run():
-        for pip in pips:
-            sample("lfo_breathe", pip)
-
-    def run_base():
-        for pip in pips:
-            base("lfo_breathe", pip)
-
-    def empty():
-        for pip in pips:
+        for name, pip in pairs:
             pass
-
-    return compare("kinetra.sample(name, pip), one name", run, run_base, BATCH, empty,
-                   "baseline sample(name, pip_count)", target={"ratio": 1.3})
+    return run
 
 
 def pip_loop(fn, pips):
@@ -127,101 +123,154 @@ def empty_pip_loop(pips):
     return run
 
 
-def bench_bounce():
+def bench_sample(figures, names, baked_rows):
+    pairs = name_calls(names, 1)
+
+    def floor():
+        baseline.set_rows(baked_rows)
+        return pair_loop(baseline.sample_row, pairs)
+
+    key = "sample_mix"
+    figures.measure(key, lambda: pair_loop(kinetra.sample, pairs), BATCH)
+    figures.measure(key + ":baseline", lambda: pair_loop(baseline.sample, pairs), BATCH)
+    figures.measure(key + ":floor", floor, BATCH)
+    figures.measure(key + ":empty", lambda: empty_pair_loop(pairs), BATCH)
+    return compare(figures, "kinetra.sample(name, pip), random mix of all %d names" % len(names),
+                   key, [(key + ":baseline", "baseline sample(name, pip_count)", {"ratio": 1.3}),
+                         (key + ":floor", "baseline sample(name, pip_count) plus one read of a "
+                          "random row of %d (all baked rows, one block)" % baked_rows, None)])
+
+
+def bench_sample_one_name(figures, name):
+    pairs = [(name, p) for _, p in name_calls([name], 2)]
+    key = "sample_one"
+    figures.measure(key, lambda: pair_loop(kinetra.sample, pairs), BATCH)
+    figures.measure(key + ":baseline", lambda: pair_loop(baseline.sample, pairs), BATCH)
+    figures.measure(key + ":empty", lambda: empty_pair_loop(pairs), BATCH)
+    return compare(figures, "kinetra.sample(name, pip), one name (%s)" % name, key,
+                   [(key + ":baseline", "baseline sample(name, pip_count)", {"ratio": 1.3})])
+
+
+def bench_bounce(figures):
     pips = [p for _, p in name_calls(["bounce"], 3)]
-    return compare("kinetra.bounce(pip)", pip_loop(kinetra.bounce, pips),
-                   pip_loop(baseline.bounce, pips), BATCH, empty_pip_loop(pips),
-                   "baseline bounce(pip)", target={"ratio": 1.2})
+    key = "bounce"
+    figures.measure(key, lambda: pip_loop(kinetra.bounce, pips), BATCH)
+    figures.measure(key + ":baseline", lambda: pip_loop(baseline.bounce, pips), BATCH)
+    figures.measure(key + ":empty", lambda: empty_pip_loop(pips), BATCH)
+    return compare(figures, "kinetra.bounce(pip)", key,
+                   [(key + ":baseline", "baseline bounce(pip)", {"ratio": 1.2})])
 
 
-def bench_catalogue():
+def bench_catalogue(figures):
     rows = kinetra.catalogue()
-    cached = [(r["name"], r["description"], r["period_pips"], r["dimensions"]) for r in rows]
 
     def comprehension():
-        return [{"name": n, "description": d, "period_pips": p, "dimensions": k}
-                for n, d, p, k in cached]
+        cached = [(r["name"], r["description"], r["period_pips"], r["dimensions"])
+                  for r in kinetra.catalogue()]
 
-    assert comprehension() == rows
-    return compare("kinetra.catalogue(), %d rows" % len(rows), kinetra.catalogue,
-                   comprehension, 1, lambda: None,
-                   "Python comprehension of the same dicts from cached tuples",
-                   target={"ratio": 3.0})
+        def build():
+            return [{"name": n, "description": d, "period_pips": p, "dimensions": k}
+                    for n, d, p, k in cached]
+
+        assert build() == kinetra.catalogue()
+        return build
+
+    key = "catalogue"
+    figures.measure(key, lambda: kinetra.catalogue, 1)
+    figures.measure(key + ":baseline", comprehension, 1)
+    figures.measure(key + ":empty", lambda: (lambda: None), 1)
+    return compare(figures, "kinetra.catalogue(), %d rows" % len(rows), key,
+                   [(key + ":baseline", "Python comprehension of the same dicts from cached "
+                     "tuples", {"ratio": 3.0})])
 
 
 def smooth_rows(count, seed):
-    import math
     return [(0.5 * math.sin(6.283185307179586 * i / count + seed),
              0.25 * math.cos(6.283185307179586 * i / count + seed), 0.0) for i in range(count)]
 
 
-def bench_sampled_pattern():
+def bench_sampled_pattern(figures):
     if not hasattr(kinetra, "SampledPattern"):
-        return absent("SampledPattern.sample(pip)", "SampledPattern")
-    pattern = kinetra.SampledPattern("user_wave", "A user wave", smooth_rows(512, 0))
+        return [absent("SampledPattern.sample(pip)", "SampledPattern")]
     pips = [p for _, p in name_calls(["x"], 4)]
-    return compare("SampledPattern.sample(pip), 512 rows", pip_loop(pattern.sample, pips),
-                   pip_loop(baseline.Pattern().sample, pips), BATCH, empty_pip_loop(pips),
-                   "baseline method sample(pip_count)")
-
-
-def bench_pattern_library(size=64):
-    if not hasattr(kinetra, "PatternLibrary"):
-        return absent("PatternLibrary.sample(name, pip)", "PatternLibrary")
-    names = ["user_pattern_%03d" % i for i in range(size)]
-    library = kinetra.PatternLibrary(
-        [kinetra.SampledPattern(n, "A user pattern", smooth_rows(256, i))
-         for i, n in enumerate(names)])
-    pairs = name_calls(names, 5)
-    sample, base = library.sample, baseline.Library().sample
 
     def run():
-        for name, pip in pairs:
-            sample(name, pip)
+        pattern = kinetra.SampledPattern("user_wave", "A user wave", smooth_rows(512, 0))
+        return pip_loop(pattern.sample, pips)
 
-    def run_base():
-        for name, pip in pairs:
-            base(name, pip)
-
-    def empty():
-        for name, pip in pairs:
-            pass
-
-    return compare("PatternLibrary.sample(name, pip), own names of %d patterns" % size,
-                   run, run_base, BATCH, empty, "baseline method sample(name, pip_count)")
+    key = "sampled_pattern"
+    figures.measure(key, run, BATCH)
+    figures.measure(key + ":baseline", lambda: pip_loop(baseline.Pattern().sample, pips), BATCH)
+    figures.measure(key + ":empty", lambda: empty_pip_loop(pips), BATCH)
+    return compare(figures, "SampledPattern.sample(pip), 512 rows", key,
+                   [(key + ":baseline", "baseline method sample(pip_count)", None)])
 
 
-def bench_sampled_recording():
+def bench_pattern_library(figures, size=64):
+    if not hasattr(kinetra, "PatternLibrary"):
+        return [absent("PatternLibrary.sample(name, pip)", "PatternLibrary")]
+    names = ["user_pattern_%03d" % i for i in range(size)]
+    pairs = name_calls(names, 5)
+
+    def run():
+        library = kinetra.PatternLibrary(
+            [kinetra.SampledPattern(n, "A user pattern", smooth_rows(256, i))
+             for i, n in enumerate(names)])
+        return pair_loop(library.sample, pairs)
+
+    key = "pattern_library"
+    figures.measure(key, run, BATCH)
+    figures.measure(key + ":baseline", lambda: pair_loop(baseline.Library().sample, pairs), BATCH)
+    figures.measure(key + ":empty", lambda: empty_pair_loop(pairs), BATCH)
+    return compare(figures, "PatternLibrary.sample(name, pip), own names of %d patterns" % size,
+                   key, [(key + ":baseline", "baseline method sample(name, pip_count)", None)])
+
+
+def bench_sampled_recording(figures):
     if not hasattr(kinetra, "SampledRecording"):
-        return absent("SampledRecording.sample(pip)", "SampledRecording")
-    rows = [[0.5 * ((r * 7 + a) % 100) / 100.0 for a in range(3)] for r in range(4096)]
-    recording = kinetra.SampledRecording("take", ["pan", "tilt", "zoom"], rows, 120.0, 0.0, -1000)
+        return [absent("SampledRecording.sample(pip)", "SampledRecording")]
     rng = random.Random(6)
     pips = [-1000 + rng.randrange(4096) for _ in range(BATCH)]
-    return compare("SampledRecording.sample(pip), 3 axes", pip_loop(recording.sample, pips),
-                   pip_loop(baseline.Recording(3).sample, pips), BATCH, empty_pip_loop(pips),
-                   "baseline method sample(pip) returning 3 floats")
+
+    def run():
+        rows = [[0.5 * ((r * 7 + a) % 100) / 100.0 for a in range(3)] for r in range(4096)]
+        recording = kinetra.SampledRecording("take", ["pan", "tilt", "zoom"], rows, 120.0, 0.0,
+                                             -1000)
+        return pip_loop(recording.sample, pips)
+
+    key = "sampled_recording"
+    figures.measure(key, run, BATCH)
+    figures.measure(key + ":baseline", lambda: pip_loop(baseline.Recording(3).sample, pips),
+                    BATCH)
+    figures.measure(key + ":empty", lambda: empty_pip_loop(pips), BATCH)
+    return compare(figures, "SampledRecording.sample(pip), 3 axes", key,
+                   [(key + ":baseline", "baseline method sample(pip) returning 3 floats", None)])
 
 
-def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--out", required=True)
-    args = parser.parse_args(argv)
-    names = [row["name"] for row in kinetra.catalogue()]
-    rows = [
-        bench_sample(names),
-        bench_sample_one_name(),
-        bench_bounce(),
-        bench_catalogue(),
-        bench_sampled_pattern(),
-        bench_pattern_library(),
-        bench_sampled_recording(),
-    ]
-    with open(args.out, "w", encoding="utf-8") as f:
-        json.dump(rows, f, indent=1)
+def main():
+    runner = pyperf.Runner(processes=PROCESSES, values=VALUES)
+    runner.argparser.add_argument("--rows", help="where the main process writes the rows")
+    args = runner.parse_args()
+    figures = Figures(runner)
+    catalogue = kinetra.catalogue()
+    names = [row["name"] for row in catalogue]
+    procedural = 15
+    baked_rows = sum(row["period_pips"] for row in catalogue[procedural:])
+    rows = (bench_sample(figures, names, baked_rows) + bench_sample_one_name(figures, names[procedural]) +
+            bench_bounce(figures) + bench_catalogue(figures) + bench_sampled_pattern(figures) +
+            bench_pattern_library(figures) + bench_sampled_recording(figures))
+    if args.worker:
+        return 0
+    if args.rows:
+        with open(args.rows, "w", encoding="utf-8") as f:
+            json.dump(rows, f, indent=1)
     for row in rows:
-        print("%-70s %10s" % (row["figure"], "-" if row["value"] is None else
-                              "%.1f %s" % (row["value"], row["unit"])), file=sys.stderr)
+        if row["value"] is None:
+            continue
+        ratio = row["value"] / row["baseline_value"] if row["baseline_value"] else float("nan")
+        print("%-64s %8.1f ns +- %5.1f  %5.2fx  (%s)" % (
+            row["figure"][:64], row["value"], row["sd"], ratio, row["baseline"][:40]),
+            file=sys.stderr)
     return 0
 
 

@@ -2,7 +2,8 @@
 
 namespace kinetra::detail {
 
-const PatternEntry procedural_patterns[procedural_count] = {
+// constinit: constant data, read-only after relocation; nothing fills it at load time.
+constinit const PatternEntry procedural_patterns[procedural_count] = {
     {"bounce", "One-beat vertical bounce", 64, 1, &bounce},
     {"sway", "Two-beat side-to-side sway", 128, 1, &sway},
     {"circle", "One-beat circular orbit", 64, 2, &circle},

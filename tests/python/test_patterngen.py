@@ -310,6 +310,28 @@ def test_registry_name_keys(generated):
     assert samplers == [(entries[i].pack, names[i]) for i in index]
 
 
+def test_pack_units_and_registry_split(generated):
+    """Only a pack's own unit includes its header, and it takes the address of every sampler
+    of the pack (which compiles them and their tables into the library); the registry
+    declares the samplers instead of including any pack, and all of its data is constinit."""
+    out, _ = generated
+    entries = emit.collect()
+    for pack in registry.PACKS:
+        text = (out / ("src/catalogue/pack_%s.cpp" % pack)).read_text(encoding="ascii")
+        assert re.findall(r'#include "(.*)"', text) == ["kinetra/packs/%s.hpp" % pack]
+        assert re.findall(r"    &kinetra_(\w+)::sample_(\w+),\n", text) == [
+            (pack, e.pattern.name) for e in entries if e.pack == pack]
+    text = (out / "src/catalogue/registry_data.cpp").read_text(encoding="ascii")
+    assert re.findall(r'#include "(.*)"', text) == ["registry.hpp"]
+    declared = re.findall(r"namespace kinetra_(\w+) \{\n((?:KINETRA_API .*\n)*)\}", text)
+    assert [(pack, name) for pack, block in declared for name in re.findall(
+        r"KINETRA_API kinetra::Offset3 sample_(\w+)\(int pip\) noexcept;", block)] == [
+        (e.pack, e.pattern.name) for e in entries]
+    definitions = re.findall(r"^(\S.*?) = ", text, re.M)
+    assert len(definitions) == 5
+    assert all(d.startswith("constinit const ") for d in definitions)
+
+
 @pytest.mark.parametrize("a, b", [
     ("lfo_breathe", "lfo_breathes"), ("lfo_breath", "lfo_breathe"), ("beat_a", "beat_b"),
     ("beat_techno_polymeter_bounce", "beat_techno_polymeter_box"),
@@ -334,7 +356,7 @@ def test_output_is_deterministic(generated, tmp_path):
     emit.generate(tmp_path)
     files = sorted(p.relative_to(out) for p in out.rglob("*") if p.is_file())
     assert files == sorted(p.relative_to(tmp_path) for p in tmp_path.rglob("*") if p.is_file())
-    assert len(files) == len(registry.PACKS) + 1
+    assert len(files) == 2 * len(registry.PACKS) + 1  # headers, pack units, registry
     for rel in files:
         assert (out / rel).read_bytes() == (tmp_path / rel).read_bytes(), rel
 
@@ -348,6 +370,8 @@ def test_unchanged_files_keep_their_mtime(tmp_path):
         os.utime(f, ns=(10**18, 10**18))
     assert emit.generate(tmp_path, order).written == 0
     assert all(f.stat().st_mtime_ns == 10**18 for f in files)
-    # a changed pack is rewritten, the others stay untouched
-    assert emit.generate(tmp_path, order + (("initial", "akwf"),)).written == 2
-    assert (tmp_path / "include/kinetra/packs/atlas.hpp").stat().st_mtime_ns == 10**18
+    # a changed pack is rewritten (its header and unit, and the registry that lists its new
+    # members), the others stay untouched
+    assert emit.generate(tmp_path, order + (("initial", "akwf"),)).written == 3
+    for rel in ("include/kinetra/packs/atlas.hpp", "src/catalogue/pack_atlas.cpp"):
+        assert (tmp_path / rel).stat().st_mtime_ns == 10**18

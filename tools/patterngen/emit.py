@@ -2,7 +2,14 @@
 
 Outputs, under the output directory:
   include/kinetra/packs/<pack>.hpp   one header per pack: inline constant tables and samplers
-  src/catalogue/registry_data.cpp    the pattern registry and its sorted name index
+  src/catalogue/pack_<pack>.cpp      the library's one compiled copy of that pack's tables and
+                                     samplers
+  src/catalogue/registry_data.cpp    the pattern registry and its sorted name index; it declares
+                                     the samplers and includes no pack header
+
+The compilation is split so that a changed pack recompiles its own unit and nothing else: only
+pack_<pack>.cpp includes a pack header, and the registry, which needs no more than the samplers'
+addresses, changes only when a name, description, period or dimension does.
 
 A file is rewritten only when its bytes change, so an unchanged pack does not trigger a
 recompilation. Everything is emitted in a fixed order from rounded values, so the output is
@@ -182,33 +189,58 @@ def name_key(name: str) -> Tuple[int, int, int, int]:
     return tuple(int.from_bytes(data[i:i + 8], "big") for i in range(0, NAME_KEY_BYTES, 8))
 
 
+def render_pack_unit(pack: str, patterns: Sequence[Pattern]) -> str:
+    """The unit that compiles the pack header into the library. Taking every sampler's address
+    emits every inline sampler, and through it every table, as an exported symbol."""
+    out = [BANNER, '#include "kinetra/packs/%s.hpp"\n' % pack]
+    if patterns:
+        out.append("namespace {\n")
+        out.append("[[gnu::used]] constexpr kinetra::Offset3 (*const pack_samplers[])(int) noexcept = {\n")
+        out.extend("    &kinetra_%s::sample_%s,\n" % (pack, p.name) for p in patterns)
+        out.append("};\n")
+        out.append("}  // namespace\n")
+    return "".join(out)
+
+
 def render_registry(entries: Sequence[Entry]) -> str:
     if not entries:
         raise GenerationError("no patterns: the registry would be empty")
     out = [BANNER, '#include "registry.hpp"\n']
-    out.extend('#include "kinetra/packs/%s.hpp"\n' % pack for pack in registry.PACKS)
+    # The samplers are the inline ones of the pack headers, compiled once in the pack units;
+    # this unit only needs their addresses, so it declares them (the same exported symbols)
+    # instead of compiling every table again.
+    for pack in registry.PACKS:
+        members = [e.pattern for e in entries if e.pack == pack]
+        if not members:
+            continue
+        out.append("namespace kinetra_%s {\n" % pack)
+        out.extend("KINETRA_API kinetra::Offset3 sample_%s(int pip) noexcept;\n" % p.name
+                   for p in members)
+        out.append("}  // namespace kinetra_%s\n" % pack)
     out.append("namespace kinetra::detail {\n")
-    out.append("const PatternEntry registry[] = {\n")
+    # constinit: all of it is constant data, read-only after relocation; nothing fills it at
+    # load time.
+    out.append("constinit const PatternEntry registry[] = {\n")
     for e in entries:
         p = e.pattern
         out.append("    {%s, %s, %d, %d, &kinetra_%s::sample_%s},\n"
                    % (c_string(p.name), c_string(p.description), p.period, p.dimensions,
                       e.pack, p.name))
     out.append("};\n")
-    out.append("const std::size_t registry_size = %d;\n" % len(entries))
-    out.append("const std::uint64_t registry_name_index[] = {\n")
+    out.append("constinit const std::size_t registry_size = %d;\n" % len(entries))
+    out.append("constinit const std::uint64_t registry_name_index[] = {\n")
     index = name_index([e.pattern.name for e in entries])
     for k in range(0, len(index), 16):
         out.append("    " + " ".join("%d," % i for i in index[k:k + 16]) + "\n")
     out.append("};\n")
     # The names in index order, in the fixed-width form the lookup compares, and the samplers
     # in the same order, so that a found index position leads straight to its sampler.
-    out.append("const NameKey registry_name_keys[] = {\n")
+    out.append("constinit const NameKey registry_name_keys[] = {\n")
     for i in index:
         words = name_key(entries[i].pattern.name)
         out.append("    {{%s}},\n" % ", ".join("0x%016xu" % w for w in words))
     out.append("};\n")
-    out.append("const Sampler registry_name_samplers[] = {\n")
+    out.append("constinit const Sampler registry_name_samplers[] = {\n")
     out.extend("    &kinetra_%s::sample_%s,\n" % (entries[i].pack, entries[i].pattern.name)
                for i in index)
     out.append("};\n")
@@ -244,13 +276,18 @@ def outputs(entries: Sequence[Entry]) -> List[Tuple[str, str]]:
     for pack in registry.PACKS:
         members = [e.pattern for e in entries if e.pack == pack]
         files.append(("include/kinetra/packs/%s.hpp" % pack, render_pack(pack, members)))
+        files.append(("src/catalogue/pack_%s.cpp" % pack, render_pack_unit(pack, members)))
     files.append(("src/catalogue/registry_data.cpp", render_registry(entries)))
     return files
 
 
-def generate(out_dir, family_order: Sequence[Tuple[str, str]] = registry.FAMILIES) -> Summary:
+def generate(out_dir, family_order: Sequence[Tuple[str, str]] = registry.FAMILIES,
+             entries: Sequence[Entry] = None) -> Summary:
+    """Write every output under out_dir: the patterns of family_order, or the given entries
+    (the benchmarks' synthetic catalogue), checked first."""
     start = time.perf_counter()
-    entries = collect(family_order)
+    if entries is None:
+        entries = collect(family_order)
     check(entries)
     files = outputs(entries)
     root = pathlib.Path(out_dir)

@@ -29,7 +29,8 @@ MEMBERS = ((3, 5, 2), (4, 3, 6), (5, 2, 4), (2, 7, 3), (3, 4, 5), (5, 3, 7), (6,
            (4, 7, 2), (7, 3, 4), (2, 5, 6), (5, 7, 3), (3, 6, 4), (4, 5, 7), (6, 3, 5),
            (7, 4, 3), (5, 6, 2))
 
-DESCRIPTION = "Three unevenly subdivided directional bursts, deliberate gaps and a late settling accent."
+DESCRIPTION = ("Three unevenly subdivided directional bursts, deliberate gaps and a late settling "
+               "accent.")
 
 
 def score(counts):

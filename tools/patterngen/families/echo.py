@@ -17,11 +17,12 @@ and bounces in depth (its z sign flips on every onset). In `crossed` the two dir
 trade places: the call at pip 0 takes the answer's direction and the answer at pip 256 the
 call's. Every gesture is the family's short one (rise 0.15 beat, fall 0.10 beat), so each
 gesture has fallen back (6.4 pips) by the next onset in every spacing; only a rise may reach
-back over a shorter interval, and the side-to-side bounce keeps it from piling up: the largest stored coordinate is the call's lead, 0.31
-(in `expanding` the second gesture comes 8 pips after the lead, within its 9.6-pip rise:
-the call's opposite rise pulls the stored x peak to 0.2997 at pip 511, and the answer's
-y, on one side, tops out at 0.2544 at pip 257; in `shrinking` with n = 6 the last gesture's
-rise, 6.4 pips after the fifth onset, moves the fifth stored peak from 89.6 to pip 88).
+back over a shorter interval, and the side-to-side bounce keeps it from piling up: the
+largest stored coordinate is the call's lead, 0.31 (in `expanding` the second gesture
+comes 8 pips after the lead, within its 9.6-pip rise: the call's opposite rise pulls the
+stored x peak to 0.2997 at pip 511, and the answer's y, on one side, tops out at 0.2544 at
+pip 257; in `shrinking` with n = 6 the last gesture's rise, 6.4 pips after the fifth onset,
+moves the fifth stored peak from 89.6 to pip 88).
 """
 
 from fractions import Fraction

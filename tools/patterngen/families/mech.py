@@ -47,7 +47,8 @@ catalogue order, with their study labels and rules (dimensions 2 unless z is giv
 - `mech_cam_return` "Cam rise and return": x = sum b_k*sin k*phi, k = 1 ... 5, b = 0.63179,
   0.31086, 0.06132, 0.00847, 0.00084 (the head of 0.82*sin(phi + 0.8*sin phi), to 8e-6);
   y = 0.0037 - 0.04883*cos phi + 0.32067*cos 2phi + 0.04865*cos 3phi + 0.0037*cos 4phi
-  (the head of 0.328*cos(2phi + 0.3*sin phi), to 4e-5): 0.32769 at 0, -0.31327 at pi/2.
+  (the head of 0.328*cos(2phi + 0.3*sin phi), to 4e-5): 0.32789 at 0, -0.31327 at pi/2,
+  lowest -0.32805 at pip 116 (phi = 0.45pi).
   Neither series ends in an open tail, and their next terms (7e-5 in x, 1.8e-4 in y) lie
   within the stated 3e-4, so both are used as written, like the whitworth series.
 

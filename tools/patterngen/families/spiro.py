@@ -9,9 +9,11 @@ parameter t = 2*pi*r*i/1024 runs r turns of the rolling centre, so the trace clo
 - outside (epitrochoid): x = (R+r)*cos t - d*cos((R+r)*t/r), y = (R+r)*sin t - d*sin((R+r)*t/r).
 
 Each trace is scaled so its largest coordinate over the 1024 pips is exactly 0.82, like every
-atlas family. Inside, and outside wherever the outer peak falls on a pip, that factor is
-0.82/(R-r+d) and 0.82/(R+r+d); for (4,1) and (8,3) the outside peak lies between pips and
-the factor is a little larger.
+atlas family. Inside, and outside where the widest point (radius R+r+d) lies on an axis, that
+largest coordinate is the radius itself and the factor is 0.82/(R-r+d) and 0.82/(R+r+d). For
+the outside traces of (4,1) and (8,3) the widest points lie off the axes (at 45 degrees for
+(4,1)), so the largest coordinate is smaller than the radius, 4.880 of 5.6 and 12.493 of
+12.8 (measured), and the factor larger: 0.82/4.880 and 0.82/12.493.
 """
 
 import math

@@ -14,8 +14,9 @@ and the tip, before scaling, is
     x = sin a + l*cos d*sin(a + b),  y = -(cos a + l*cos d*cos(a + b)),  z = l*sin d.
 
 The shoulder swings f times per period; the elbow follows at g = f or 2f with the phase lag
-phi, so the tip draws an open loop rather than retracing an arc, and the forearm of the 3-D
-members rolls out of the plane a little ahead of the swing. The table is scaled to 0.82 over
+phi, so the tip's way out and way back differ (a thin crescent where the lag and the elbow
+swing are small, a wide loop where they are large), and the forearm of the 3-D members rolls
+out of the plane a little ahead of the swing. The table is scaled to 0.82 over
 the 2048 half-pip samples; the largest coordinate is always the lowest y, so y spans from
 -0.82 up to a highest point that stays negative. Per member, (l, f, g, phi, A, B, D) and the
 stored ranges (y lowest..highest, x, z):

@@ -69,7 +69,8 @@ def moved(variant: str, x: float, y: float, row: int):
 
 def vertices(variant: str, n: int):
     scan = [moved(variant, x, y, row) for x, y, row in row_ends(n)]
-    return scan + list(OUTER_RETURN)
+    pad = (0.0,) * (len(scan[0]) - 2)  # the return corners at depth 0
+    return scan + [corner + pad for corner in OUTER_RETURN]
 
 
 def build():

@@ -51,6 +51,12 @@ CROWN_WEIGHTS = (1.2, 0.8, 0.9, 0.8, 1.0, 0.7, 1.5, 1.1)
 BOW = ((-0.85, -0.45), (-0.05, 0.05), (0.7, -0.3), (0.78, 0.4), (0.02, -0.05), (-0.8, 0.52))
 BOW_WEIGHTS = (1.3, 1.0, 0.7, 1.2, 1.4, 0.8)
 
+
+def with_depth(controls, depths):
+    """Flat controls lifted into depth, one depth per control."""
+    return tuple(tuple(c) + (z,) for c, z in zip(controls, depths))
+
+
 # (shape, controls, segment weights); 3-D controls carry their depth.
 SHAPES = (
     ("kite", KITE, KITE_WEIGHTS),
@@ -74,9 +80,9 @@ SHAPES = (
      ((0.8, -0.55), (0.55, 0.35), (-0.1, 0.72), (-0.7, 0.2), (-0.78, -0.5), (0.0, -0.42)),
      (1.2, 0.8, 1.5, 0.9, 1.1, 0.7)),
     ("rising_kite",
-     tuple(xy + (z,) for xy, z in zip(KITE, (-0.4, -0.15, 0.05, 0.3, 0.55, 0.4, 0.15, -0.15))), KITE_WEIGHTS),
+     with_depth(KITE, (-0.4, -0.15, 0.05, 0.3, 0.55, 0.4, 0.15, -0.15)), KITE_WEIGHTS),
     ("twisted_bow",
-     tuple(xy + (z,) for xy, z in zip(BOW, (0.45, 0.0, -0.4, -0.5, 0.05, 0.35))), BOW_WEIGHTS),
+     with_depth(BOW, (0.45, 0.0, -0.4, -0.5, 0.05, 0.35)), BOW_WEIGHTS),
     ("cup",
      ((0.75, -0.6, 0.3), (0.62, 0.3, 0.1), (0.0, 0.75, -0.05), (-0.6, 0.35, -0.2),
       (-0.72, -0.55, -0.35), (0.02, -0.4, 0.45)),
@@ -98,7 +104,7 @@ SHAPES = (
       (0.2, -0.05, -0.1), (0.55, -0.8, -0.5), (0.12, 0.1, -0.05)),
      (1.4, 0.8, 1.0, 0.7, 1.1, 0.9, 1.3)),
     ("folded_crown",
-     tuple(xy + (z,) for xy, z in zip(CROWN, (0.0, 0.45, -0.1, -0.5, 0.1, 0.4, 0.05, -0.2))),
+     with_depth(CROWN, (0.0, 0.45, -0.1, -0.5, 0.1, 0.4, 0.05, -0.2)),
      (1.1, 0.9, 0.8, 1.0, 0.9, 0.8, 1.4, 1.2)),
 )
 

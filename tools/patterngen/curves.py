@@ -6,7 +6,7 @@ import math
 from fractions import Fraction
 from typing import Callable, List, Sequence, Tuple
 
-from .toolkit import PEAK, peak, scale_to
+from .toolkit import PEAK, scale_to
 
 TAU = 2.0 * math.pi
 
@@ -72,6 +72,8 @@ def keyframe_path(keys: Sequence[Tuple[object, Sequence[float]]], n: int,
     values.append(values[0])
     if times[0] != 0 or any(b <= a for a, b in zip(times, times[1:])):
         raise ValueError("keyframe times must start at 0 and increase to below the period")
+    if len({len(v) for v in values}) != 1:
+        raise ValueError("every keyframe needs the same number of coordinates")
 
     def at(t) -> Point:
         k = 0
@@ -151,3 +153,81 @@ def crank_slider(phi: float, rod: float, offset: float = 0.0) -> float:
     offset)^2), measured from the crank axis."""
     s = math.sin(phi) + offset
     return math.cos(phi) + math.sqrt(rod * rod - s * s)
+
+
+def tour_path(vertices: Sequence[Sequence[float]], weights: Sequence[object], n: int,
+              ease: Callable[[float], float] = quintic) -> Callable[[object], Point]:
+    """The eased polyline tour of tour() as a function of the pip time t (int, Fraction or
+    float in [0, n)), for sampling between pips."""
+    if len(vertices) != len(weights):
+        raise ValueError("one segment weight per vertex")
+    return keyframe_path(list(zip(segment_times(weights, n), vertices)), n, ease)
+
+
+def rotated(x: float, y: float, angle: float) -> Tuple[float, float]:
+    """(x, y) turned by angle radians about the origin (from +x towards +y)."""
+    c, s = math.cos(angle), math.sin(angle)
+    return (x * c - y * s, x * s + y * c)
+
+
+def _solve(a: List[List[float]], b: List[float]) -> List[float]:
+    """Solution of the small dense system a x = b (Gaussian elimination, partial pivoting)."""
+    m = len(b)
+    a = [row[:] + [v] for row, v in zip(a, b)]
+    for c in range(m):
+        p = max(range(c, m), key=lambda r: abs(a[r][c]))
+        a[c], a[p] = a[p], a[c]
+        for r in range(c + 1, m):
+            f = a[r][c] / a[c][c]
+            for k in range(c, m + 1):
+                a[r][k] -= f * a[c][k]
+    x = [0.0] * m
+    for r in range(m - 1, -1, -1):
+        x[r] = (a[r][m] - sum(a[r][k] * x[k] for k in range(r + 1, m))) / a[r][r]
+    return x
+
+
+def closed_spline(controls: Sequence[Sequence[float]], weights: Sequence[object],
+                  n: int) -> Callable[[object], Point]:
+    """Closed periodic cubic spline through the controls as a function of the pip time t in
+    [0, n).
+
+    Control j is passed at the start of segment j (segment_times(weights, n)); the last
+    segment runs back to control 0 at the wrap. The curve is the interpolating cubic with
+    continuous tangent and curvature everywhere, the wrap included (each coordinate's second
+    derivatives M solve the cyclic system h[j-1] M[j-1] + 2 (h[j-1] + h[j]) M[j] + h[j] M[j+1]
+    = 6 (slope[j] - slope[j-1]), h the segment durations), so unequal durations shape the
+    tangents as well as the timing.
+    """
+    m = len(controls)
+    if m < 3 or len(weights) != m:
+        raise ValueError("a closed spline needs at least three controls and one weight each")
+    starts = segment_times(weights, n)
+    times = starts + [Fraction(n)]
+    h = [float(times[j + 1] - times[j]) for j in range(m)]
+    points = [tuple(float(v) for v in c) for c in controls]
+    dims = len(points[0])
+    system = [[0.0] * m for _ in range(m)]
+    for j in range(m):
+        system[j][(j - 1) % m] += h[j - 1]
+        system[j][j] += 2.0 * (h[j - 1] + h[j])
+        system[j][(j + 1) % m] += h[j]
+    moments = []
+    for d in range(dims):
+        v = [p[d] for p in points]
+        slopes = [(v[(j + 1) % m] - v[j]) / h[j] for j in range(m)]
+        moments.append(_solve(system, [6.0 * (slopes[j] - slopes[j - 1]) for j in range(m)]))
+
+    def at(t) -> Point:
+        t = Fraction(t)
+        j = m - 1
+        while starts[j] > t:
+            j -= 1
+        hj = h[j]
+        b = float(t - times[j]) / hj
+        a = 1.0 - b
+        k = (j + 1) % m
+        ca, cb = (a * a * a - a) * hj * hj / 6.0, (b * b * b - b) * hj * hj / 6.0
+        return tuple(a * points[j][d] + b * points[k][d] + ca * moments[d][j] + cb * moments[d][k]
+                     for d in range(dims))
+    return at

@@ -272,10 +272,10 @@ def test_pulse_widths(name, axis, reached, rest):
     assert r[reached][axis] != 0.0 and r[rest][axis] == 0.0
 
 
-@pytest.mark.parametrize("name,study", zip(STICK, (
+@pytest.mark.parametrize("name,study", list(zip(STICK, (
     "RlrrLrll", "RrlrLlrl", "RllrLrrl", "RrllRlrl", "RlrlRrll", "RrrlLlrl", "RlllRrrl",
     "RrlrRlll", "RlrrLlrl", "RrllRllr", "RlrlLrrl", "RrrlRlll", "RrrrLrll", "RrllLrrl",
-    "RlrrRlll", "RrlrLllr")))
+    "RlrrRlll", "RrlrLllr"))))
 def test_stick_sticking(name, study):
     """Read the sticking back from the strokes: sign gives the hand, size the accent."""
     swapped = study.translate(str.maketrans("RLrl", "LRlr"))

@@ -179,7 +179,7 @@ class _Reader:
         v = parent.get(name)
         if v is None:
             if required:
-                self.fail(key, f"missing table [{_key_text(key + (name,))}]")
+                self.fail(key + (name,), f"missing table [{_key_text(key + (name,))}]")
             return {}
         if not isinstance(v, dict):
             self.fail(key + (name,), "must be a table")

@@ -190,13 +190,16 @@ class _Reader:
             if k not in allowed:
                 self.fail(key + (k,), "unknown key; expected one of " + ", ".join(sorted(allowed)))
 
+    def _value(self, table, key, name, default):
+        """(path, value, given): a missing key without a default is a mistake."""
+        if name not in table and default is None:
+            self.fail(key + (name,), "missing")
+        return key + (name,), table.get(name, default), name in table
+
     def number(self, table, key, name, default=None, lo=None, hi=None, lo_open=False):
-        path = key + (name,)
-        if name not in table:
-            if default is None:
-                self.fail(path, "missing")
+        path, v, given = self._value(table, key, name, default)
+        if not given:
             return default
-        v = table[name]
         if isinstance(v, bool) or not isinstance(v, (int, float)) or not math.isfinite(v):
             self.fail(path, f"must be a number, found {v!r}")
         if lo is not None and (v <= lo if lo_open else v < lo) or hi is not None and v > hi:
@@ -205,12 +208,9 @@ class _Reader:
         return float(v)
 
     def integer(self, table, key, name, default=None, lo=None, hi=None):
-        path = key + (name,)
-        if name not in table:
-            if default is None:
-                self.fail(path, "missing")
+        path, v, given = self._value(table, key, name, default)
+        if not given:
             return default
-        v = table[name]
         if isinstance(v, bool) or not isinstance(v, int):
             self.fail(path, f"must be a whole number, found {v!r}")
         if (lo is not None and v < lo) or (hi is not None and v > hi):
@@ -218,12 +218,9 @@ class _Reader:
         return v
 
     def string(self, table, key, name, default=None, choices=None):
-        path = key + (name,)
-        if name not in table:
-            if default is None:
-                self.fail(path, "missing")
+        path, v, given = self._value(table, key, name, default)
+        if not given:
             return default
-        v = table[name]
         if not isinstance(v, str) or not v:
             self.fail(path, f"must be a non-empty string, found {v!r}")
         if choices and v not in choices:

@@ -5,7 +5,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 cd "$ROOT"
 
-ensure_apt build-essential libgtest-dev chromium pkgconf
+ensure_apt build-essential libgtest-dev chromium pkgconf ola
 ensure_venv
 
 # One build tree serves both: pip builds and installs the module from it, and the same tree

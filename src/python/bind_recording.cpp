@@ -26,7 +26,7 @@ void bind_recording(py::module_& m) {
         .def_property_readonly("start_pip", &SampledRecording::start_pip)
         // A float pip is refused even when it holds a whole number.
         .def("sample", &SampledRecording::sample, py::arg("pip").noconvert());
-    refuse_bare_new(cls, "kinetra.SampledRecording is created by calling SampledRecording(name, dimensions, samples, bpm, ...)");
+    guard_allocation(cls);
 }
 
 }  // namespace kinetra::python

@@ -39,7 +39,7 @@ void bind_user_patterns(py::module_& m) {
         .def_property_readonly("description", &SampledPattern::description)
         .def_property_readonly("period_pips", &SampledPattern::sample_count)
         .def("sample", &SampledPattern::sample, py::arg("pip_count").noconvert());
-    refuse_bare_new(pattern_class, "kinetra.SampledPattern is created by calling SampledPattern(name, description, samples)");
+    guard_allocation(pattern_class);
 
     // The list converts into copies of the library objects, so the Python patterns are never
     // moved from and stay usable.
@@ -49,7 +49,7 @@ void bind_user_patterns(py::module_& m) {
              py::arg("pip_count").noconvert())
         .def("catalogue",
              [](const PatternLibrary& library) { return catalogue_rows(library.catalogue()); });
-    refuse_bare_new(library_class, "kinetra.PatternLibrary is created by calling PatternLibrary(patterns)");
+    guard_allocation(library_class);
 }
 
 }  // namespace kinetra::python

@@ -19,6 +19,16 @@ namespace detail {
 // 2^23 values: a recording's value block is 64 MiB at most.
 inline constexpr std::size_t max_recording_values = 8388608;
 
+// The time base rule of a recording: a finite positive tempo whose beat and pip lengths are
+// finite and positive, and a finite beat origin. Written with comparisons that NaN fails, so
+// every non-finite input is refused.
+inline bool time_base_ok(double bpm, double beat_zero_seconds) noexcept {
+    constexpr double largest = std::numeric_limits<double>::max();
+    const double beat_seconds = 60.0 / bpm;
+    return std::fabs(bpm) <= largest && bpm > 0.0 && beat_seconds <= largest &&
+           beat_seconds * 0.015625 > 0.0 && std::fabs(beat_zero_seconds) <= largest;
+}
+
 // The size rule of a recording: at least one axis and one row, at most max_recording_values
 // values in all, and the pip after the last row still a 32-bit pip. rows is at most
 // max_recording_values once the first four tests pass, so the 64-bit sum is exact.
@@ -52,13 +62,7 @@ public:
             throw std::invalid_argument("Invalid identifier");
         }
 
-        // Written with comparisons that NaN fails, so every non-finite input is refused.
-        constexpr double largest = std::numeric_limits<double>::max();
-        const double beat_seconds = 60.0 / bpm_;
-        const bool time_base_ok = std::fabs(bpm_) <= largest && bpm_ > 0.0 &&
-                                  beat_seconds <= largest && beat_seconds * 0.015625 > 0.0 &&
-                                  std::fabs(beat_zero_seconds_) <= largest;
-        if (!time_base_ok) {
+        if (!detail::time_base_ok(bpm_, beat_zero_seconds_)) {
             throw std::invalid_argument("A finite positive BPM and beat origin are required");
         }
 

@@ -27,14 +27,16 @@ struct AxisNames {
     std::vector<std::string> names;
     std::size_t count = 0;
     bool too_many = false;
+    bool settled = false;  // a name is refused: the names end with it
 };
 
-// The samples argument. Rows are converted and kept while the values kept stay within the
-// recording's limit; the row that would pass it is only measured (its length), and later rows
-// are only counted: a recording whose size fits has at most that many values, so such a row
-// is refused there or earlier.
+// The samples argument, converted into one flat block with the length of each row. Rows are
+// converted and kept while the values kept stay within the recording's limit; the row that
+// would pass it is only measured (its length), and later rows are only counted: a recording
+// whose size fits has at most that many values, so such a row is refused there or earlier.
 struct RecordingRows {
-    std::vector<std::vector<double>> rows;
+    std::vector<double> values;
+    std::vector<std::size_t> lengths;
     std::size_t count = 0;
     bool too_many = false;
     bool cut = false;
@@ -78,6 +80,7 @@ struct type_caster<kinetra::python::AxisNames> {
         });
         value.count = read.count;
         value.too_many = read.over_limit;
+        value.settled = settled;
         return !read.refused;
     }
 };
@@ -97,8 +100,7 @@ struct type_caster<kinetra::python::RecordingRows> {
             value.too_many = true;
             return true;
         }
-        value.rows.reserve(length > 0 ? static_cast<std::size_t>(length) : 0);
-        std::size_t budget = max_values;
+        value.lengths.reserve(length > 0 ? static_cast<std::size_t>(length) : 0);
         const ReadResult read = read_items(src, max_values, [&](object row) {
             if (value.cut) {
                 return Visit::next;
@@ -106,35 +108,35 @@ struct type_caster<kinetra::python::RecordingRows> {
             if (!is_collection(row) || (!convert && PySequence_Check(row.ptr()) == 0)) {
                 return Visit::refuse;
             }
+            const std::size_t budget = max_values - value.values.size();
             const Py_ssize_t row_length = reported_length(row);
             if (row_length > static_cast<Py_ssize_t>(budget)) {
                 value.cut = true;
                 value.cut_length = std::min(static_cast<std::size_t>(row_length), max_values + 1);
                 return Visit::next;
             }
-            std::vector<double> values;
-            values.reserve(row_length > 0 ? static_cast<std::size_t>(row_length) : 0);
+            const std::size_t first = value.values.size();
             const ReadResult items = read_items(row, max_values, [&](object item) {
-                if (values.size() == budget) {
+                if (value.values.size() == max_values) {
                     return Visit::next;  // only counted from here on
                 }
                 double number = 0.0;
                 if (!load_real(item, convert, number)) {
                     return Visit::refuse;
                 }
-                values.push_back(number);
+                value.values.push_back(number);
                 return Visit::next;
             });
             if (items.refused) {
                 return Visit::refuse;
             }
             if (items.count > budget) {
+                value.values.resize(first);
                 value.cut = true;
                 value.cut_length = items.count;
                 return Visit::next;
             }
-            budget -= values.size();
-            value.rows.push_back(std::move(values));
+            value.lengths.push_back(items.count);
             return Visit::next;
         });
         value.count = read.count;
@@ -149,24 +151,46 @@ namespace kinetra::python {
 
 namespace {
 
+// A row that differs in length from the axes, as long as it was if that fits, else one longer
+// than the axes; its values are never looked at.
+std::vector<double> ragged_row(std::size_t length, std::size_t axes) {
+    return std::vector<double>(std::min(length, axes + 1), 0.0);
+}
+
 SampledRecording make_recording(Text name, AxisNames dimensions, RecordingRows samples, Real bpm,
                                 Real beat_zero_seconds, Int32 start_pip) {
     std::vector<std::string> axes = std::move(dimensions.names);
-    std::vector<std::vector<double>> rows = std::move(samples.rows);
-    if (dimensions.too_many || samples.too_many ||
-        !detail::recording_fits(dimensions.count, samples.count, start_pip.value)) {
-        // Refused by the size rule, after the name and time base tests: no axes stand for it.
+    std::vector<std::vector<double>> rows;
+    const std::size_t axis_count = dimensions.count;
+    if (!detail::is_identifier(name.value) ||
+        !detail::time_base_ok(bpm.value, beat_zero_seconds.value) || dimensions.too_many ||
+        samples.too_many || !detail::recording_fits(axis_count, samples.count, start_pip.value)) {
+        // Refused by the name, the time base or the size rule: no axes stand for the rest.
         axes.clear();
-        rows.clear();
-    } else if (samples.cut) {
-        // The measured row, as long as it was if that differs from the axis count (its
-        // values are never looked at then), else as long as the axes (a row before it is
-        // refused).
-        const std::size_t axis_count = dimensions.count;
-        const std::size_t length = samples.cut_length == axis_count
-                                       ? axis_count
-                                       : std::min(samples.cut_length, axis_count + 1);
-        rows.emplace_back(length, 0.0);
+    } else if (dimensions.settled) {
+        // Refused by an axis name: one row that fits stands for the rows.
+        rows.emplace_back(axes.size(), 0.0);
+    } else {
+        // The rows up to the first one of another length than the axes: the recording looks
+        // no further.
+        bool ragged = false;
+        auto next = samples.values.begin();
+        for (const std::size_t length : samples.lengths) {
+            if (length != axis_count) {
+                rows.push_back(ragged_row(length, axis_count));
+                ragged = true;
+                break;
+            }
+            rows.emplace_back(next, next + static_cast<std::ptrdiff_t>(length));
+            next += static_cast<std::ptrdiff_t>(length);
+        }
+        if (!ragged && samples.cut) {
+            // As long as the axes if it is (then a row before it is refused).
+            rows.push_back(samples.cut_length == axis_count
+                               ? std::vector<double>(axis_count, 0.0)
+                               : ragged_row(samples.cut_length, axis_count));
+        }
+        samples.values = {};
     }
     return SampledRecording(std::move(name.value), std::move(axes), std::move(rows), bpm.value,
                             beat_zero_seconds.value, start_pip.value);

@@ -2,6 +2,7 @@
 instead of ending the run, and a refusal's memory is measured on its own."""
 
 import json
+import pathlib
 import subprocess
 import sys
 import textwrap
@@ -203,3 +204,12 @@ print(json.dumps([outcome(lambda: kinetra.PatternLibrary([p] * 1000 + ["x"]))[0]
                   outcome(lambda: kinetra.SampledRecording("a", "xy", [[0.0]], 120))[0]]))
 """)
     assert result == ["TypeError"] * 4
+
+
+def test_python_fuzz_corpus_replays_cleanly():
+    pytest.importorskip("atheris")
+    root = pathlib.Path(__file__).resolve().parents[2] / "tests" / "fuzz"
+    inputs = sorted(str(p) for p in (root / "corpus" / "python_surface").iterdir())
+    done = subprocess.run([sys.executable, str(root / "python_surface.py"), *inputs],
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr[-3000:]

@@ -64,7 +64,7 @@ run_python() {
     local corpus="$ROOT/tests/fuzz/corpus/python_surface" work="$BUILD/corpus/python_surface"
     mkdir -p "$work" "$CRASHES"
     cp -n "$corpus"/* "$work"/ 2>/dev/null || true
-    pip_install_project "$ROOT/build/wheel"
+    "$VENV_PY" -c "import kinetra" 2>/dev/null || pip_install_project "$ROOT/build/wheel"
     say "fuzzing python_surface for $SECONDS_PER_TARGET s"
     local status=0
     "$VENV_PY" "$ROOT/tests/fuzz/python_surface.py" "$work" -max_total_time="$SECONDS_PER_TARGET" \

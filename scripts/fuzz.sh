@@ -52,11 +52,12 @@ run_cpp() {
         done
         return "$status"
     fi
-    # Keep the corpus small: only inputs that add coverage go back into the repository.
+    # Keep the corpus small: only inputs that add coverage go back into the repository, beside
+    # the regression cases (regression-*), which always stay.
     local merged="$BUILD/merged/$target"
     rm -rf "$merged" && mkdir -p "$merged"
     "$BUILD/tests/fuzz/$target" -merge=1 "$merged" "$corpus" "$work" >/dev/null 2>&1
-    rm -f "$corpus"/* && cp "$merged"/* "$corpus"/
+    find "$corpus" -type f ! -name 'regression-*' -delete && cp -n "$merged"/* "$corpus"/
     say "$target: corpus of $(ls "$corpus" | wc -l) inputs"
 }
 
@@ -75,10 +76,8 @@ run_python() {
         tail -n 40 "$BUILD/python_surface.log" >&2
         return "$status"
     fi
-    local merged="$BUILD/merged/python_surface"
-    rm -rf "$merged" && mkdir -p "$merged"
-    "$VENV_PY" "$ROOT/tests/fuzz/python_surface.py" -merge=1 "$merged" "$corpus" "$work" >/dev/null 2>&1
-    rm -f "$corpus"/* && cp "$merged"/* "$corpus"/
+    # libFuzzer adds to the working corpus only inputs that bring new coverage.
+    find "$corpus" -type f ! -name 'regression-*' -delete && cp -n "$work"/* "$corpus"/
     say "python_surface: corpus of $(ls "$corpus" | wc -l) inputs"
 }
 

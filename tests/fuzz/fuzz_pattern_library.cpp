@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     FuzzedDataProvider data(bytes, size);
     std::vector<kinetra::SampledPattern> patterns;
     std::vector<std::vector<kinetra::Offset3>> given_rows;
-    const bool too_many = data.ConsumeIntegralInRange<int>(0, 63) == 0;
+    const bool too_many = data.ConsumeIntegralInRange<int>(0, 63) == 63;
     const std::size_t count = too_many ? 1025 : data.ConsumeIntegralInRange<std::size_t>(0, 8);
     static const char* names[] = {"hop", "sway", "lfo_breathe", "walk", "bounce", "x"};
     for (std::size_t i = 0; i < count; ++i) {

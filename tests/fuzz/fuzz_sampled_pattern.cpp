@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::string name = fuzz::pick_name(data);
     const std::string description = data.ConsumeRandomLengthString(32);
     std::vector<kinetra::Offset3> rows;
-    const bool oversized = data.ConsumeIntegralInRange<int>(0, 255) == 0;
+    const bool oversized = data.ConsumeIntegralInRange<int>(0, 255) == 255;
     const std::size_t count = oversized ? 65535 + data.ConsumeIntegralInRange<std::size_t>(0, 1)
                                         : data.ConsumeIntegralInRange<std::size_t>(0, 40);
     const bool still = data.ConsumeBool();  // mostly zeros, so that the axes seldom all move

@@ -212,6 +212,7 @@ def test_python_fuzz_corpus_replays_cleanly():
         pytest.skip("atheris is not installed")
     root = pathlib.Path(__file__).resolve().parents[2] / "tests" / "fuzz"
     inputs = sorted(str(p) for p in (root / "corpus" / "python_surface").iterdir())
+    assert inputs, "the corpus is empty"  # with no inputs the target would fuzz instead
     done = subprocess.run([sys.executable, str(root / "python_surface.py"), *inputs],
                           capture_output=True, text=True, timeout=300)
     assert done.returncode == 0, done.stderr[-3000:]

@@ -129,6 +129,27 @@ inline Py_ssize_t reported_length(py::handle src) {
     return length;
 }
 
+// A collection argument before its items are read: whether it is accepted as one, whether it
+// reports more items than `limit` (it is then refused by its length alone), and how many items
+// to make room for.
+struct Opened {
+    bool accepted = false;
+    bool over_limit = false;
+    std::size_t room = 0;
+};
+
+// Non-sequence iterables are taken only with implicit conversion, as by the binding library.
+inline Opened open_collection(py::handle src, bool convert, std::size_t limit) {
+    if (!is_collection(src) || (!convert && PySequence_Check(src.ptr()) == 0)) {
+        return {};
+    }
+    const Py_ssize_t length = reported_length(src);
+    if (length > static_cast<Py_ssize_t>(limit)) {
+        return {true, true, 0};
+    }
+    return {true, false, length > 0 ? static_cast<std::size_t>(length) : 0};
+}
+
 enum class Visit { next, refuse, stop };
 
 struct ReadResult {

@@ -56,15 +56,12 @@ struct type_caster<kinetra::python::AxisNames> {
 
     bool load(handle src, bool convert) {
         using namespace kinetra::python;
-        if (!is_collection(src) || (!convert && PySequence_Check(src.ptr()) == 0)) {
-            return false;
+        const Opened opened = open_collection(src, convert, max_values);
+        if (!opened.accepted || opened.over_limit) {
+            value.too_many = opened.over_limit;
+            return opened.accepted;
         }
-        const Py_ssize_t length = reported_length(src);
-        if (length > static_cast<Py_ssize_t>(max_values)) {
-            value.too_many = true;
-            return true;
-        }
-        value.names.reserve(length > 0 ? static_cast<std::size_t>(length) : 0);
+        value.names.reserve(opened.room);
         std::unordered_set<std::string> seen;
         bool settled = false;
         const ReadResult read = read_items(src, max_values, [&](object item) {
@@ -92,15 +89,12 @@ struct type_caster<kinetra::python::RecordingRows> {
 
     bool load(handle src, bool convert) {
         using namespace kinetra::python;
-        if (!is_collection(src) || (!convert && PySequence_Check(src.ptr()) == 0)) {
-            return false;
+        const Opened opened = open_collection(src, convert, max_values);
+        if (!opened.accepted || opened.over_limit) {
+            value.too_many = opened.over_limit;
+            return opened.accepted;
         }
-        const Py_ssize_t length = reported_length(src);
-        if (length > static_cast<Py_ssize_t>(max_values)) {
-            value.too_many = true;
-            return true;
-        }
-        value.lengths.reserve(length > 0 ? static_cast<std::size_t>(length) : 0);
+        value.lengths.reserve(opened.room);
         const ReadResult read = read_items(src, max_values, [&](object row) {
             if (value.cut) {
                 return Visit::next;

@@ -65,16 +65,13 @@ struct type_caster<kinetra::python::PatternRows> {
 
     bool load(handle src, bool convert) {
         using namespace kinetra::python;
-        if (!is_collection(src) || (!convert && PySequence_Check(src.ptr()) == 0)) {
-            return false;
-        }
         constexpr std::size_t limit = kinetra::detail::max_pattern_samples;
-        const Py_ssize_t length = reported_length(src);
-        if (length > static_cast<Py_ssize_t>(limit)) {
-            value.too_many = true;
-            return true;
+        const Opened opened = open_collection(src, convert, limit);
+        if (!opened.accepted || opened.over_limit) {
+            value.too_many = opened.over_limit;
+            return opened.accepted;
         }
-        value.rows.reserve(length > 0 ? static_cast<std::size_t>(length) : 0);
+        value.rows.reserve(opened.room);
         const ReadResult read = read_items(src, limit, [&](object item) {
             kinetra::Offset3 row{};
             if (!load_row(item, convert, row)) {
@@ -95,14 +92,13 @@ struct type_caster<kinetra::python::PatternList> {
 
     bool load(handle src, bool convert) {
         using namespace kinetra::python;
-        if (!is_collection(src) || (!convert && PySequence_Check(src.ptr()) == 0)) {
-            return false;
+        const Opened opened =
+            open_collection(src, convert, kinetra::detail::max_library_patterns);
+        if (!opened.accepted || opened.over_limit) {
+            value.too_many = opened.over_limit;
+            return opened.accepted;
         }
         constexpr std::size_t limit = kinetra::detail::max_library_patterns;
-        if (reported_length(src) > static_cast<Py_ssize_t>(limit)) {
-            value.too_many = true;
-            return true;
-        }
         const ReadResult read = read_items(src, limit, [&](object item) {
             if (!isinstance<kinetra::SampledPattern>(item)) {
                 return Visit::refuse;

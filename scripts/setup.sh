@@ -66,3 +66,8 @@ pip_install_project() {
     "$VENV_PY" -m pip install -q --disable-pip-version-check --no-build-isolation \
         -C "build-dir=$build_dir" "$@" "$ROOT"
 }
+
+# ensure_fuzz_tools: clang with its libFuzzer and sanitizer runtimes, and the LLVM coverage tools.
+ensure_fuzz_tools() {
+    ensure_apt build-essential clang-16 libclang-rt-16-dev llvm-16
+}

@@ -6,6 +6,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 cd "$ROOT"
 
 ensure_apt build-essential libgtest-dev chromium pkgconf ola
+ensure_fuzz_tools  # the fuzz targets' corpus replay needs clang's FuzzedDataProvider.h
 ensure_venv
 
 # One build tree serves both: pip builds and installs the module from it, and the same tree

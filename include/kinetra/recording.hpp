@@ -14,6 +14,33 @@
 
 namespace kinetra {
 
+namespace detail {
+
+// 2^23 values: a recording's value block is 64 MiB at most.
+inline constexpr std::size_t max_recording_values = 8388608;
+
+// The time base rule of a recording: a finite positive tempo whose beat and pip lengths are
+// finite and positive, and a finite beat origin. Written with comparisons that NaN fails, so
+// every non-finite input is refused.
+inline bool time_base_ok(double bpm, double beat_zero_seconds) noexcept {
+    constexpr double largest = std::numeric_limits<double>::max();
+    const double beat_seconds = 60.0 / bpm;
+    return std::fabs(bpm) <= largest && bpm > 0.0 && beat_seconds <= largest &&
+           beat_seconds * 0.015625 > 0.0 && std::fabs(beat_zero_seconds) <= largest;
+}
+
+// The size rule of a recording: at least one axis and one row, at most max_recording_values
+// values in all, and the pip after the last row still a 32-bit pip. rows is at most
+// max_recording_values once the first four tests pass, so the 64-bit sum is exact.
+constexpr bool recording_fits(std::size_t axes, std::size_t rows, int start_pip) noexcept {
+    return axes != 0 && axes <= max_recording_values && rows != 0 &&
+           rows <= max_recording_values / axes &&
+           static_cast<std::int64_t>(start_pip) + static_cast<std::int64_t>(rows) <=
+               std::int64_t{std::numeric_limits<int>::max()};
+}
+
+}  // namespace detail
+
 // A caller-supplied recording laid on a contiguous run of pips: one row per pip starting at
 // start_pip, one column per named axis. The time base of its source (tempo and the time of
 // beat zero) is validated and carried along but never used to convert time. It never loops,
@@ -35,22 +62,13 @@ public:
             throw std::invalid_argument("Invalid identifier");
         }
 
-        // Written with comparisons that NaN fails, so every non-finite input is refused.
-        constexpr double largest = std::numeric_limits<double>::max();
-        const double beat_seconds = 60.0 / bpm_;
-        const bool time_base_ok = std::fabs(bpm_) <= largest && bpm_ > 0.0 &&
-                                  beat_seconds <= largest && beat_seconds * 0.015625 > 0.0 &&
-                                  std::fabs(beat_zero_seconds_) <= largest;
-        if (!time_base_ok) {
+        if (!detail::time_base_ok(bpm_, beat_zero_seconds_)) {
             throw std::invalid_argument("A finite positive BPM and beat origin are required");
         }
 
         const std::size_t axes = dimensions_.size();
         const std::size_t rows = samples.size();
-        // rows is at most max_values once the first four tests pass, so the 64-bit sum is exact.
-        if (axes == 0 || axes > max_values || rows == 0 || rows > max_values / axes ||
-            static_cast<std::int64_t>(start_pip_) + static_cast<std::int64_t>(rows) >
-                std::int64_t{std::numeric_limits<int>::max()}) {
+        if (!detail::recording_fits(axes, rows, start_pip_)) {
             throw std::invalid_argument("Empty recording or recording resource limit exceeded");
         }
 
@@ -110,9 +128,6 @@ public:
     }
 
 private:
-    // 2^23 values: a 64 MiB value block at most.
-    static constexpr std::size_t max_values = 8388608;
-
     std::string name_;
     std::vector<std::string> dimensions_;
     std::vector<double> samples_;

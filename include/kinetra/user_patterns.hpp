@@ -11,6 +11,15 @@
 
 namespace kinetra {
 
+namespace detail {
+
+// Row limit of a SampledPattern, and the pack limits of a PatternLibrary.
+inline constexpr std::size_t max_pattern_samples = 65535;
+inline constexpr std::size_t max_library_patterns = 1024;
+inline constexpr std::size_t max_library_samples = 1048576;
+
+}  // namespace detail
+
 // A caller-supplied pattern: a validated name, a description and one row per pip.
 class KINETRA_API SampledPattern {
 public:

@@ -1,8 +1,8 @@
 """Reading a caller's pattern from a CSV file of x,y,z rows.
 
-One row per pip, three numbers each, with an optional header row (a first
-row in which no field is a number, such as "x,y,z"). Blank lines are
-ignored. The rows are handed to `kinetra.SampledPattern`, which validates
+One row per pip, three plain decimal numbers each, with an optional header
+row (a first row in which no field is a number, such as "x,y,z"). Blank lines
+are ignored. Only regular files of at most MAX_FILE_BYTES bytes are read. The rows are handed to `kinetra.SampledPattern`, which validates
 them; its message is reported with the file name and, where one row is at
 fault, that row's line number.
 """
@@ -14,8 +14,12 @@ import io
 import math
 import os
 import re
+import stat
 
 VALUE_RULE_MESSAGE = "Pattern samples must be finite and within [-1, 1]"
+
+# The largest pattern file read: room for 65535 rows of three long numbers and more.
+MAX_FILE_BYTES = 8 * 1024 * 1024
 
 
 class PatternFileError(ValueError):
@@ -29,12 +33,15 @@ class PatternFileError(ValueError):
         super().__init__(f"{where}: {message}")
 
 
+# Plain decimal numbers in ASCII ("-0.5", "+1", ".25", "1e-3"), and the words nan and inf
+# (infinity), which the library's value rule then refuses with its own message. float() alone
+# would also take "0_5", blanks inside and digits of other scripts.
+_NUMBER = re.compile(r"[+-]?(?:(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?|nan|inf(?:inity)?)",
+                     re.IGNORECASE)
+
+
 def _is_number(text: str) -> bool:
-    try:
-        float(text)
-    except ValueError:
-        return False
-    return True
+    return _NUMBER.fullmatch(text) is not None
 
 
 def _value_ok(v: float) -> bool:
@@ -50,25 +57,57 @@ def name_from_path(path: str) -> str:
     return re.sub(r"[-\s.]", "_", stem.lower())
 
 
+def _read_text(path: str) -> str:
+    """The file's text: a regular file of at most MAX_FILE_BYTES bytes, UTF-8 (an initial BOM
+    is dropped). Opened without blocking, so a FIFO is refused instead of waited on."""
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+    except OSError as exc:
+        raise PatternFileError(path, None, f"cannot read: {exc.strerror or exc}") from None
+    try:
+        if not stat.S_ISREG(os.fstat(fd).st_mode):
+            os.close(fd)
+            raise PatternFileError(path, None, "not a regular file")
+        with os.fdopen(fd, "rb") as fh:
+            data = fh.read(MAX_FILE_BYTES + 1)
+    except OSError as exc:
+        raise PatternFileError(path, None, f"cannot read: {exc.strerror or exc}") from None
+    if len(data) > MAX_FILE_BYTES:
+        raise PatternFileError(path, None, f"larger than {MAX_FILE_BYTES} bytes")
+    try:
+        return data.decode("utf-8-sig")
+    except UnicodeDecodeError as exc:
+        line = data.count(b"\n", 0, exc.start) + 1
+        raise PatternFileError(path, line, "not UTF-8 text") from None
+
+
 def read_rows(path: str) -> list[tuple[int, tuple[float, float, float]]]:
     """(line number, (x, y, z)) for every data row of the file.
 
-    Raises PatternFileError for an unreadable file, a row without exactly
-    three fields, or a field that is not a number.
+    Raises PatternFileError for a file that is not a readable regular file of at most
+    MAX_FILE_BYTES bytes of UTF-8 text, malformed CSV, a row without exactly three fields,
+    or a field that is not a plain decimal number.
     """
-    try:
-        with open(path, newline="", encoding="utf-8-sig") as fh:
-            text = fh.read()
-    except OSError as exc:
-        raise PatternFileError(path, None, f"cannot read: {exc.strerror or exc}") from None
-    except UnicodeDecodeError:
-        raise PatternFileError(path, None, "not a UTF-8 text file") from None
-
+    text = _read_text(path)
     rows: list[tuple[int, tuple[float, float, float]]] = []
-    reader = csv.reader(io.StringIO(text, newline=""))
+    reader = csv.reader(io.StringIO(text, newline=""), strict=True)
     first = True
-    for fields in reader:
-        line_no = reader.line_num
+    while True:
+        start = reader.line_num + 1  # the line on which the next record begins
+        try:
+            fields = next(reader)
+        except StopIteration:
+            break
+        except csv.Error as exc:
+            reason = str(exc)
+            if "field limit" in reason:
+                message = f"a field is longer than {csv.field_size_limit()} characters"
+            elif "end of data" in reason or "EOF" in reason:
+                message = "a quoted field is not closed"
+            else:
+                message = f"malformed CSV: {reason}"
+            raise PatternFileError(path, start, message) from None
+        line_no = start
         fields = [f.strip() for f in fields]
         if not fields or all(f == "" for f in fields):
             continue
@@ -83,11 +122,10 @@ def read_rows(path: str) -> list[tuple[int, tuple[float, float, float]]]:
             raise PatternFileError(path, line_no, f"expected 3 values (x,y,z), found {len(fields)}")
         values = []
         for axis, f in zip("xyz", fields):
-            try:
-                values.append(float(f))
-            except ValueError:
+            if not _is_number(f):
                 shown = f if len(f) <= 40 else f[:37] + "..."
-                raise PatternFileError(path, line_no, f"{axis} value {shown!r} is not a number") from None
+                raise PatternFileError(path, line_no, f"{axis} value {shown!r} is not a number")
+            values.append(float(f))
         rows.append((line_no, (values[0], values[1], values[2])))
     return rows
 

@@ -15,7 +15,7 @@ void bind_offset3(py::module_& m) {
         .def_readonly("y", &Offset3::y)
         .def_readonly("z", &Offset3::z)
         .def("as_tuple", [](const Offset3& o) { return py::make_tuple(o.x, o.y, o.z); });
-    refuse_bare_new(cls, "kinetra.Offset3: No constructor defined!");
+    guard_allocation(cls);
 }
 
 }  // namespace kinetra::python

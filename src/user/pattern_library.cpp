@@ -10,9 +10,6 @@ namespace kinetra {
 
 namespace {
 
-constexpr std::size_t max_patterns = 1024;
-constexpr std::size_t max_total_samples = 1048576;
-
 // The first built-in row named name, in catalogue order, or nullptr.
 const RudimentInfo* find_builtin(const std::vector<RudimentInfo>& rows, std::string_view name) {
     const auto it = std::find_if(rows.begin(), rows.end(),
@@ -40,7 +37,7 @@ bool is_exact_copy(const SampledPattern& pattern, const RudimentInfo& row) {
 }  // namespace
 
 PatternLibrary::PatternLibrary(std::vector<SampledPattern> patterns) {
-    if (patterns.size() > max_patterns) {
+    if (patterns.size() > detail::max_library_patterns) {
         throw std::invalid_argument("Too many patterns");
     }
     std::unordered_set<std::string> names;
@@ -57,7 +54,7 @@ PatternLibrary::PatternLibrary(std::vector<SampledPattern> patterns) {
             throw std::invalid_argument("Duplicate pattern name: " + pattern.name());
         }
         total_samples += pattern.sample_count();
-        if (total_samples > max_total_samples) {
+        if (total_samples > detail::max_library_samples) {
             throw std::invalid_argument("Pattern pack is too large");
         }
         if (const RudimentInfo* row = find_builtin(builtin, pattern.name())) {

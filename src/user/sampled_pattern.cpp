@@ -8,8 +8,6 @@ namespace kinetra {
 
 namespace {
 
-constexpr std::size_t max_samples = 65535;
-
 // Both comparisons are false for NaN, and infinities lie outside the range.
 bool is_sample_value(double value) noexcept {
     return value >= -1.0 && value <= 1.0;
@@ -26,7 +24,7 @@ SampledPattern::SampledPattern(std::string name, std::string description,
     if (!detail::is_identifier(name_)) {
         throw std::invalid_argument("Invalid pattern name");
     }
-    if (samples_.empty() || samples_.size() > max_samples) {
+    if (samples_.empty() || samples_.size() > detail::max_pattern_samples) {
         throw std::invalid_argument("A pattern requires 1..65535 samples (one per pip)");
     }
     // One pass: validate each row, then let it raise the dimension count. -0.0 == 0.0, so

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "kinetra/catalogue.hpp"
+#include "named_error.hpp"
 #include "procedural.hpp"
 #include "registry.hpp"
 
@@ -116,7 +117,7 @@ Offset3 sample(std::string_view name, int pip) {
     if (const detail::Sampler sampler = find_sampler(name)) {
         return sampler(pip);
     }
-    throw std::invalid_argument("Unknown dance rudiment: " + std::string(name));
+    throw detail::NamedError("Unknown dance rudiment: " + std::string(name));
 }
 
 }  // namespace kinetra

@@ -4,6 +4,7 @@
 
 #include "bindings.hpp"
 #include "kinetra/core.hpp"
+#include "named_error.hpp"
 
 namespace py = pybind11;
 
@@ -11,12 +12,14 @@ namespace {
 
 // std::invalid_argument becomes ValueError with its message, as in the standard translation,
 // except that a message carrying bytes that are not UTF-8 (an unknown name given as raw bytes)
-// is decoded with backslash escapes instead of failing with UnicodeDecodeError.
+// is decoded with backslash escapes instead of failing with UnicodeDecodeError, and that a
+// message naming an unknown name keeps all of it, zero bytes included.
 void translate_invalid_argument(std::exception_ptr thrown) {
     try {
         std::rethrow_exception(thrown);
     } catch (const std::invalid_argument& e) {
-        const std::string_view text = e.what();
+        const auto* named = dynamic_cast<const kinetra::detail::NamedError*>(&e);
+        const std::string_view text = named != nullptr ? named->message() : std::string_view(e.what());
         py::object message = py::reinterpret_steal<py::object>(
             PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "backslashreplace"));
         if (!message) {

@@ -144,10 +144,15 @@ def test_bare_new_is_refused_instead_of_handing_out_an_unbuilt_object(cls):
         cls.__new__(cls)
 
 
-@pytest.mark.parametrize("raw", [b"\xff", b"bounce\xfe", bytearray(b"\xc3")])
-def test_unknown_name_with_non_utf8_bytes_is_still_a_value_error(raw):
+# Raw bytes that are not UTF-8 are shown with backslash escapes; a zero byte does not cut the
+# name short.
+@pytest.mark.parametrize("raw", [b"\xff", b"bounce\xfe", bytearray(b"\xc3"), b"circle\0tail", "a\0b"])
+def test_unknown_name_with_odd_bytes_is_still_a_value_error(raw):
+    expected = "Unknown dance rudiment: " + (raw if isinstance(raw, str) else
+                                              bytes(raw).decode("utf-8", "backslashreplace"))
     with pytest.raises(ValueError, match="^Unknown dance rudiment: ") as raised:
         kinetra.sample(raw, 0)
-    assert str(raised.value) == "Unknown dance rudiment: " + bytes(raw).decode("utf-8", "backslashreplace")
-    with pytest.raises(ValueError):
+    assert str(raised.value) == expected
+    with pytest.raises(ValueError) as raised:
         kinetra.PatternLibrary([]).sample(raw, 0)
+    assert str(raised.value) == expected

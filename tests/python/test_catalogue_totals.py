@@ -6,7 +6,6 @@ import collections
 
 import pytest
 
-from patterngen import emit
 
 # (pack, family, patterns, periods, dimensions) in registry order; a period range is (lo, hi).
 FAMILY_INDEX = [
@@ -64,8 +63,8 @@ PERIODS = {160: 3, 224: 5, 256: 41, 288: 5, 320: 4, 352: 6, 384: 4, 416: 6, 448:
 
 
 @pytest.fixture(scope="module")
-def entries():
-    return emit.collect()
+def entries(all_entries):
+    return all_entries
 
 
 def test_family_index(entries):

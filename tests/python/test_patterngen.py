@@ -240,9 +240,9 @@ def test_c_string_escapes():
 ROW = re.compile(r"    \{(-?\d\.\d{12}), (-?\d\.\d{12}), (-?\d\.\d{12})\},\n")
 
 
-def test_pack_headers_literal_form(generated):
+def test_pack_headers_literal_form(generated, all_entries):
     out, summary = generated
-    entries = emit.collect()
+    entries = all_entries
     rows = 0
     for pack in registry.PACKS:
         text = (out / ("include/kinetra/packs/%s.hpp" % pack)).read_text()
@@ -270,12 +270,12 @@ def test_pack_headers_literal_form(generated):
     assert rows == summary.rows and summary.patterns == len(entries)
 
 
-def test_registry_source(generated):
+def test_registry_source(generated, all_entries):
     out, summary = generated
     text = (out / "src/catalogue/registry_data.cpp").read_text(encoding="ascii")  # pure ASCII
     records = re.findall(r'    \{"([a-z0-9_]+)", "((?:[^"\\]|\\.)*)", (\d+), (\d), '
                          r'&kinetra_(\w+)::sample_(\w+)\},\n', text)
-    entries = emit.collect()
+    entries = all_entries
     assert [(r[0], int(r[2]), int(r[3]), r[4]) for r in records] == [
         (e.pattern.name, e.pattern.period, e.pattern.dimensions, e.pack) for e in entries]
     assert all(r[0] == r[5] for r in records)
@@ -287,7 +287,7 @@ def test_registry_source(generated):
     assert all(a < b for a, b in zip(names, names[1:]))
 
 
-def test_registry_name_keys(generated):
+def test_registry_name_keys(generated, all_entries):
     """The fixed-width keys the lookup compares and the samplers it calls: one of each per
     index position, in index order; a key is the zero-padded name as big-endian words, so the
     order of the keys is the byte-wise order of the names."""
@@ -299,7 +299,7 @@ def test_registry_name_keys(generated):
     keys = [tuple(int(w, 16) for w in m) for m in re.findall(
         r"    \{\{0x([0-9a-f]{16})u, 0x([0-9a-f]{16})u, 0x([0-9a-f]{16})u, 0x([0-9a-f]{16})u\}\},\n",
         keys_text)]
-    entries = emit.collect()
+    entries = all_entries
     names = [e.pattern.name for e in entries]
     assert len(keys) == len(index) == len(names)
     decoded = [b"".join(w.to_bytes(8, "big") for w in k).rstrip(b"\0").decode() for k in keys]
@@ -310,12 +310,12 @@ def test_registry_name_keys(generated):
     assert samplers == [(entries[i].pack, names[i]) for i in index]
 
 
-def test_pack_units_and_registry_split(generated):
+def test_pack_units_and_registry_split(generated, all_entries):
     """Only a pack's own unit includes its header, and it takes the address of every sampler
     of the pack (which compiles them and their tables into the library); the registry
     declares the samplers instead of including any pack, and all of its data is constinit."""
     out, _ = generated
-    entries = emit.collect()
+    entries = all_entries
     for pack in registry.PACKS:
         text = (out / ("src/catalogue/pack_%s.cpp" % pack)).read_text(encoding="ascii")
         assert re.findall(r'#include "(.*)"', text) == ["kinetra/packs/%s.hpp" % pack]

@@ -110,14 +110,22 @@ def segment_times(weights: Sequence[object], n: int) -> List[Fraction]:
     return times
 
 
-def tour(vertices: Sequence[Sequence[float]], weights: Sequence[object], n: int,
-         ease: Callable[[float], float] = quintic) -> List[Point]:
-    """Eased polyline tour: the point moves from vertex to vertex on straight lines, segment
-    k taking weights[k] of the weights' total of the n pips, resting at every vertex; the last
-    vertex returns to the first at the wrap."""
+def tour_path(vertices: Sequence[Sequence[float]], weights: Sequence[object], n: int,
+              ease: Callable[[float], float] = quintic) -> Callable[[object], Point]:
+    """Eased polyline tour as a function of the pip time t (int, Fraction or float in [0, n)):
+    the point moves from vertex to vertex on straight lines, segment k taking weights[k] of
+    the weights' total of the n pips, resting at every vertex; the last vertex returns to the
+    first at the wrap."""
     if len(vertices) != len(weights):
         raise ValueError("one segment weight per vertex")
-    return eased_path(list(zip(segment_times(weights, n), vertices)), n, ease)
+    return keyframe_path(list(zip(segment_times(weights, n), vertices)), n, ease)
+
+
+def tour(vertices: Sequence[Sequence[float]], weights: Sequence[object], n: int,
+         ease: Callable[[float], float] = quintic) -> List[Point]:
+    """tour_path(vertices, weights, n, ease) sampled at pips 0..n-1."""
+    at = tour_path(vertices, weights, n, ease)
+    return [at(p) for p in range(n)]
 
 
 def rose(k: int, n: int, amplitude: float = PEAK) -> List[Point]:
@@ -153,15 +161,6 @@ def crank_slider(phi: float, rod: float, offset: float = 0.0) -> float:
     offset)^2), measured from the crank axis."""
     s = math.sin(phi) + offset
     return math.cos(phi) + math.sqrt(rod * rod - s * s)
-
-
-def tour_path(vertices: Sequence[Sequence[float]], weights: Sequence[object], n: int,
-              ease: Callable[[float], float] = quintic) -> Callable[[object], Point]:
-    """The eased polyline tour of tour() as a function of the pip time t (int, Fraction or
-    float in [0, n)), for sampling between pips."""
-    if len(vertices) != len(weights):
-        raise ValueError("one segment weight per vertex")
-    return keyframe_path(list(zip(segment_times(weights, n), vertices)), n, ease)
 
 
 def rotated(x: float, y: float, angle: float) -> Tuple[float, float]:

@@ -90,12 +90,16 @@ def cyclic_offsets(time: Fraction, n: int, attack: Fraction, release: Fraction):
 
 
 def pulse_lane(n: int, events: Iterable[Tuple[object, float]], pulse) -> List[float]:
-    """One lane: the sum of w * pulse(d) over the (time, w) events at each of the n pips."""
+    """One lane: the sum of w * pulse(d) over the (time, w) events at each of the n pips. The
+    pulse values come from pulse_profile (the pulse must be hashable), so the many events of a
+    score that share an onset fraction evaluate the pulse once."""
     lane = [0.0] * n
     for time, w in events:
-        time = Fraction(time)
-        for p, d in cyclic_offsets(time, n, pulse.attack, pulse.release):
-            lane[p] += w * pulse(d)
+        first, values = pulse_profile(pulse, time)
+        if len(values) > n:
+            raise ValueError("a pulse reaches further than one period")
+        for j, e in enumerate(values):
+            lane[(first + j) % n] += w * e
     return lane
 
 
@@ -233,7 +237,7 @@ def pulse_profile(pulse, time):
     """(first, values): pulse(p - time) at the pips p = first, first + 1, ... that the pulse
     reaches from an onset at time (not folded into a period). The values depend only on the
     pulse and the fractional part of time, so they are computed once per (pulse, fraction),
-    with the same exact Fraction distances as pulse_lane; the pulse must be hashable."""
+    with the same exact Fraction distances as cyclic_offsets; the pulse must be hashable."""
     time = Fraction(time)
     base = math.floor(time)
     frac = time - base
@@ -245,18 +249,6 @@ def pulse_profile(pulse, time):
         profile = (first, tuple(pulse(Fraction(p) - frac) for p in range(first, last + 1)))
         _PROFILES[key] = profile
     return base + profile[0], profile[1]
-
-
-def profiled_lane(n: int, events: Iterable[Tuple[object, float]], pulse) -> List[float]:
-    """pulse_lane(n, events, pulse) with cached profiles: the same sums, value for value."""
-    lane = [0.0] * n
-    for time, w in events:
-        first, values = pulse_profile(pulse, time)
-        if len(values) > n:
-            raise ValueError("a pulse reaches further than one period")
-        for j, e in enumerate(values):
-            lane[(first + j) % n] += w * e
-    return lane
 
 
 def weighted_clock(density: Sequence[float]) -> List[float]:

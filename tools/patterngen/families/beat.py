@@ -77,7 +77,7 @@ import re
 from fractions import Fraction
 
 from ..data.beat_scores import BACKBEAT, CLUB_STYLES, EXTRA, GHOST, LANES, STYLES
-from ..rhythm import RaisedCosine, beats, profiled_lane, weighted_clock
+from ..rhythm import RaisedCosine, beats, pulse_lane, weighted_clock
 from ..toolkit import pattern
 
 PIPS_PER_BAR = 256
@@ -327,11 +327,11 @@ class Score:
         for lane, ev in self.events.items():
             if lane == "kick":
                 continue
-            self.plain[lane] = profiled_lane(n, ev, PULSES[lane])
-            self.alt[lane] = profiled_lane(n, _alternated(ev), PULSES[lane])
+            self.plain[lane] = pulse_lane(n, ev, PULSES[lane])
+            self.alt[lane] = pulse_lane(n, _alternated(ev), PULSES[lane])
         kicks = self.events.get("kick", [])
-        self.kick = {s: profiled_lane(n, kicks, p) for s, p in KICK_PULSES.items()}
-        self.kick_alt = {s: profiled_lane(n, _alternated(kicks), p)
+        self.kick = {s: pulse_lane(n, kicks, p) for s, p in KICK_PULSES.items()}
+        self.kick_alt = {s: pulse_lane(n, _alternated(kicks), p)
                          for s, p in KICK_PULSES.items()}
         self.clock = {
             "basic": weighted_clock(self.combine(
@@ -562,7 +562,7 @@ def spring(s):
         for lane in _group(group):
             for axis, ev in enumerate(_cycled(s.events.get(lane, []), cycle)):
                 axes[axis].extend(ev)
-    return tuple(profiled_lane(n, [(t, w) for t, w in ev if w], SPRING) for ev in axes)
+    return tuple(pulse_lane(n, [(t, w) for t, w in ev if w], SPRING) for ev in axes)
 
 
 def ricochet(s):
@@ -578,7 +578,7 @@ def ricochet(s):
         by_pulse.setdefault(pulse, []).append((t, v * scale, target))
     for pulse in sorted(by_pulse, key=lambda p: (p.attack, p.release)):
         for axis in range(3):
-            lane = profiled_lane(n, [(t, w * tg[axis]) for t, w, tg in by_pulse[pulse]], pulse)
+            lane = pulse_lane(n, [(t, w * tg[axis]) for t, w, tg in by_pulse[pulse]], pulse)
             axes[axis] = [a + b for a, b in zip(axes[axis], lane)]
     return _finish(s, "ricochet", *axes)
 

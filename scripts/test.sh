@@ -7,7 +7,11 @@ cd "$ROOT"
 
 ensure_apt build-essential libgtest-dev chromium pkgconf ola
 ensure_fuzz_tools  # the fuzz targets' corpus replay needs clang's FuzzedDataProvider.h
+ensure_apt hydrogen-data libportaudio2   # drum samples and PortAudio for the audio tempo tests
 ensure_venv
+# the optional extra "audio" (its list is written once, in pyproject.toml)
+"$VENV_PY" -m pip install -q --disable-pip-version-check $("$VENV_PY" -c 'import tomllib
+print(" ".join(tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"]["audio"]))')
 
 # One build tree serves both: pip builds and installs the module from it, and the same tree
 # holds the shared library and the C++ tests, so the core compiles once.

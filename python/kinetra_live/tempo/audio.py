@@ -1,0 +1,728 @@
+"""Tempo from the music itself: an online beat tracker proposes, the clock follows.
+
+Three parts, each usable on its own:
+
+- an audio input: a live device (PortAudio through `sounddevice`) or a WAV/FLAC file fed
+  block by block as time goes by. Both hand over (time of the first sample, mono samples);
+  the file path is paced by the `now` it is given, so a test or a benchmark can run it
+  faster than real time on simulated time;
+- `BeatTracker`: the beat tracker of the `aubio` module (the GPL-3 `aubio-ledfx` build,
+  an optional extra) turning samples into proposals: (beat time, tempo);
+- `Follower`: pure logic on timestamps that moves a clock towards the proposals without
+  jumps. It locks once a few proposals agree, then slews the phase by at most
+  MAX_SLEW_S per beat, refits the tempo from the proposed beat times, rejects proposals
+  off the beat grid, holds the tempo through silence and breaks, folds half and double
+  time into the show's `bpm_range` and lets the operator win: tap, resync (the downbeat),
+  double, half, lock (freeze the tempo), an explicit tempo and nudges.
+
+All times are music time: the moment a sound is heard. A clock position is
+(t - t0) * bpm / 60 at music time t; the clock's output latency is applied by the clock
+itself when a frame asks for its pip.
+"""
+
+from __future__ import annotations
+
+import collections
+import math
+import os
+import queue
+import time
+
+# Sample rates the input accepts; the tracker's hop is HOP_S long at any of them.
+SUPPORTED_RATES = (22050, 32000, 44100, 48000, 88200, 96000)
+FILE_FORMATS = ("WAV", "WAVEX", "RF64", "FLAC")
+HOP_S = 256 / 44100             # tracker hop (5.8 ms)
+WINDOW_HOPS = 4                 # analysis window, in hops
+SILENCE_DB = -60.0              # below this the tracker proposes nothing
+
+# The follower's limits.
+MAX_SLEW_S = 0.004              # largest phase correction per beat once locked
+SNAP_S = 0.020                  # a new grid further than this from the clock is jumped to
+SLEW_BEATS = 2.0                # a phase error is worked off over about this many beats
+ACQUIRE = 5                     # proposals that must agree before the first lock
+ACQUIRE_TOLERANCE_S = 0.030     # largest distance of those proposals from their fitted grid
+OUTLIER_BEATS = 0.2             # a proposal further than this from the beat grid is off the grid
+OUTLIER_S = 0.080               # ... or further than this, whichever is smaller
+RELOCK = 6                      # a followed grid is left when RELOCK - 1 of the last RELOCK miss it
+ACCENT_RATIO = 4.0              # accents this much stronger off the grid's beats: move the grid
+ACCENT_HZ = 300.0               # accents are measured below this frequency
+ACCENT_SECONDS = 8.0            # how long the accents are kept
+ACCENT_MIN_BEATS = 3            # fewer beats heard than this: no decision
+ACCENT_EVERY_BEATS = 4          # how often a followed grid is checked against the accents
+ACCENT_BEATS = 8                # beats the accents are compared over
+FIT_BEATS = 24                  # beats of history the tempo is fitted over
+MAX_TEMPO_STEP = 0.01           # largest tempo change a single proposal may make (relative)
+FIT_TOLERANCE_S = 0.025         # on-grid proposals further than this are not fitted (unless ...)
+FAST_ADAPT = 4                  # this many same-signed residuals beyond FAST_ADAPT_S ...
+FAST_ADAPT_S = 0.012            # ... shorten the history to them (the tempo is changing)
+GATE = 0.5                      # confidence under which the tempo is not updated
+CONFIDENCE_WINDOW = 8           # proposals the confidence is taken over
+HOLD_AFTER_BEATS = 4.0          # without an on-grid proposal for this long, the status says holding
+STOPPED_AFTER_S = 0.5           # an input silent for this long (no blocks at all) has stopped
+TAP_GAP_S = 2.0                 # a pause longer than this starts a new tap run
+MIN_BPM, MAX_BPM = 20.0, 999.0
+
+EXTRA_HINT = "pip install 'kinetra[audio]'"
+
+
+def _require(module: str, what: str):
+    try:
+        return __import__(module)
+    except ImportError:
+        raise RuntimeError(f"tempo source 'audio' needs {what}: {EXTRA_HINT}") from None
+    except OSError as exc:   # sounddevice without the PortAudio library
+        raise RuntimeError(f"tempo source 'audio' needs the PortAudio library ({exc}): "
+                           "apt-get install libportaudio2") from None
+
+
+def fold(bpm: float, bpm_range: tuple[float, float] | None) -> float | None:
+    """`bpm` doubled or halved into [lo, hi]; None when no octave of it fits."""
+    if bpm is None or not bpm > 0 or not math.isfinite(bpm):
+        return None
+    if bpm_range is None:
+        return bpm
+    lo, hi = bpm_range
+    while bpm < lo:
+        bpm *= 2.0
+    while bpm > hi:
+        bpm /= 2.0
+    return bpm if lo <= bpm <= hi else None
+
+
+def fit_line(points) -> tuple[float, float]:
+    """Least-squares t = a + b * k over (k, t) points; returns (a, b)."""
+    n = len(points)
+    mk = sum(k for k, _ in points) / n
+    mt = sum(t for _, t in points) / n
+    skk = sum((k - mk) ** 2 for k, _ in points)
+    if skk == 0:
+        return mt, 0.0
+    b = sum((k - mk) * (t - mt) for k, t in points) / skk
+    return mt - b * mk, b
+
+
+# ---- the follower ----------------------------------------------------------------------------
+
+class Follower:
+    """Steers a clock (anything with bpm, t0, latency_s, set_tempo and nudge) towards the
+    beats proposed by a tracker. Feed it `propose(t, bpm)` as proposals come in and call
+    `update(clock, now)` once per frame; times are seconds on one monotonic scale."""
+
+    def __init__(self, bpm: float, bpm_range: tuple[float, float] | None = None,
+                 beats_per_bar: int = 4, accent=None):
+        self.default_bpm = float(bpm)
+        self.bpm_range = tuple(bpm_range) if bpm_range else None
+        self.beats_per_bar = beats_per_bar
+        self.factor = 1.0               # operator's x2 and /2 on top of what the tracker hears
+        self.tempo_locked = False       # operator's lock: tempo frozen, phase still followed
+        self.locked = False             # a beat grid is being followed
+        self.ta = 0.0                   # target grid: clock beat k sounds at ta + k * period
+        self.period = 60.0 / self.default_bpm
+        self.offset = 0.0               # operator's nudges (lights ahead of the grid)
+        self.history: collections.deque = collections.deque(maxlen=FIT_BEATS)   # (k, t) on the grid
+        self.raw: collections.deque = collections.deque(maxlen=RELOCK)         # latest (t, bpm)
+        self.latest: collections.deque = collections.deque(maxlen=FAST_ADAPT)  # (k, t, residual)
+        self.missed: collections.deque = collections.deque(maxlen=RELOCK)      # 1: off the grid
+        self.shift = 0.0                # 0.5 while the tracker proposes the offbeats
+        self.accent = accent            # accent(ta, period, t) -> on/off-beat accent ratio or None
+        self.accent_checked = float("-inf")
+        self.recent: collections.deque = collections.deque(maxlen=CONFIDENCE_WINDOW)  # 1 on grid, 0 off
+        self.last_on_grid: float | None = None
+        self.last_time: float | None = None
+        self.pending_snap = False       # a (re)lock moves the clock at once on the next update
+        self.taps: list[tuple[int, float]] = []
+        self.locks = 0                  # number of (re)locks, for status and benchmarks
+
+    # -- proposals ----------------------------------------------------------------------------
+
+    @property
+    def confidence(self) -> float:
+        return sum(self.recent) / len(self.recent) if self.recent else 0.0
+
+    def _range(self):
+        if self.bpm_range is None:
+            return None
+        return (self.bpm_range[0] * self.factor, self.bpm_range[1] * self.factor)
+
+    def propose(self, t: float, bpm: float) -> bool:
+        """A tracked beat at music time `t` with the tracker's tempo; True when it was taken
+        as on the beat grid."""
+        raw = bpm
+        bpm = fold(bpm * self.factor, self._range())
+        if bpm is None:
+            self.recent.append(0)
+            return False
+        if not self.locked:
+            self.raw.append((t, bpm))
+            self._acquire(t)
+            return self.locked
+        t += self.shift * self.period      # the tracker follows the offbeat: shifted onto the beat
+        self.raw.append((t, bpm))
+        k = round((t - self.ta) / self.period)
+        r = t - (self.ta + k * self.period)
+        tol = min(OUTLIER_BEATS * self.period, OUTLIER_S)
+        if abs(r) > tol:
+            # a tracker running at double time proposes every offbeat too: not a miss
+            double = abs(raw * self.factor * self.period / 120.0 - 1.0) < 0.06
+            if double and abs(abs(r) - self.period / 2) < tol:
+                return False
+            self.recent.append(0)
+            self.missed.append(1)
+            if sum(self.missed) >= RELOCK - 1:
+                self._acquire(t)        # the music may have moved to another grid
+            return False
+        self.missed.append(0)
+        self.recent.append(1)
+        self.last_on_grid = t
+        self.latest.append((k, t, r))
+        res = [x for _, _, x in self.latest]
+        if len(res) == FAST_ADAPT and (all(x > FAST_ADAPT_S for x in res)
+                                       or all(x < -FAST_ADAPT_S for x in res)):
+            # the tempo is changing: fit from the latest proposals on
+            self.history = collections.deque(((kk, tt) for kk, tt, _ in self.latest), maxlen=FIT_BEATS)
+        elif abs(r) <= FIT_TOLERANCE_S:
+            self.history.append((k, t))
+        self._refit()
+        self._check_accent(t)
+        return True
+
+    def _refit(self) -> None:
+        pts = list(self.history)
+        if self.tempo_locked or len(pts) < 3 or self.confidence < GATE:
+            # tempo stays; the grid's phase follows the proposals
+            self.ta = sum(t - k * self.period for k, t in pts) / len(pts) if pts else self.ta
+            return
+        a, b = fit_line(pts)
+        bpm = 60.0 / b if b > 0 else None
+        if bpm is None or fold(bpm, self._range()) != bpm:
+            return
+        # the music speeds up or slows down gradually; faster changes come through a relock
+        lo, hi = self.period * (1 - MAX_TEMPO_STEP), self.period * (1 + MAX_TEMPO_STEP)
+        if not lo <= b <= hi:
+            b = min(hi, max(lo, b))
+            a = sum(t - k * b for k, t in pts) / len(pts)
+        self.ta, self.period = a, b
+
+    @staticmethod
+    def _grid(points) -> tuple[float, float, float] | None:
+        """(ta, period, largest residual) of proposals (t, bpm) on one grid, or None. Beats are
+        numbered by the intervals between proposals (the tracker may skip some), so a stale
+        tempo from the tracker does not spoil the fit."""
+        ts = [t for t, _ in points]
+        p_bpm = 60.0 / sorted(b for _, b in points)[len(points) // 2]
+        gaps = sorted(b - a for a, b in zip(ts, ts[1:]))
+        gap = gaps[len(gaps) // 2]
+        if gap <= 0:
+            return None
+        period = gap / max(1, round(gap / p_bpm))
+        ks = [round((t - ts[0]) / period) for t in ts]
+        if len(set(ks)) != len(ks):
+            return None
+        a, b = fit_line(list(zip(ks, ts)))
+        if b <= 0 or abs(b / period - 1) > 0.04:
+            return None
+        worst = max(abs(t - (a + k * b)) for k, t in zip(ks, ts))
+        return a, b, worst
+
+    def _acquire(self, t: float) -> bool:
+        """Locks onto (or, when locked, moves to) the grid of the last ACQUIRE proposals when
+        they agree on one; True when the grid changed."""
+        pts = list(self.raw)[-(RELOCK if self.locked else ACQUIRE):]
+        if len(pts) < ACQUIRE:
+            return False
+        g = self._grid(pts)
+        if g is None or g[2] > ACQUIRE_TOLERANCE_S:
+            return False
+        a, b, _ = g
+        folded = fold(60.0 / b, self._range())
+        if folded is None:
+            return False
+        b *= (60.0 / b) / folded        # a tracker an octave off: the grid at the show's octave
+        move = self._accent_offset(a, b, t)
+        a += move * b
+        if self.locked and not self.tempo_locked:
+            k = round((t - self.ta) / self.period)
+            moved = abs((a + round((t - a) / b) * b) - (self.ta + k * self.period))
+            if moved <= FAST_ADAPT_S and abs(b / self.period - 1) < 0.005:
+                return False            # the same grid: nothing to do
+        if self.tempo_locked:
+            b = self.period
+        self.shift = (self.shift + move) % 1.0
+        self.ta, self.period = a, b
+        self.history = collections.deque(maxlen=FIT_BEATS)
+        for tt, _ in pts:
+            tt += move * b
+            k = round((tt - a) / b)
+            if abs(tt - a - k * b) <= ACQUIRE_TOLERANCE_S:     # offbeats of a double-time tracker
+                self.history.append((k, tt))
+        self.locked = True
+        self.pending_snap = True
+        self.locks += 1
+        self.last_on_grid = t
+        for _ in pts:
+            self.recent.append(1)
+        self.raw.clear()
+        self.missed.clear()
+        self.accent_checked = t
+        return True
+
+    def _accent_offset(self, ta: float, period: float, t: float) -> float:
+        """Where the grid's beats should move (in beats, -0.5..0.5) so that they fall on the
+        accents (kick and snare) rather than between them: 0 unless the accents are clearly
+        elsewhere. Needs the tracker's accent hook; without it, always 0."""
+        if self.accent is None:
+            return 0.0
+        found = self.accent(ta, period, t)
+        if found is None:
+            return 0.0
+        offset, ratio = found
+        if ratio < ACCENT_RATIO or abs(offset) * period <= min(OUTLIER_BEATS * period, OUTLIER_S) / 2:
+            return 0.0
+        return offset
+
+    def _check_accent(self, t: float) -> None:
+        if t - self.accent_checked < ACCENT_EVERY_BEATS * self.period:
+            return
+        self.accent_checked = t
+        move = self._accent_offset(self.ta, self.period, t)
+        if move:
+            self.shift = (self.shift + move) % 1.0
+            self.ta += move * self.period
+            self.history.clear()
+            self.raw.clear()
+            self.pending_snap = True
+            self.locks += 1
+
+    # -- the clock ----------------------------------------------------------------------------
+
+    def _renumber(self, clock, now: float) -> None:
+        """Numbers the grid's beats after the clock's, so a lock keeps bar and beat count."""
+        t = now
+        k_grid = (t - self.ta) / self.period
+        k_clock = (t - clock.t0) * clock.bpm / 60.0
+        shift = round(k_clock - k_grid)
+        self.ta -= shift * self.period
+        self.history = collections.deque(((k + shift, tt) for k, tt in self.history), maxlen=FIT_BEATS)
+
+    def update(self, clock, now: float) -> None:
+        """Once per frame: the clock's tempo becomes the grid's, its phase moves towards the
+        grid by at most MAX_SLEW_S a beat (at once on a lock)."""
+        dt = 0.0 if self.last_time is None else min(0.1, max(0.0, now - self.last_time))
+        self.last_time = now
+        if not self.locked:
+            return
+        bpm = 60.0 / self.period
+        if self.pending_snap:
+            # a new grid: renumbered after the clock's beats; a jump only when slewing would
+            # take too long
+            self.pending_snap = False
+            self._renumber(clock, now)
+            target = (now - (self.ta - self.offset)) / self.period
+            actual = (now - clock.t0) * clock.bpm / 60.0
+            if abs(target - actual) * self.period > SNAP_S:
+                clock.bpm = bpm
+                clock.t0 = self.ta - self.offset
+                return
+        if abs(clock.bpm - bpm) > 1e-9:
+            clock.set_tempo(bpm, now)
+        # position error at `now`, in seconds: positive when the clock is behind the grid
+        target = (now - (self.ta - self.offset)) / self.period
+        actual = (now - clock.t0) * clock.bpm / 60.0
+        err = (target - actual) * self.period
+        limit = MAX_SLEW_S * dt / self.period
+        step = max(-limit, min(limit, err * min(1.0, dt / (SLEW_BEATS * self.period))))
+        if step:
+            clock.nudge(step)
+
+    def holding(self, now: float) -> bool:
+        return (self.locked and self.last_on_grid is not None
+                and now - self.last_on_grid > HOLD_AFTER_BEATS * self.period)
+
+    # -- the operator -------------------------------------------------------------------------
+
+    def _set_grid(self, clock, ta: float, period: float) -> None:
+        self.ta, self.period = ta, period
+        self.history.clear()
+        self.raw.clear()
+        self.locked = True
+        self.pending_snap = False
+        clock.bpm = 60.0 / period
+        clock.t0 = ta - self.offset
+
+    def tap(self, clock, now: float) -> None:
+        """A tap on the beat: from the second tap of a run on, tempo and phase follow the
+        taps at once; the tracker goes on refining from there."""
+        if self.taps and now - self.taps[-1][1] > TAP_GAP_S:
+            self.taps = []
+        self.taps.append((len(self.taps), now))
+        self.taps = self.taps[-16:]
+        if len(self.taps) < 2:
+            return
+        a, b = fit_line([(i - self.taps[0][0], t) for i, t in self.taps])
+        if not b > 0 or not MIN_BPM <= 60.0 / b <= MAX_BPM:
+            return
+        # keep the clock's beat count: the first tap of the run is the beat nearest it
+        k0 = round((self.taps[0][1] - clock.t0) * clock.bpm / 60.0)
+        self._set_grid(clock, a - k0 * b, b)
+
+    def resync(self, clock, now: float) -> None:
+        """`now` is a downbeat: renumbers the beats (the phase stays with the music when a
+        grid is followed); without one, a beat starts now."""
+        if not self.locked:
+            clock.t0 = now
+            return
+        k = round((now - (self.ta - self.offset)) / self.period)
+        shift = k % self.beats_per_bar
+        if shift > self.beats_per_bar / 2:
+            shift -= self.beats_per_bar
+        self.ta += shift * self.period
+        self.history = collections.deque(((kk - shift, t) for kk, t in self.history), maxlen=FIT_BEATS)
+        clock.t0 += shift * 60.0 / clock.bpm
+
+    def scale(self, clock, now: float, ratio: float) -> None:
+        """x2 (ratio 2) or /2 (ratio 0.5): the operator corrects the tracker's octave. The
+        clock's beats stay on the music's (x2 adds the offbeats, /2 keeps every other beat)
+        and its beat count stays within a beat of where it was."""
+        bpm = clock.bpm * ratio
+        if not MIN_BPM <= bpm <= MAX_BPM:
+            return
+        self.factor *= ratio
+        p = 60.0 / clock.bpm
+        position = (now - clock.t0) / p
+        clock.t0 += round(position * (1.0 - 1.0 / ratio)) * p
+        clock.bpm = bpm
+        self.period = 60.0 / bpm
+        if self.locked:
+            self.ta = clock.t0 + self.offset
+            self.history.clear()
+            self.latest.clear()
+            self.raw.clear()
+
+    def set_bpm(self, clock, now: float, bpm: float) -> None:
+        """An explicit tempo from the operator: freezes it (the phase still follows)."""
+        if not MIN_BPM <= bpm <= MAX_BPM:
+            return
+        clock.set_tempo(bpm, now)
+        if self.locked:
+            k_now = (now - self.ta) / self.period
+            self.period = 60.0 / bpm
+            self.ta = now - k_now * self.period
+            self.history.clear()
+        else:
+            self.period = 60.0 / bpm
+        self.tempo_locked = True
+
+    def nudge(self, clock, seconds: float) -> None:
+        self.offset += seconds
+        clock.nudge(seconds)
+
+    def toggle_lock(self) -> bool:
+        self.tempo_locked = not self.tempo_locked
+        return self.tempo_locked
+
+
+# ---- the tracker -----------------------------------------------------------------------------
+
+class BeatTracker:
+    """aubio's online beat tracker, fed blocks of mono float32 samples with the music time
+    of their first sample; returns proposals (beat time, bpm)."""
+
+    def __init__(self, rate: int):
+        self.np = _require("numpy", "numpy")
+        aubio = _require("aubio", "the aubio module (package aubio-ledfx, GPL-3)")
+        self.rate = rate
+        self.hop = max(64, round(HOP_S * rate))
+        self.tempo = aubio.tempo("default", self.hop * WINDOW_HOPS, self.hop, rate)
+        self.tempo.set_silence(SILENCE_DB)
+        # accents: flux of the low band (kick, snare body) per hop, for on/off-beat decisions
+        np = self.np
+        self.window = np.hanning(self.hop * WINDOW_HOPS).astype(np.float32)
+        self.low_bins = max(2, int(ACCENT_HZ * self.hop * WINDOW_HOPS / rate))
+        self.ring = np.zeros(self.hop * WINDOW_HOPS, dtype=np.float32)
+        size = int(ACCENT_SECONDS * rate / self.hop)
+        self.flux = np.zeros(size, dtype=np.float64)
+        self.flux_t = np.full(size, -np.inf)
+        self.flux_i = 0
+        self.low_prev = 0.0
+        self.pending = self.np.zeros(0, dtype=self.np.float32)
+        self.pending_t = 0.0            # music time of pending[0]
+        self.fed = 0                    # samples handed to aubio
+        self.origin: float | None = None
+
+    def feed(self, samples, t_first: float) -> list[tuple[float, float]]:
+        np = self.np
+        samples = np.asarray(samples, dtype=np.float32).reshape(-1)
+        if not len(self.pending):
+            self.pending_t = t_first
+        self.pending = np.concatenate((self.pending, samples)) if len(self.pending) else samples
+        out = []
+        hop = self.hop
+        n = len(self.pending) // hop
+        for i in range(n):
+            block = self.pending[i * hop:(i + 1) * hop]
+            t_block = self.pending_t + i * hop / self.rate
+            # aubio counts time in samples fed; map its count onto the blocks' music time
+            origin = t_block - self.fed / self.rate
+            self.fed += hop
+            self._accent(block, t_block)
+            if self.tempo(block)[0]:
+                bpm = float(self.tempo.get_bpm())
+                out.append((origin + float(self.tempo.get_last_s()), bpm))
+        if n:
+            self.pending = self.pending[n * hop:].copy()
+            self.pending_t += n * hop / self.rate
+        return out
+
+    def _accent(self, block, t_block: float) -> None:
+        np = self.np
+        ring = self.ring
+        ring[:-len(block)] = ring[len(block):]
+        ring[-len(block):] = block
+        low = float(np.sum(np.abs(np.fft.rfft(ring * self.window)[1:self.low_bins])))
+        i = self.flux_i % len(self.flux)
+        self.flux[i] = max(0.0, low - self.low_prev)
+        # the window's attack is heard around its middle
+        self.flux_t[i] = t_block + len(block) / self.rate - len(ring) / (2 * self.rate)
+        self.flux_i += 1
+        self.low_prev = low
+
+    def accent(self, ta: float, period: float, until: float):
+        """Where the low-band accents of the last ACCENT_BEATS beats before `until` fall on a
+        grid (beat k at ta + k * period): (offset of the strongest phase in beats, -0.5..0.5,
+        its strength over the strength at the grid's beats), or None with too little heard."""
+        np = self.np
+        sel = (self.flux_t > until - ACCENT_BEATS * period) & (self.flux_t <= until)
+        if sel.sum() * self.hop / self.rate < ACCENT_MIN_BEATS * period:
+            return None
+        phase = ((self.flux_t[sel] - ta) / period) % 1.0
+        bins = max(8, int(period * self.rate / self.hop))
+        hist = np.bincount((phase * bins).astype(int) % bins, weights=self.flux[sel], minlength=bins)
+        # spread over a hop either side: an accent's attack straddles two hops
+        smooth = hist + np.roll(hist, 1) + np.roll(hist, -1)
+        best = int(np.argmax(smooth))
+        at_grid = float(max(smooth[0], smooth[1], smooth[-1]))
+        if smooth[best] <= 0:
+            return None
+        offset = best / bins
+        if offset >= 0.5:
+            offset -= 1.0
+        return offset, float(smooth[best]) / at_grid if at_grid > 0 else float("inf")
+
+
+# ---- audio inputs ----------------------------------------------------------------------------
+
+def _mono(np, data):
+    return data.mean(axis=1, dtype=np.float32) if data.ndim == 2 else data.astype(np.float32)
+
+
+class FileInput:
+    """A WAV or FLAC file played against the clock: `read(now)` returns the blocks whose
+    samples have sounded by `now` (the first sample sounds at `start`)."""
+
+    BLOCK = 1024
+
+    def __init__(self, path: str, start: float):
+        soundfile = _require("soundfile", "the soundfile module")
+        self.np = _require("numpy", "numpy")
+        if not os.path.exists(path):
+            raise RuntimeError(f"audio file {path}: not found")
+        if os.path.isdir(path):
+            raise RuntimeError(f"audio file {path}: is a folder, not a WAV or FLAC file")
+        try:
+            self.file = soundfile.SoundFile(path)
+        except Exception as exc:   # libsndfile's errors name no common base with OSError
+            reason = str(exc).split(": ", 1)[-1].strip() or type(exc).__name__
+            raise RuntimeError(f"audio file {path}: not a WAV or FLAC file ({reason})") from None
+        try:
+            if self.file.format not in FILE_FORMATS:
+                raise RuntimeError(f"audio file {path}: is {self.file.format}; give a WAV or FLAC file")
+            if self.file.frames <= 0:
+                raise RuntimeError(f"audio file {path}: has no audio frames")
+            if self.file.samplerate not in SUPPORTED_RATES:
+                raise RuntimeError(f"audio file {path}: sample rate {self.file.samplerate} Hz is not "
+                                   f"supported (use {', '.join(map(str, SUPPORTED_RATES))})")
+        except RuntimeError:
+            self.file.close()
+            raise
+        self.path = path
+        self.rate = self.file.samplerate
+        self.start = start
+        self.done = 0
+        self.ended = False
+
+    @property
+    def stopped(self) -> bool:
+        return self.ended
+
+    def stop_reason(self) -> str:
+        return "audio file ended"
+
+    def read(self, now: float) -> list:
+        due = min(self.file.frames, int((now - self.start) * self.rate))
+        blocks = []
+        while self.done < due:
+            n = min(self.BLOCK, due - self.done)
+            data = self.file.read(n, dtype="float32", always_2d=True)
+            if not len(data):
+                break
+            blocks.append((self.start + self.done / self.rate, _mono(self.np, data)))
+            self.done += len(data)
+        if self.done >= self.file.frames:
+            self.ended = True
+        return blocks
+
+    def close(self) -> None:
+        self.file.close()
+
+
+class DeviceInput:
+    """A live input through PortAudio. The callback stamps each block on arrival; the time
+    of sample n is the earliest `arrival - n / rate` seen (arrivals only come late), let
+    creep forward slowly so that the sound card's and the computer's clocks may differ."""
+
+    CREEP_S = 2e-5                  # per block: how fast the mapping may move later
+
+    def __init__(self, device: str | None, now, stream_factory=None):
+        self.np = _require("numpy", "numpy")
+        self.now = now
+        self.blocks: queue.SimpleQueue = queue.SimpleQueue()
+        self.count = 0
+        self.origin: float | None = None
+        self.last_arrival: float | None = None
+        self.failed = ""
+        if stream_factory is None:
+            sd = _require("sounddevice", "the sounddevice module")
+            try:
+                info = sd.query_devices(device, "input")
+            except (ValueError, sd.PortAudioError) as exc:
+                names = []
+                try:
+                    names = [d["name"] for d in sd.query_devices() if d["max_input_channels"] > 0]
+                except sd.PortAudioError:
+                    pass
+                raise RuntimeError(f"no audio input {device or '(default)'}: {exc}; inputs here: "
+                                   + (", ".join(names) or "none")) from None
+            rate = int(info["default_samplerate"])
+            if rate not in SUPPORTED_RATES:
+                rate = 44100
+            self.rate = rate
+            try:
+                self.stream = sd.InputStream(device=device, channels=1, samplerate=rate, dtype="float32",
+                                             blocksize=max(64, round(HOP_S * rate)), callback=self._callback,
+                                             finished_callback=self._finished)
+                self.stream.start()
+            except sd.PortAudioError as exc:
+                raise RuntimeError(f"cannot open audio input {device or '(default)'}: {exc}") from None
+        else:
+            self.stream, self.rate = stream_factory(self._callback, self._finished)
+        self.started = now()
+
+    def _callback(self, indata, frames, time_info, status) -> None:
+        arrival = self.now()
+        self.last_arrival = arrival
+        first = arrival - (self.count + frames) / self.rate
+        self.origin = first if self.origin is None else min(self.origin + self.CREEP_S, first)
+        self.blocks.put((self.origin + self.count / self.rate, _mono(self.np, indata).copy()))
+        self.count += frames
+
+    def _finished(self) -> None:
+        self.failed = self.failed or "audio input stopped"
+
+    @property
+    def stopped(self) -> bool:
+        if self.failed:
+            return True
+        last = self.started if self.last_arrival is None else self.last_arrival
+        return self.now() - last > STOPPED_AFTER_S
+
+    def stop_reason(self) -> str:
+        return self.failed or "audio input stopped"
+
+    def read(self, now: float) -> list:
+        out = []
+        while True:
+            try:
+                out.append(self.blocks.get_nowait())
+            except queue.Empty:
+                return out
+
+    def close(self) -> None:
+        try:
+            self.stream.stop()
+            self.stream.close()
+        except Exception:   # a device that vanished cannot be stopped twice
+            pass
+
+
+# ---- the tempo source ------------------------------------------------------------------------
+
+class AudioTempo:
+    """Tempo source "audio": `[tempo] source = "audio"`, from `audio_device` (None: the
+    default input) or, with options["audio_file"], from a WAV/FLAC file in real time."""
+
+    name = "audio"
+
+    def __init__(self, tempo, clock, now, options: dict | None = None, *, input=None):
+        options = options or {}
+        self.now = now
+        if input is not None:
+            self.input = input
+        elif options.get("audio_file"):
+            self.input = FileInput(options["audio_file"], now())
+        else:
+            self.input = DeviceInput(getattr(tempo, "audio_device", None), now)
+        try:
+            self.tracker = BeatTracker(self.input.rate)
+        except RuntimeError:
+            self.input.close()
+            raise
+        self.follower = Follower(tempo.bpm, getattr(tempo, "bpm_range", None), tempo.beats_per_bar,
+                                 accent=self.tracker.accent)
+        self.proposals = 0
+
+    def update(self, clock, now: float) -> None:
+        for t_first, block in self.input.read(now):
+            for t, bpm in self.tracker.feed(block, t_first):
+                self.proposals += 1
+                self.follower.propose(t, bpm)
+        self.follower.update(clock, now)
+
+    def command(self, name: str, arg, clock, now: float) -> bool:
+        f = self.follower
+        if name == "tap":
+            f.tap(clock, now)
+        elif name == "resync":
+            f.resync(clock, now)
+        elif name == "double":
+            f.scale(clock, now, 2.0)
+        elif name == "half":
+            f.scale(clock, now, 0.5)
+        elif name == "lock":
+            f.toggle_lock()
+        elif name == "bpm":
+            f.set_bpm(clock, now, float(arg))
+        elif name == "tempo":
+            f.set_bpm(clock, now, clock.bpm + float(arg))
+        elif name == "nudge":
+            f.nudge(clock, float(arg))
+        else:
+            return False
+        return True
+
+    def status(self) -> str:
+        f = self.follower
+        now = self.now()
+        if f.locked:
+            text = f"audio {60.0 / f.period:.1f} BPM conf {f.confidence:.2f}"
+        else:
+            text = "audio listening"
+        if f.tempo_locked:
+            text += " tempo locked"
+        if self.input.stopped:
+            text += f"; {self.input.stop_reason()}: holding the tempo"
+        elif f.holding(now):
+            text += " holding"
+        return text
+
+    def close(self) -> None:
+        self.input.close()

@@ -1,0 +1,374 @@
+"""The audio tempo source: the follower on made-up proposals and simulated time, the beat
+tracker on drum tracks rendered from the beat matrix's scores, and bad input."""
+
+import builtins
+import math
+import random
+import types
+
+import pytest
+
+from kinetra_live.clock import Clock
+from kinetra_live.tempo import audio
+from kinetra_live.tempo.audio import Follower, fold
+
+FPS = 40.0
+
+
+def tempo(bpm=120.0, bpm_range=None, device=None):
+    return types.SimpleNamespace(bpm=bpm, source="audio", beats_per_bar=4, latency_ms=0.0,
+                                 bpm_range=bpm_range, audio_device=device)
+
+
+class Sim:
+    """A follower and a clock driven frame by frame; `beats` lists proposal times."""
+
+    def __init__(self, follower, clock_bpm=120.0, start=0.0):
+        self.f = follower
+        self.clock = Clock(clock_bpm, start)
+        self.now = start
+        self.positions = []          # (now, clock position)
+
+    def run(self, until, proposals=(), bpm=None, on_frame=None):
+        """Frames up to `until`; each proposal (t, bpm) is handed over in the first frame at
+        or after its time."""
+        pending = sorted(proposals)
+        while self.now < until:
+            self.now += 1.0 / FPS
+            while pending and pending[0][0] <= self.now:
+                self.f.propose(*pending.pop(0))
+            self.f.update(self.clock, self.now)
+            self.positions.append((self.now, (self.now - self.clock.t0) * self.clock.bpm / 60.0,
+                                   self.clock.bpm))
+            if on_frame:
+                on_frame(self)
+
+    def error_s(self, t0, period):
+        """Distance (seconds) of the clock's beat nearest `now` from a grid t0 + k * period."""
+        q = 60.0 / self.clock.bpm
+        beat = self.clock.t0 + round((self.now - self.clock.t0) / q) * q
+        d = ((beat - t0) / period) % 1.0
+        return min(d, 1.0 - d) * period
+
+
+def grid(bpm, start, end, t0=0.0, jitter=0.0, every=1, seed=3):
+    rng = random.Random(seed)
+    p = 60.0 / bpm
+    k0 = math.ceil((start - t0) / p)
+    out = []
+    k = k0
+    while t0 + k * p < end:
+        if (k - k0) % every == 0:
+            out.append((t0 + k * p + rng.uniform(-jitter, jitter), bpm * 1.0))
+        k += 1
+    return out
+
+
+@pytest.mark.parametrize("bpm,jitter,t0", [(90.0, 0.0, 0.013), (128.0, 0.006, 0.2), (174.0, 0.004, 0.05)])
+def test_locks_and_follows_a_steady_grid(bpm, jitter, t0):
+    s = Sim(Follower(120.0))
+    s.run(20.0, grid(bpm, 1.0, 20.0, t0, jitter))
+    assert s.f.locked
+    assert abs(s.clock.bpm - bpm) < 0.1
+    assert s.error_s(t0, 60.0 / bpm) < 0.006
+
+
+def test_phase_moves_by_a_few_milliseconds_per_beat_after_lock():
+    bpm, p = 125.0, 60.0 / 125.0
+    s = Sim(Follower(120.0))
+    s.run(10.0, grid(bpm, 1.0, 10.0))
+    assert s.f.locked and s.error_s(0.0, p) < 0.003
+    jumps = []
+
+    def frame(sim):
+        if len(sim.positions) > 1:
+            (n0, p0, b0), (n1, p1, _) = sim.positions[-2:]
+            jumps.append(abs((p1 - p0) - (n1 - n0) * b0 / 60.0) * p)
+
+    # the music's grid moves 50 ms later (within the tolerance): the clock slews there
+    s.run(40.0, grid(bpm, 10.0, 40.0, t0=0.05), on_frame=frame)
+    assert max(jumps) <= audio.MAX_SLEW_S / FPS / p + 1e-6
+    assert s.error_s(0.05, p) < 0.004
+
+
+def test_holds_the_tempo_through_silence_and_says_so():
+    bpm = 128.0
+    s = Sim(Follower(120.0))
+    s.run(12.0, grid(bpm, 1.0, 12.0, jitter=0.003))
+    s.run(12.0 + 32 * 60.0 / bpm)        # eight bars without a proposal
+    assert s.f.holding(s.now)
+    assert s.error_s(0.0, 60.0 / bpm) < 0.015
+    s.run(s.now + 3.0, grid(bpm, s.now, s.now + 3.0))
+    assert not s.f.holding(s.now)
+
+
+@pytest.mark.parametrize("kind", ["random", "offbeats of a double-time tracker", "far off"])
+def test_proposals_off_the_grid_do_not_move_the_clock(kind):
+    bpm, p = 120.0, 0.5
+    s = Sim(Follower(120.0))
+    s.run(10.0, grid(bpm, 1.0, 10.0))
+    rng = random.Random(5)
+    if kind == "random":
+        noise = [(10.0 + rng.uniform(0, 10), rng.uniform(60, 200)) for _ in range(12)]
+    elif kind == "offbeats of a double-time tracker":
+        noise = [(t + p / 2, 2 * bpm) for t, _ in grid(bpm, 10.0, 20.0)]
+    else:
+        noise = [(t + 0.21, bpm) for t, _ in grid(bpm, 10.0, 20.0, every=3)]
+    s.run(20.0, sorted(grid(bpm, 10.0, 20.0) + noise))
+    assert abs(s.clock.bpm - bpm) < 0.1 and s.error_s(0.0, p) < 0.005
+
+
+def test_random_proposals_never_lock():
+    rng = random.Random(9)
+    s = Sim(Follower(120.0))
+    s.run(30.0, sorted((rng.uniform(0, 30), rng.uniform(80, 160)) for _ in range(60)))
+    assert not s.f.locked and s.clock.bpm == 120.0
+
+
+@pytest.mark.parametrize("bpm,rng,expected", [
+    (64.0, (110.0, 150.0), 128.0), (256.0, (110.0, 150.0), 128.0), (128.0, None, 128.0),
+    (100.0, (110.0, 150.0), None), (87.0, (160.0, 180.0), 174.0), (0.0, None, None),
+    (float("nan"), (100.0, 200.0), None)])
+def test_fold_into_the_show_range(bpm, rng, expected):
+    assert fold(bpm, rng) == expected
+
+
+@pytest.mark.parametrize("heard,every", [(87.0, 2), (348.0, 1)])
+def test_a_tracker_an_octave_off_is_folded_into_the_range(heard, every):
+    """A tracker at half time proposes every other beat; at double time it proposes beats
+    and offbeats: with bpm_range both give the true tempo and phase."""
+    true = 174.0
+    beats = [(t, heard) for t, _ in grid(true, 1.0, 15.0, every=every)]
+    if heard > true:
+        beats += [(t + 30.0 / true, heard) for t, _ in grid(true, 1.0, 15.0)]
+    s = Sim(Follower(120.0, (160.0, 185.0)))
+    s.run(15.0, beats)
+    assert abs(s.clock.bpm - true) < 0.1 and s.error_s(0.0, 60.0 / true) < 0.004
+
+
+def test_a_tempo_step_is_followed_with_a_relock():
+    s = Sim(Follower(120.0))
+    s.run(15.0, grid(120.0, 1.0, 15.0))
+    step = grid(128.0, 15.0, 40.0, t0=15.0)
+    s.run(40.0, step)
+    assert s.f.locks == 2
+    assert abs(s.clock.bpm - 128.0) < 0.1 and s.error_s(15.0, 60.0 / 128.0) < 0.004
+
+
+def test_accents_off_the_grid_move_it():
+    """A tracker following the offbeats: the low-band accents put the grid on the beat."""
+    period = 0.5
+
+    def accent(ta, p, until):
+        # kicks on the whole seconds and half seconds: where is that from the proposed grid?
+        off = (-ta / p) % 1.0
+        return (off - 1.0 if off >= 0.5 else off), 20.0
+
+    s = Sim(Follower(120.0, accent=accent))
+    s.run(12.0, [(t + 0.25, b) for t, b in grid(120.0, 1.0, 12.0)])
+    assert s.f.locked and s.error_s(0.0, period) < 0.004
+
+
+# ---- the operator -------------------------------------------------------------------------------
+
+def locked_sim(bpm=124.0, until=10.0):
+    s = Sim(Follower(120.0, beats_per_bar=4))
+    s.run(until, grid(bpm, 1.0, until))
+    assert s.f.locked
+    return s
+
+
+def test_tap_sets_tempo_and_phase_at_once():
+    s = Sim(Follower(120.0))
+    s.run(1.0)
+    for i in range(4):
+        s.run(2.0 + i * 0.45)
+        s.f.tap(s.clock, 2.0 + i * 0.45)
+    assert abs(s.clock.bpm - 60 / 0.45) < 1e-6
+    assert s.error_s(2.0, 0.45) < 1e-6
+
+
+def test_resync_makes_the_nearest_beat_a_downbeat_and_keeps_the_phase():
+    s = locked_sim()
+    p = 60.0 / 124.0
+    at = 21 * p + 0.02                  # the operator hits the downbeat 20 ms late
+    s.run(at)
+    s.f.resync(s.clock, at)
+    pos = (at - s.clock.t0) * s.clock.bpm / 60.0
+    assert round(pos) % 4 == 0
+    assert s.error_s(0.0, p) < 0.004
+    s.run(at + 5.0, grid(124.0, at, at + 5.0))
+    pos = (21 * p + 8 * p - s.clock.t0) * s.clock.bpm / 60.0
+    assert abs(pos - round(pos)) < 0.01 and round(pos) % 4 == 0
+
+
+@pytest.mark.parametrize("command,ratio", [("double", 2.0), ("half", 0.5)])
+def test_double_and_half_survive_further_proposals(command, ratio):
+    s = locked_sim()
+    src = audio.AudioTempo.__new__(audio.AudioTempo)
+    src.follower = s.f
+    assert src.command(command, None, s.clock, s.now)
+    s.run(s.now + 10.0, grid(124.0, s.now, s.now + 10.0))
+    assert abs(s.clock.bpm - 124.0 * ratio) < 0.1
+    assert s.error_s(0.0, 60.0 / 124.0 / max(1.0, ratio)) < 0.004   # x2: offbeats are beats too
+
+
+def test_lock_freezes_the_tempo_and_an_explicit_tempo_wins():
+    s = locked_sim()
+    s.f.toggle_lock()
+    s.run(s.now + 8.0, grid(126.0, s.now, s.now + 8.0, t0=s.now))
+    assert abs(s.clock.bpm - 124.0) < 0.05
+    s.f.toggle_lock()
+    s.f.set_bpm(s.clock, s.now, 100.0)
+    s.run(s.now + 8.0, grid(124.0, s.now, s.now + 8.0))
+    assert s.clock.bpm == pytest.approx(100.0) and s.f.tempo_locked
+
+
+def test_a_nudge_is_kept():
+    s = locked_sim()
+    s.f.nudge(s.clock, 0.010)
+    s.run(s.now + 10.0, grid(124.0, s.now, s.now + 10.0))
+    assert s.error_s(-0.010, 60.0 / 124.0) < 0.003
+
+
+# ---- the tracker on rendered drums --------------------------------------------------------------
+
+def _audio_ready():
+    for mod in ("numpy", "soundfile", "aubio"):
+        try:
+            __import__(mod)
+        except ImportError:
+            return f"{mod} not installed (the audio extra)"
+    import audio_render
+    return audio_render.kit_missing()
+
+
+needs_audio = pytest.mark.skipif(_audio_ready() is not None, reason=str(_audio_ready()))
+
+
+def play(tmp_path, track, bpm_range=None, events=()):
+    import audio_render as ar
+    path = ar.write(track, str(tmp_path / f"{track.style}.wav"))
+    return ar.simulate(lambda clock, now: audio.AudioTempo(tempo(120.0, bpm_range), clock, now,
+                                                           {"audio_file": path}),
+                       track, events=events)
+
+
+@needs_audio
+@pytest.mark.parametrize("style,bpm,bpm_range,snr", [
+    ("four_floor", 90.0, None, None),
+    ("house_classic", 124.0, None, 6.0),
+    ("techno_drive", 140.0, None, None),          # the tracker hears the offbeat hats first
+    ("amen_four_bar", 172.0, (150.0, 190.0), None),
+    ("ukg_two_step", 132.0, None, None),           # swung
+])
+def test_tracked_clock_hits_the_rendered_beats(tmp_path, style, bpm, bpm_range, snr):
+    import audio_render as ar
+    track = ar.render(style, bpm, 20, snr_db=snr)
+    run = play(tmp_path, track, bpm_range)
+    start = 100.0
+    assert run.lock_time is not None and run.lock_time - start - track.beats[0] <= 6.0
+    truth = track.beats + start
+    found = ar.clock_beats(run.frames, run.lock_time)
+    assert ar.f_measure(found, truth[truth >= run.lock_time]) >= 0.9
+    assert abs(run.frames[-1][1] - bpm) < 0.3
+
+
+@needs_audio
+def test_a_break_without_kick_is_held_and_the_end_of_the_file_said(tmp_path):
+    import audio_render as ar
+    track = ar.render("house_classic", 128.0, 24, break_bars=(8, 8))
+    run = play(tmp_path, track)
+    truth = track.beats + 100.0
+    b0, b1 = track.break_span
+    found = ar.clock_beats(run.frames, truth[b0])
+    off = ar.offsets(found, truth[b0:b1])
+    assert abs(off).max() < 0.030
+    assert "audio file ended: holding" in run.source.status()
+
+
+# ---- bad input ----------------------------------------------------------------------------------
+
+@needs_audio
+@pytest.mark.parametrize("case,message", [
+    ("missing", "not found"),
+    ("text", "not a WAV or FLAC file"),
+    ("empty", "has no audio frames"),
+    ("rate", "sample rate 8000 Hz is not supported"),
+    ("folder", "is a folder"),
+])
+def test_bad_audio_files_give_one_clear_error(tmp_path, case, message):
+    import numpy as np
+    import soundfile
+    path = tmp_path / "in.wav"
+    if case == "text":
+        path.write_text("this is not audio\n")
+    elif case == "empty":
+        soundfile.write(str(path), np.zeros(0, dtype=np.float32), 44100)
+    elif case == "rate":
+        soundfile.write(str(path), np.zeros(800, dtype=np.float32), 8000)
+    elif case == "folder":
+        path.mkdir()
+    with pytest.raises(RuntimeError, match=message) as exc:
+        audio.AudioTempo(tempo(), Clock(120.0, 0.0), lambda: 0.0, {"audio_file": str(path)})
+    assert str(path) in str(exc.value)
+
+
+@pytest.mark.parametrize("module,error,hint", [
+    ("aubio", ImportError, "pip install 'kinetra[audio]'"),
+    ("sounddevice", ImportError, "pip install 'kinetra[audio]'"),
+    ("sounddevice", OSError, "apt-get install libportaudio2"),
+])
+def test_missing_pieces_say_what_to_install(monkeypatch, module, error, hint):
+    real = builtins.__import__
+
+    def fake(name, *args, **kw):
+        if name == module:
+            raise error(f"no {module} here")
+        return real(name, *args, **kw)
+
+    monkeypatch.setattr(builtins, "__import__", fake)
+    with pytest.raises(RuntimeError, match="tempo source 'audio' needs") as exc:
+        if module == "aubio":
+            audio.BeatTracker(44100)
+        else:
+            audio.DeviceInput(None, lambda: 0.0)
+    assert hint in str(exc.value)
+
+
+def test_a_missing_device_is_named():
+    pytest.importorskip("numpy")
+    try:
+        import sounddevice  # noqa: F401
+    except (ImportError, OSError):
+        pytest.skip("sounddevice or PortAudio not installed")
+    with pytest.raises(RuntimeError, match="no audio input no-such-device"):
+        audio.DeviceInput("no-such-device", lambda: 0.0)
+
+
+@needs_audio
+def test_a_stream_that_stops_holds_the_tempo_and_says_so():
+    import numpy as np
+    sim = {"now": 0.0}
+    handlers = {}
+
+    def factory(callback, finished):
+        handlers["cb"] = callback
+        return types.SimpleNamespace(stop=lambda: None, close=lambda: None), 44100
+
+    dev = audio.DeviceInput(None, lambda: sim["now"], stream_factory=factory)
+    clock = Clock(120.0, 0.0)
+    src = audio.AudioTempo(tempo(), clock, lambda: sim["now"], input=dev)
+    block = np.zeros((256, 1), dtype=np.float32)
+    rng = random.Random(1)
+    for i in range(200):
+        sim["now"] = (i + 1) * 256 / 44100 + rng.uniform(0, 0.004)   # late, never early
+        handlers["cb"](block, 256, None, None)
+    times = [t for t, _ in dev.read(sim["now"])]
+    assert all(abs(t - i * 256 / 44100) < 0.001 for i, t in enumerate(times))
+    src.follower.locked, src.follower.period = True, 0.5
+    sim["now"] += 1.0
+    src.update(clock, sim["now"])
+    assert "audio input stopped: holding the tempo" in src.status()
+    assert clock.bpm == 120.0
+    src.close()

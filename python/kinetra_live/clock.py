@@ -18,6 +18,7 @@ import threading
 PIPS_PER_BEAT = 64
 MIDI_TICKS_PER_BEAT = 24
 MIN_BPM, MAX_BPM = 20.0, 999.0
+LINK_QUANTUM = float(1 << 20)   # beats (about 5.7 days at 128 BPM)
 
 
 class Clock:
@@ -153,6 +154,10 @@ class LinkSource:
             raise RuntimeError("tempo source 'link' needs the aalink package: pip install aalink") from None
         self.loop = asyncio.new_event_loop()
         self.link = Link(bpm, self.loop)
+        # Peers agree on the beat only modulo their quantum: with a quantum far longer than
+        # any show, every player reads the same beat count, so their pips agree, not only
+        # their phase within a beat (bars stay aligned: the quantum is a multiple of them)
+        self.link.quantum = LINK_QUANTUM
         self.link.enabled = True
 
     def apply(self, clock: Clock, now: float) -> None:

@@ -116,10 +116,14 @@ def frame_cost(n: int, seconds: float) -> dict:
         r.frame(t[0])
         cpu.append(time.process_time_ns() - c0)
     r.close()
-    cpu.sort()
+    return cost_row(n, cpu)
+
+
+def cost_row(n: int, cpu: list) -> dict:
+    cpu = sorted(cpu)
     mean = statistics.fmean(cpu) / 1e9
-    return {"fixtures": n, "frames": frames, "mean_ms": mean * 1e3, "p99_ms": cpu[int(0.99 * (len(cpu) - 1))] / 1e6,
-            "core_share": mean * FPS}
+    return {"fixtures": n, "frames": len(cpu), "mean_ms": mean * 1e3,
+            "p99_ms": cpu[int(0.99 * (len(cpu) - 1))] / 1e6, "core_share": mean * FPS}
 
 
 def baseline_cost(n: int, seconds: float) -> dict:
@@ -141,10 +145,7 @@ def baseline_cost(n: int, seconds: float) -> dict:
         c0 = time.process_time_ns()
         r.frame(t[0])
         cpu.append(time.process_time_ns() - c0)
-    cpu.sort()
-    mean = statistics.fmean(cpu) / 1e9
-    return {"fixtures": n, "frames": frames, "mean_ms": mean * 1e3, "p99_ms": cpu[int(0.99 * (len(cpu) - 1))] / 1e6,
-            "core_share": mean * FPS}
+    return cost_row(n, cpu)
 
 
 def loop_gaps(n: int, seconds: float) -> dict:

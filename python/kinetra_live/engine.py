@@ -26,6 +26,8 @@ SIZE_RAMP_PIPS = 16
 MAX_BLEND_DEPTH = 4
 # A jump of the pip far ahead follows at most this many cues in one go.
 MAX_FOLLOWS = 100_000
+# What a cue may set on a look, by the same name on both.
+LOOK_SETTINGS = ("pattern", "scale", "speed", "reverse", "mirror", "rotate")
 
 
 def wrap32(pip: int) -> int:
@@ -322,19 +324,7 @@ class Engine:
         self.events.append({"cue": cue.name, "boundary": launch.boundary, "pip": pip})
 
     def _look(self, look: model.Look, t: model.CueTarget, k: int, i: int) -> model.Look:
-        changes = {}
-        if t.pattern is not None:
-            changes["pattern"] = t.pattern
-        if t.scale is not None:
-            changes["scale"] = t.scale
-        if t.speed is not None:
-            changes["speed"] = t.speed
-        if t.reverse is not None:
-            changes["reverse"] = t.reverse
-        if t.mirror is not None:
-            changes["mirror"] = t.mirror
-        if t.rotate is not None:
-            changes["rotate"] = t.rotate
+        changes = {name: getattr(t, name) for name in LOOK_SETTINGS if getattr(t, name) is not None}
         if t.spread_pips is not None or t.order is not None:
             group = self.show.groups[t.name]
             spread = group.spread_pips if t.spread_pips is None else t.spread_pips

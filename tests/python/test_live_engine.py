@@ -410,3 +410,14 @@ def test_cid_is_stable_per_machine_and_path_and_can_be_given(tmp_path, monkeypat
     assert a != showfile.default_cid(str(tmp_path / "show.toml"))
     s = make(tmp_path, show_extra='cid = "12345678-1234-5678-1234-567812345678"')
     assert s.cid == bytes.fromhex("12345678123456781234567812345678")
+
+
+def test_status_line_shows_each_group_with_its_active_and_queued_cue(tmp_path):
+    p = Player(make(tmp_path, show_extra='quantize = "bar"'))
+    p.at(1000.0, Command("cue", "a"))
+    p.frame(1000.0)                      # a lands at once: pip 0 is a bar line
+    p.at(1000.6, Command("cue", "b"))
+    p.frame(1000.6)
+    line = p.runner.status_line(1000.6)
+    # b waits for pip 256, 2 s after the start; 1.4 s is 2.8 beats at 120 BPM
+    assert line.endswith("  back: a > b in 2.8  front: - > b in 2.8"), line

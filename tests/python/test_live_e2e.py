@@ -2,6 +2,7 @@
 `sacn` package's receiving socket and packet parser, a python-osc server), and
 against a real lighting daemon (olad) in a network namespace of its own."""
 
+import dataclasses
 import json
 import math
 import os
@@ -19,7 +20,8 @@ import time
 import pytest
 
 import kinetra
-from kinetra_live import mapping, show as showfile
+from kinetra_live import showfile
+from kinetra_live.outputs import dmx
 
 from test_live import HEAD_FIXTURE, make_show
 
@@ -123,20 +125,25 @@ def test_received_bytes_are_the_encoding_of_the_pattern_at_the_logged_pips(run):
         frame = by_packet[(p.universe, p.sequence)]
         assert p.sourceName == "test" and p.priority == 100 and bytes(p.cid) == s.cid
         for fx in s.fixtures:
-            if fx.dmx is None or fx.dmx.universe != p.universe:
+            if fx.kind != "sacn" or fx.patch.universe != p.universe:
                 continue
             pip = frame["fixtures"][fx.name]["pip"]
-            expected = mapping.dmx_values(fx.dmx, *mapping.scaled(fx, *kinetra.sample(fx.pattern, pip).as_tuple()))
+            expected = dmx.values(fx.patch, *scaled(fx, kinetra.sample(fx.look.pattern, pip)))
             assert [[c, v] for c, v in expected] == frame["fixtures"][fx.name]["values"]
             assert [p.dmxData[c - 1] for c, _ in expected] == [v for _, v in expected]
+
+
+def scaled(fx, offset):
+    return tuple(min(1.0, max(-1.0, v * k)) for v, k in zip(offset.as_tuple(), fx.look.scale))
 
 
 def test_pips_follow_the_clock_without_drift(run):
     s, frames, _, packets, _ = run
     for f in frames:
         assert f["pip"] == math.floor((f["t"] + f["latency_s"] - f["t0"]) * f["bpm"] / 60.0 * 64)
-        for fx in s.fixtures:
-            assert f["fixtures"][fx.name]["pip"] == f["pip"] + fx.offset_pips
+        # the group spreads 16 pips: its k-th member runs k times 16 pips behind the first
+        assert [f["fixtures"][name]["pip"] for name in ("head1", "head2", "still", "visual")] == [
+            f["pip"], f["pip"] - 16, f["pip"] - 32, f["pip"]]
     # against the receiver's own clock: where the music is when a packet arrives
     by_packet = {(p["universe"], p["sequence"]): f for f in frames for p in f["packets"]}
     t0 = frames[0]["t0"]
@@ -179,10 +186,10 @@ def test_three_stream_terminated_packets_end_each_universe(run):
 def test_osc_messages_carry_the_pattern_as_floats(run):
     s, frames, _, _, messages = run
     assert abs(len(messages) - len(frames)) <= 1
-    visual = next(fx for fx in s.fixtures if fx.osc_address)
+    visual = s.fixture("visual")
     for (_, addr, args), f in zip(messages, frames):
         x, y, z = kinetra.sample("helix", f["fixtures"]["visual"]["pip"]).as_tuple()
-        assert addr == visual.osc_address
+        assert addr == visual.patch.address
         assert args == pytest.approx((x, y, z), abs=1e-6)
 
 
@@ -337,3 +344,59 @@ def test_olad_receives_the_frames(namespace, tmp_path, delivery):
     # what olad read back is what was sent, frame after frame, in order
     start = sent.index(got[0])
     assert got == sent[start:start + len(got)]
+
+
+# ---- performing: keys on a terminal launch cues -----------------------------------------------
+
+CUE_KEYS = """
+[[cues]]
+name = "drop"
+key = "1"
+quantize = "bar"
+set.heads = { pattern = "figure_eight", scale = [0.5, 1, 1] }
+"""
+
+
+def test_a_key_on_the_terminal_launches_a_cue_that_lands_on_the_bar(tmp_path):
+    import pty
+    port = free_port()
+    rx = SacnCapture(port)
+    path = tmp_path / "show.toml"
+    path.write_text(make_show(heads=2, port=port, visual=False) + CUE_KEYS, encoding="utf-8")
+    log = tmp_path / "frames.jsonl"
+    master, slave = pty.openpty()
+    try:
+        proc = subprocess.Popen([sys.executable, "-m", "kinetra_live", str(path), "--duration", "4",
+                                 "--frame-log", str(log), "--no-status"],
+                                stdin=slave, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        os.close(slave)
+        time.sleep(1.2)
+        os.write(master, b"1")
+        _, err = proc.communicate(timeout=30)
+        time.sleep(0.3)
+    finally:
+        os.close(master)
+        rx.stop()
+    assert proc.returncode == 0, err
+    frames, _ = read_log(log)
+    s = showfile.load(str(path))
+    landing = [i for i, f in enumerate(frames) if "landed" in f]
+    assert len(landing) == 1
+    i = landing[0]
+    boundary = frames[i]["landed"][0]["boundary"]
+    assert boundary % 256 == 0 and frames[i - 1]["pip"] < boundary <= frames[i]["pip"]
+    by_packet = {p["sequence"]: f for f in frames for p in f["packets"] if p["universe"] == 1}
+    head1 = s.fixture("head1")
+    cue_look = dataclasses.replace(head1.look, pattern="figure_eight", scale=(0.5, 1.0, 1.0))
+    switched = []
+    for _, p in rx.packets:
+        if p.option_StreamTerminated or p.sequence not in by_packet:
+            continue
+        f = by_packet[p.sequence]
+        look = cue_look if f["pip"] >= boundary else head1.look
+        pip = f["fixtures"]["head1"]["pip"]
+        want = dmx.values(head1.patch, *scaled(dataclasses.replace(head1, look=look),
+                                              kinetra.sample(look.pattern, pip)))
+        assert [p.dmxData[c - 1] for c, _ in want] == [v for _, v in want]
+        switched.append(f["pip"] >= boundary)
+    assert switched.count(False) > 10 and switched.count(True) > 10

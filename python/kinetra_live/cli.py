@@ -54,6 +54,9 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--duration", type=_duration, metavar="SECONDS", help="stop after this long")
     p.add_argument("--frame-log", metavar="FILE.jsonl",
                    help="write every frame sent as a JSON line (time, pip per fixture, values, packets)")
+    p.add_argument("--audio-file", metavar="FILE",
+                   help='with [tempo] source = "audio": follow a WAV or FLAC file played in real time '
+                        "instead of the audio input (rehearsal, tests)")
     p.add_argument("--check", action="store_true", help="check the show file, print its patch, send nothing")
     p.add_argument("--status", action=argparse.BooleanOptionalAction, default=None,
                    help="status line on stderr (default: when stderr is a terminal)")
@@ -97,6 +100,10 @@ def _main(argv, state: dict) -> int:
     except model.ShowError as exc:
         print(f"{PROG}: error: {exc}", file=sys.stderr)
         return 1
+    if args.audio_file is not None and s.tempo.source != "audio":
+        print(f'{PROG}: error: --audio-file needs [tempo] source = "audio" (the show has "{s.tempo.source}")',
+              file=sys.stderr)
+        return 1
     if args.check:
         sys.stdout.write(describe(s))
         return 0
@@ -110,7 +117,8 @@ def _main(argv, state: dict) -> int:
             keys = runner.keyboard.Keys(sys.stdin)
             if status is not None:
                 print(runner.KEYS_HELP, file=sys.stderr)
-        r = runner.Runner(s, bpm=args.bpm, frame_log=log, status=status, keys=keys)
+        r = runner.Runner(s, bpm=args.bpm, frame_log=log, status=status, keys=keys,
+                          options={"audio_file": args.audio_file})
         try:
             summary = r.run(args.duration)
         finally:

@@ -4,6 +4,7 @@ tracker on drum tracks rendered from the beat matrix's scores, and bad input."""
 import builtins
 import math
 import random
+import re
 import types
 
 import pytest
@@ -215,10 +216,10 @@ def test_double_and_half_survive_further_proposals(command, ratio):
 
 def test_lock_freezes_the_tempo_and_an_explicit_tempo_wins():
     s = locked_sim()
-    s.f.toggle_lock()
+    s.f.lock()
     s.run(s.now + 8.0, grid(126.0, s.now, s.now + 8.0, t0=s.now))
     assert abs(s.clock.bpm - 124.0) < 0.05
-    s.f.toggle_lock()
+    s.f.lock(False)
     s.f.set_bpm(s.clock, s.now, 100.0)
     s.run(s.now + 8.0, grid(124.0, s.now, s.now + 8.0))
     assert s.clock.bpm == pytest.approx(100.0) and s.f.tempo_locked
@@ -372,3 +373,74 @@ def test_a_stream_that_stops_holds_the_tempo_and_says_so():
     assert "audio input stopped: holding the tempo" in src.status()
     assert clock.bpm == 120.0
     src.close()
+
+
+# ---- through the command line -------------------------------------------------------------------
+
+SHOW = """\
+[tempo]
+bpm = 120
+source = "{source}"
+bpm_range = [100, 200]
+
+[outputs.stage]
+type = "sacn"
+destination = "127.0.0.1"
+port = {port}
+
+[[fixtures]]
+name = "head"
+output = "stage"
+pattern = "circle"
+universe = 1
+address = 1
+channels = {{ pan = 1, tilt = 2 }}
+"""
+
+
+def cli(tmp_path, source, audio_file, *extra):
+    import socket
+    import subprocess
+    import sys
+    rx = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    rx.bind(("127.0.0.1", 0))
+    rx.settimeout(0.3)
+    show = tmp_path / "show.toml"
+    show.write_text(SHOW.format(source=source, port=rx.getsockname()[1]))
+    log = tmp_path / "frames.jsonl"
+    proc = subprocess.run([sys.executable, "-m", "kinetra_live", str(show), "--audio-file", str(audio_file),
+                           "--frame-log", str(log), *extra], capture_output=True, text=True, timeout=60,
+                          stdin=subprocess.DEVNULL)
+    received = 0
+    try:
+        while True:
+            rx.recv(2048)
+            received += 1
+    except socket.timeout:
+        pass
+    rx.close()
+    return proc, log, received
+
+
+@needs_audio
+def test_the_command_line_follows_an_audio_file_and_shows_it(tmp_path):
+    import json
+    import audio_render as ar
+    path = ar.write(ar.render("techno_drive", 128.0, 8), str(tmp_path / "track.wav"))
+    proc, log, received = cli(tmp_path, "audio", path, "--duration", "8", "--status")
+    assert proc.returncode == 0, proc.stderr
+    frames = [json.loads(line) for line in log.read_text().splitlines() if '"pip"' in line]
+    assert abs(frames[-1]["bpm"] - 128.0) < 0.3 and received > 0
+    assert "audio 128.0 BPM conf 1.00" in proc.stderr
+
+
+@needs_audio
+@pytest.mark.parametrize("source,audio_file,message", [
+    ("audio", "missing.wav", "audio file .*missing.wav: not found"),
+    ("tap", "missing.wav", '--audio-file needs \\[tempo\\] source = "audio"'),
+])
+def test_the_command_line_refuses_bad_audio_and_sends_nothing(tmp_path, source, audio_file, message):
+    proc, log, received = cli(tmp_path, source, tmp_path / audio_file, "--duration", "2")
+    assert proc.returncode == 1 and received == 0
+    assert len(proc.stderr.strip().splitlines()) == 1
+    assert re.search(message, proc.stderr)

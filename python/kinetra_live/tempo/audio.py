@@ -26,7 +26,11 @@ import collections
 import math
 import os
 import queue
-import time
+
+from kinetra_common.units import MAX_BPM
+
+from ..clock import MIN_BPM, fit_line
+from .base import TempoSource
 
 # Sample rates the input accepts; the tracker's hop is HOP_S long at any of them.
 SUPPORTED_RATES = (22050, 32000, 44100, 48000, 88200, 96000)
@@ -60,7 +64,6 @@ CONFIDENCE_WINDOW = 8           # proposals the confidence is taken over
 HOLD_AFTER_BEATS = 4.0          # without an on-grid proposal for this long, the status says holding
 STOPPED_AFTER_S = 0.5           # an input silent for this long (no blocks at all) has stopped
 TAP_GAP_S = 2.0                 # a pause longer than this starts a new tap run
-MIN_BPM, MAX_BPM = 20.0, 999.0
 
 EXTRA_HINT = "pip install 'kinetra[audio]'"
 
@@ -87,18 +90,6 @@ def fold(bpm: float, bpm_range: tuple[float, float] | None) -> float | None:
     while bpm > hi:
         bpm /= 2.0
     return bpm if lo <= bpm <= hi else None
-
-
-def fit_line(points) -> tuple[float, float]:
-    """Least-squares t = a + b * k over (k, t) points; returns (a, b)."""
-    n = len(points)
-    mk = sum(k for k, _ in points) / n
-    mt = sum(t for _, t in points) / n
-    skk = sum((k - mk) ** 2 for k, _ in points)
-    if skk == 0:
-        return mt, 0.0
-    b = sum((k - mk) * (t - mt) for k, t in points) / skk
-    return mt - b * mk, b
 
 
 # ---- the follower ----------------------------------------------------------------------------
@@ -188,7 +179,7 @@ class Follower:
 
     def _refit(self) -> None:
         pts = list(self.history)
-        if self.tempo_locked or len(pts) < 3 or self.confidence < GATE:
+        if self.tempo_locked or len({k for k, _ in pts}) < 3 or self.confidence < GATE:
             # tempo stays; the grid's phase follows the proposals
             self.ta = sum(t - k * self.period for k, t in pts) / len(pts) if pts else self.ta
             return
@@ -416,8 +407,9 @@ class Follower:
         self.offset += seconds
         clock.nudge(seconds)
 
-    def toggle_lock(self) -> bool:
-        self.tempo_locked = not self.tempo_locked
+    def lock(self, on: bool | None = None) -> bool:
+        """Freezes the tempo (True), frees it (False) or toggles (None)."""
+        self.tempo_locked = (not self.tempo_locked) if on is None else bool(on)
         return self.tempo_locked
 
 
@@ -656,7 +648,7 @@ class DeviceInput:
 
 # ---- the tempo source ------------------------------------------------------------------------
 
-class AudioTempo:
+class AudioTempo(TempoSource):
     """Tempo source "audio": `[tempo] source = "audio"`, from `audio_device` (None: the
     default input) or, with options["audio_file"], from a WAV/FLAC file in real time."""
 
@@ -664,6 +656,7 @@ class AudioTempo:
 
     def __init__(self, tempo, clock, now, options: dict | None = None, *, input=None):
         options = options or {}
+        super().__init__(tempo, clock, now, options)
         self.now = now
         if input is not None:
             self.input = input
@@ -698,7 +691,7 @@ class AudioTempo:
         elif name == "half":
             f.scale(clock, now, 0.5)
         elif name == "lock":
-            f.toggle_lock()
+            f.lock(arg)
         elif name == "bpm":
             f.set_bpm(clock, now, float(arg))
         elif name == "tempo":

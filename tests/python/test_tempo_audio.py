@@ -444,3 +444,16 @@ def test_the_command_line_refuses_bad_audio_and_sends_nothing(tmp_path, source, 
     assert proc.returncode == 1 and received == 0
     assert len(proc.stderr.strip().splitlines()) == 1
     assert re.search(message, proc.stderr)
+
+
+@pytest.mark.parametrize("args,expected", [((None,), True), ((None, None), False), ((True, True), True),
+                                           ((False,), False), ((True, None), False)])
+def test_the_lock_key_and_command(args, expected):
+    from kinetra_live.inputs import keys
+    assert [(c.name, c.arg) for c in keys.commands_for("$", {}, 1.0)] == [("lock", None)]
+    src = audio.AudioTempo.__new__(audio.AudioTempo)
+    src.follower = Follower(120.0)
+    clock = Clock(120.0, 0.0)
+    for arg in args:
+        assert src.command("lock", arg, clock, 0.0)
+    assert src.follower.tempo_locked is expected

@@ -18,13 +18,13 @@ KEYS = {
     ".": ("nudge", NUDGE_S), ">": ("nudge", NUDGE_S),
     "-": ("tempo", -TEMPO_STEP), "_": ("tempo", -TEMPO_STEP),
     "+": ("tempo", TEMPO_STEP), "=": ("tempo", TEMPO_STEP),
-    "*": ("double", None), "/": ("half", None),
+    "*": ("double", None), "/": ("half", None), "$": ("lock", None),
     "!": ("hold", None), "@": ("home", None), "#": ("blackout", None),
     "[": ("size", -SIZE_STEP), "]": ("size", SIZE_STEP),
     "\x7f": ("release", None),
     "q": ("quit", None), "Q": ("quit", None),
 }
-HELP = ("space: tap  enter: resync  , .: nudge -/+10 ms  - +: tempo -/+0.1  * /: x2 /2  "
+HELP = ("space: tap  enter: resync  , .: nudge -/+10 ms  - +: tempo -/+0.1  * /: x2 /2  $: lock tempo  "
         "! hold  @ home  # blackout  [ ]: size  backspace: release  q: quit")
 
 

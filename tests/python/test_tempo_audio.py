@@ -156,6 +156,14 @@ def test_a_tempo_step_is_followed_with_a_relock():
     assert abs(s.clock.bpm - 128.0) < 0.1 and s.error_s(15.0, 60.0 / 128.0) < 0.004
 
 
+@pytest.mark.parametrize("ratio", [2 / 3, 3 / 2, 3 / 4])
+def test_a_tracker_switching_metrical_level_does_not_move_the_grid(ratio):
+    s = Sim(Follower(120.0))
+    s.run(12.0, grid(174.0, 1.0, 12.0))
+    s.run(30.0, grid(174.0 * ratio, 12.0, 30.0, t0=12.0))
+    assert s.f.locks == 1 and abs(s.clock.bpm - 174.0) < 0.1
+
+
 def test_accents_off_the_grid_move_it():
     """A tracker following the offbeats: the low-band accents put the grid on the beat."""
     period = 0.5

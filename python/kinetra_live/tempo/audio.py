@@ -47,7 +47,11 @@ ACQUIRE = 5                     # proposals that must agree before the first loc
 ACQUIRE_TOLERANCE_S = 0.030     # largest distance of those proposals from their fitted grid
 OUTLIER_BEATS = 0.2             # a proposal further than this from the beat grid is off the grid
 OUTLIER_S = 0.080               # ... or further than this, whichever is smaller
-RELOCK = 6                      # a followed grid is left when RELOCK - 1 of the last RELOCK miss it
+RELOCK = 6                      # half the last RELOCK proposals off the grid: look for another
+# Tempo ratios at which a tracker confuses metrical levels; a followed grid is never left
+# for one at such a ratio (the operator can still tap it, or correct it with x2 and /2).
+CONFUSIONS = (2.0, 0.5, 1.5, 2 / 3, 4 / 3, 0.75)
+CONFUSION_TOLERANCE = 0.02
 ACCENT_RATIO = 4.0              # accents this much stronger off the grid's beats: move the grid
 ACCENT_HZ = 300.0               # accents are measured below this frequency
 ACCENT_SECONDS = 8.0            # how long the accents are kept
@@ -159,7 +163,7 @@ class Follower:
                 return False
             self.recent.append(0)
             self.missed.append(1)
-            if sum(self.missed) >= RELOCK - 1:
+            if sum(self.missed) >= RELOCK // 2:
                 self._acquire(t)        # the music may have moved to another grid
             return False
         self.missed.append(0)
@@ -231,6 +235,8 @@ class Follower:
         b *= (60.0 / b) / folded        # a tracker an octave off: the grid at the show's octave
         move = self._accent_offset(a, b, t)
         a += move * b
+        if self.locked and any(abs(b / self.period * r - 1) < CONFUSION_TOLERANCE for r in CONFUSIONS):
+            return False                # the tracker counting another metrical level, not new music
         if self.locked and not self.tempo_locked:
             k = round((t - self.ta) / self.period)
             moved = abs((a + round((t - a) / b) * b) - (self.ta + k * self.period))

@@ -51,7 +51,7 @@ RELOCK = 6                      # half the last RELOCK proposals off the grid: l
 # Tempo ratios at which a tracker confuses metrical levels; a followed grid is never left
 # for one at such a ratio (the operator can still tap it, or correct it with x2 and /2).
 CONFUSIONS = (2.0, 0.5, 1.5, 2 / 3, 4 / 3, 0.75)
-CONFUSION_TOLERANCE = 0.02
+CONFUSION_TOLERANCE = 0.04
 ACCENT_RATIO = 4.0              # accents this much stronger off the grid's beats: move the grid
 ACCENT_HZ = 300.0               # accents are measured below this frequency
 ACCENT_SECONDS = 8.0            # how long the accents are kept

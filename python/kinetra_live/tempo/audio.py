@@ -48,10 +48,11 @@ ACQUIRE_TOLERANCE_S = 0.030     # largest distance of those proposals from their
 OUTLIER_BEATS = 0.2             # a proposal further than this from the beat grid is off the grid
 OUTLIER_S = 0.080               # ... or further than this, whichever is smaller
 RELOCK = 6                      # half the last RELOCK proposals off the grid: look for another
-# Tempo ratios at which a tracker confuses metrical levels; a followed grid is never left
-# for one at such a ratio (the operator can still tap it, or correct it with x2 and /2).
+# Tempo ratios at which a tracker confuses metrical levels; an established grid is not left for
+# one at such a ratio (the operator can still tap it, or correct it with x2 and /2).
 CONFUSIONS = (2.0, 0.5, 1.5, 2 / 3, 4 / 3, 0.75)
 CONFUSION_TOLERANCE = 0.04
+ESTABLISHED = 12                # on-grid proposals since the lock that make a grid established
 ACCENT_RATIO = 4.0              # accents this much stronger off the grid's beats: move the grid
 ACCENT_HZ = 300.0               # accents are measured below this frequency
 ACCENT_SECONDS = 8.0            # how long the accents are kept
@@ -118,8 +119,8 @@ class Follower:
         self.raw: collections.deque = collections.deque(maxlen=RELOCK)         # latest (t, bpm)
         self.latest: collections.deque = collections.deque(maxlen=FAST_ADAPT)  # (k, t, residual)
         self.missed: collections.deque = collections.deque(maxlen=RELOCK)      # 1: off the grid
-        self.shift = 0.0                # 0.5 while the tracker proposes the offbeats
-        self.accent = accent            # accent(ta, period, t) -> on/off-beat accent ratio or None
+        self.shift = 0.0                # beats the proposals are moved by (0.5: the tracker hears offbeats)
+        self.accent = accent            # accent(ta, period, t) -> (offset in beats, strength ratio) or None
         self.accent_checked = float("-inf")
         self.recent: collections.deque = collections.deque(maxlen=CONFIDENCE_WINDOW)  # 1 on grid, 0 off
         self.last_on_grid: float | None = None
@@ -127,6 +128,7 @@ class Follower:
         self.pending_snap = False       # a (re)lock moves the clock at once on the next update
         self.taps: list[tuple[int, float]] = []
         self.locks = 0                  # number of (re)locks, for status and benchmarks
+        self.hits = 0                   # on-grid proposals since the last (re)lock
 
     # -- proposals ----------------------------------------------------------------------------
 
@@ -167,6 +169,7 @@ class Follower:
                 self._acquire(t)        # the music may have moved to another grid
             return False
         self.missed.append(0)
+        self.hits += 1
         self.recent.append(1)
         self.last_on_grid = t
         self.latest.append((k, t, r))
@@ -235,8 +238,11 @@ class Follower:
         b *= (60.0 / b) / folded        # a tracker an octave off: the grid at the show's octave
         move = self._accent_offset(a, b, t)
         a += move * b
-        if self.locked and any(abs(b / self.period * r - 1) < CONFUSION_TOLERANCE for r in CONFUSIONS):
-            return False                # the tracker counting another metrical level, not new music
+        if (self.locked and self.hits >= ESTABLISHED
+                and any(abs(b / self.period * r - 1) < CONFUSION_TOLERANCE for r in CONFUSIONS)):
+            # the tracker counting another metrical level: not new music (a grid hit only a
+            # few times since its lock may be left: that lock was a false one)
+            return False
         if self.locked and not self.tempo_locked:
             k = round((t - self.ta) / self.period)
             moved = abs((a + round((t - a) / b) * b) - (self.ta + k * self.period))
@@ -255,6 +261,7 @@ class Follower:
         self.locked = True
         self.pending_snap = True
         self.locks += 1
+        self.hits = 0
         self.last_on_grid = t
         for _ in pts:
             self.recent.append(1)
@@ -342,6 +349,7 @@ class Follower:
         self.history.clear()
         self.raw.clear()
         self.locked = True
+        self.hits = ESTABLISHED         # the operator's grid: not left for a metrical confusion
         self.pending_snap = False
         clock.bpm = 60.0 / period
         clock.t0 = ta - self.offset
@@ -445,7 +453,6 @@ class BeatTracker:
         self.pending = self.np.zeros(0, dtype=self.np.float32)
         self.pending_t = 0.0            # music time of pending[0]
         self.fed = 0                    # samples handed to aubio
-        self.origin: float | None = None
 
     def feed(self, samples, t_first: float) -> list[tuple[float, float]]:
         np = self.np

@@ -39,6 +39,7 @@ FPS = 40.0
 TOLERANCE = 0.070                # a beat counts within this of the truth
 SETTLE_S = 2.0                   # tempo error is taken from this long after the lock on
 TAPS, TAP_JITTER, TAP_SEEDS = 8, 0.025, 5
+RESYNC_AFTER_S = 6.0             # the operator's one downbeat comes after this
 # Tempos per family, taken in turn by the family's styles (90 to 174 BPM in all).
 TEMPOS = {
     "four_floor": (118, 120, 122, 124, 126, 128, 130, 132, 135, 138, 140),
@@ -62,12 +63,12 @@ def octave_range(bpm):
     return (round(bpm / math.sqrt(2), 1), round(bpm * math.sqrt(2), 1))
 
 
-def measure(track, run, beats_from=0):
+def measure(track, run, after=None):
     truth = track.beats + START
-    if run.lock_time is None:
+    if run.lock_time is None or (after is not None and run.lock_time > after):
         return dict(locked=False, f=0.0, lock=math.inf, tempo_err=math.inf, jump=0.0, relocks=0,
                     offset=math.nan, break_drift=math.nan)
-    after = run.lock_time
+    after = run.lock_time if after is None else after
     found = ar.clock_beats(run.frames, after)
     found = found[found <= truth[-1] + TOLERANCE]       # the clock runs on past the music's end
     true_after = truth[truth >= after]
@@ -77,7 +78,7 @@ def measure(track, run, beats_from=0):
     err = np.abs(settled[:, 1] - track.bpm[idx])
     jumps = ar.phase_jumps(run.frames, after + 1.0 / FPS)
     off = ar.offsets(found, true_after)
-    out = dict(locked=True, f=f, lock=after - truth[0], tempo_err=float(np.median(err)) if len(err) else math.nan,
+    out = dict(locked=True, f=f, lock=run.lock_time - truth[0], tempo_err=float(np.median(err)) if len(err) else math.nan,
                tempo_err95=float(np.percentile(err, 95)) if len(err) else math.nan,
                jump=float(jumps.max()) if len(jumps) else 0.0, relocks=run.source.follower.locks - 1,
                offset=float(np.median(off[np.abs(off) < TOLERANCE])) if np.any(np.abs(off) < TOLERANCE) else math.nan,
@@ -89,11 +90,22 @@ def measure(track, run, beats_from=0):
     return out
 
 
-def play(track, tmp, bpm_range):
+def play(track, tmp, bpm_range, events=()):
     path = ar.write(track, str(pathlib.Path(tmp) / "track.wav"))
     return ar.simulate(lambda clock, now: audio.AudioTempo(show_tempo(bpm_range), clock, now,
                                                            {"audio_file": path}),
-                       track, fps=FPS, start=START)
+                       track, fps=FPS, start=START, events=events)
+
+
+def with_resync(track, tmp, bpm_range, seed):
+    """The operator presses resync once, on the first downbeat after RESYNC_AFTER_S, with
+    the taps' jitter; F is taken from the press on."""
+    rng = random.Random(seed)
+    downbeats = track.downbeats[track.downbeats >= RESYNC_AFTER_S]
+    press = START + downbeats[0] + rng.uniform(-TAP_JITTER, TAP_JITTER)
+    run = play(track, tmp, bpm_range, events=[(press - START, lambda src, clock, now:
+                                                src.command("resync", None, clock, press))])
+    return measure(track, run, after=press + 1.0 / FPS)
 
 
 def tap_run(track, seed):
@@ -179,7 +191,7 @@ def main(argv=None):
     t_start = time.time()
     stems = ar.stems()[: args.styles or None]
     counts: dict = {}
-    plain, ranged, noisy, breaks, taps = [], [], [], [], []
+    plain, ranged, noisy, breaks, taps, resynced = [], [], [], [], [], []
     with tempfile.TemporaryDirectory() as tmp:
         for stem in stems:
             fam = ar.family(stem)
@@ -193,11 +205,12 @@ def main(argv=None):
             noisy.append(base | measure(noisy_track, play(noisy_track, tmp, octave_range(bpm))))
             brk = ar.render(stem, bpm, args.bars + 8, break_bars=(8, 8))
             breaks.append(base | measure(brk, play(brk, tmp, octave_range(bpm))))
+            resynced.append(base | with_resync(track, tmp, octave_range(bpm), k))
             tap = [tap_run(track, seed) for seed in range(TAP_SEEDS)]
             taps.append(base | dict(f=statistics.mean(t["f"] for t in tap),
                                     tempo_err=statistics.mean(t["tempo_err"] for t in tap)))
             print(f"{stem:22s} {fam:10s} {bpm:5.0f}  F {plain[-1]['f']:.3f} / ranged {ranged[-1]['f']:.3f} / "
-                  f"noise {noisy[-1]['f']:.3f}  lock {ranged[-1]['lock']:.2f} s  tap F {taps[-1]['f']:.3f}",
+                  f"noise {noisy[-1]['f']:.3f} / resync {resynced[-1]['f']:.3f}  lock {ranged[-1]['lock']:.2f} s  tap F {taps[-1]['f']:.3f}",
                   flush=True)
         changes = []
         for stem in ("house_classic", "techno_drive", "trance", "disco"):
@@ -221,14 +234,17 @@ def main(argv=None):
                  "Tracker: aubio's online beat tracker (`aubio-ledfx` 0.4.12, hop 5.8 ms); the clock follows "
                  "it as described in the README. F-measure: the clock's beats from the lock on against the "
                  f"true beats (a beat counts within +/-{TOLERANCE * 1000:.0f} ms). Show range: one octave "
-                 "around the track's tempo (`bpm_range`); noise: white noise 6 dB under the music. Tap "
+                 "around the track's tempo (`bpm_range`); noise: white noise 6 dB under the music; one resync: "
+                 f"the operator presses Enter once on the first downbeat after {RESYNC_AFTER_S:g} s (+/-25 ms), "
+                 "F from then on. Tap "
                  f"baseline: {TAPS} taps with uniform +/-{TAP_JITTER * 1000:.0f} ms jitter, then the clock "
                  f"runs free ({TAP_SEEDS} runs per style).")
     lines.append("")
-    lines.append("| Family (styles) | F, no range | F, show range | F, show range + noise | tap baseline F "
+    lines.append("| Family (styles) | F, no range | F, show range | F, show range + noise "
+                 "| F, show range + one resync | tap baseline F "
                  "| lock time median (largest) | tempo error after lock, median (p95) | largest phase jump "
                  "after lock | relocks | 8-bar break without kick: largest drift | Target F | Met |")
-    lines.append("|---|---|---|---|---|---|---|---|---|---|---|---|")
+    lines.append("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     fams = family_rows(ranged)
     for fam in ("four_floor", "breakbeat", "swung", "half_time", "other"):
         if fam not in fams:
@@ -238,6 +254,7 @@ def main(argv=None):
         nr = [r for r in noisy if r["family"] == fam]
         br = [r for r in breaks if r["family"] == fam]
         tr = [r for r in taps if r["family"] == fam]
+        sr = [r for r in resynced if r["family"] == fam]
         tempos = sorted({int(r["bpm"]) for r in rr})
         target = TARGETS.get(fam)
         if fam == "four_floor":
@@ -253,6 +270,7 @@ def main(argv=None):
             f"| {agg(pr, 'f'):.3f} (min {agg(pr, 'f', min):.3f}) "
             f"| {agg(rr, 'f'):.3f} (min {agg(rr, 'f', min):.3f}) "
             f"| {agg(nr, 'f'):.3f} (min {agg(nr, 'f', min):.3f}) "
+            f"| {agg(sr, 'f'):.3f} (min {agg(sr, 'f', min):.3f}) "
             f"| {agg(tr, 'f'):.3f} "
             f"| {statistics.median(locks):.2f} s ({max(locks):.2f} s){f', {unlocked} never' if unlocked else ''} "
             f"| {agg(rr, 'tempo_err', statistics.median):.3f} BPM ({agg(rr, 'tempo_err95', max):.3f}) "

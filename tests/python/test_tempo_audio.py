@@ -211,6 +211,24 @@ def test_resync_makes_the_nearest_beat_a_downbeat_and_keeps_the_phase():
     assert abs(pos - round(pos)) < 0.01 and round(pos) % 4 == 0
 
 
+def test_resync_on_an_offbeat_of_the_grid_moves_it_there_for_good():
+    """The tracker follows the offbeats; the operator's downbeat moves the grid half a beat,
+    and the tracker's further (offbeat) proposals keep it there."""
+    p = 60.0 / 124.0
+    offbeats = [(t + p / 2, b) for t, b in grid(124.0, 1.0, 30.0)]
+    s = Sim(Follower(120.0))
+    s.run(10.0, offbeats)
+    assert s.error_s(p / 2, p) < 0.004
+    at = 24 * p + 0.015
+    s.run(at)
+    s.f.resync(s.clock, at)
+    assert s.error_s(0.0, p) < 0.004
+    s.run(30.0, [o for o in offbeats if o[0] > at])
+    assert s.error_s(0.0, p) < 0.004 and s.f.locks == 1
+    pos = (28 * p - s.clock.t0) * s.clock.bpm / 60.0
+    assert round(pos) % 4 == 0
+
+
 @pytest.mark.parametrize("command,ratio", [("double", 2.0), ("half", 0.5)])
 def test_double_and_half_survive_further_proposals(command, ratio):
     s = locked_sim()

@@ -68,6 +68,7 @@ GATE = 0.5                      # confidence under which the tempo is not update
 CONFIDENCE_WINDOW = 8           # proposals the confidence is taken over
 HOLD_AFTER_BEATS = 4.0          # without an on-grid proposal for this long, the status says holding
 STOPPED_AFTER_S = 0.5           # an input silent for this long (no blocks at all) has stopped
+OFFBEAT_PRESS = 0.25            # a resync this far (beats) from the grid's beats moves it half a beat
 TAP_GAP_S = 2.0                 # a pause longer than this starts a new tap run
 
 EXTRA_HINT = "pip install 'kinetra[audio]'"
@@ -129,6 +130,7 @@ class Follower:
         self.taps: list[tuple[int, float]] = []
         self.locks = 0                  # number of (re)locks, for status and benchmarks
         self.hits = 0                   # on-grid proposals since the last (re)lock
+        self.operator_phase = False     # the phase comes from the operator (tap, resync)
 
     # -- proposals ----------------------------------------------------------------------------
 
@@ -161,8 +163,8 @@ class Follower:
         if abs(r) > tol:
             # a tracker running at double time proposes every offbeat too: not a miss
             double = abs(raw * self.factor * self.period / 120.0 - 1.0) < 0.06
-            if double and abs(abs(r) - self.period / 2) < tol:
-                return False
+            if (double or self.operator_phase) and abs(abs(r) - self.period / 2) < tol:
+                return False            # offbeats: the tracker's, not the operator's, mistake
             self.recent.append(0)
             self.missed.append(1)
             if sum(self.missed) >= RELOCK // 2:
@@ -262,6 +264,7 @@ class Follower:
         self.pending_snap = True
         self.locks += 1
         self.hits = 0
+        self.operator_phase = False
         self.last_on_grid = t
         for _ in pts:
             self.recent.append(1)
@@ -350,6 +353,7 @@ class Follower:
         self.raw.clear()
         self.locked = True
         self.hits = ESTABLISHED         # the operator's grid: not left for a metrical confusion
+        self.operator_phase = True
         self.pending_snap = False
         clock.bpm = 60.0 / period
         clock.t0 = ta - self.offset
@@ -372,10 +376,22 @@ class Follower:
 
     def resync(self, clock, now: float) -> None:
         """`now` is a downbeat: renumbers the beats (the phase stays with the music when a
-        grid is followed); without one, a beat starts now."""
+        grid is followed); without one, a beat starts now. A press nearer the followed grid's
+        offbeats than its beats means the tracker hears the offbeats: the grid moves there."""
         if not self.locked:
             clock.t0 = now
             return
+        position = (now - (self.ta - self.offset)) / self.period
+        if abs(position - round(position)) > OFFBEAT_PRESS:
+            half = self.period / 2
+            self.shift = (self.shift + 0.5) % 1.0
+            self.ta += half
+            self.history = collections.deque(((kk, t + half) for kk, t in self.history), maxlen=FIT_BEATS)
+            self.latest.clear()
+            self.raw.clear()
+            clock.t0 += 30.0 / clock.bpm      # half a beat of the clock
+            self.hits = ESTABLISHED
+        self.operator_phase = True
         k = round((now - (self.ta - self.offset)) / self.period)
         shift = k % self.beats_per_bar
         if shift > self.beats_per_bar / 2:

@@ -49,6 +49,19 @@ TEMPOS = {
     "other": (90, 100, 110, 140, 150, 160, 174, 120),
 }
 TARGETS = {"four_floor": 0.95, "breakbeat": 0.85, "swung": 0.85}
+READING = (
+    'Reading: where the F targets are missed, the tracker (aubio) has settled on the offbeats: '
+    'the styles whose offbeats carry the low end or the loudest hits (offbeat bass in speed '
+    'garage, bassline and psy, toms between the kicks, open hats in trance) give F near 0 without'
+    ' help. The low-band accent check moves the grid only when the accents between its beats are '
+    'at least four times stronger than on them: in syncopated breaks a correct grid already sees '
+    'ratios up to about 2.2, so a lower threshold would move correct grids away. One resync by '
+    'the operator on a downbeat moves an offbeat grid for good (column "one resync"). The phase '
+    'jumps of hundreds of ms and the large break drifts are relocks (the proposals left the grid '
+    'and agreed on another: a tempo step, or the tracker changing phase); the slewed corrections '
+    'stay within 4 ms a beat. Meeting the targets without the operator needs a better '
+    'beat/offbeat decision than one low-band comb (bar-level accent patterns per band, or a '
+    'downbeat model).')
 FAMILY_LABEL = {"four_floor": "four-on-the-floor", "breakbeat": "breakbeat", "swung": "swung",
                 "half_time": "half-time", "other": "other syncopated"}
 
@@ -325,6 +338,8 @@ def main(argv=None):
     worst = sorted(ranged, key=lambda r: r["f"])[:6]
     lines.append("Lowest F (show range): " + ", ".join(f"{r['style']} {int(r['bpm'])} BPM {r['f']:.3f}"
                                                      for r in worst) + ".")
+    lines.append("")
+    lines.append(READING)
     lines.append("")
     if link is not None:
         lines.append(f"Link: two `kinetra-live` players and a plain aalink peer in a network namespace, 128 BPM: "

@@ -52,6 +52,7 @@ class Runner:
         self.by_output = [self.senders[f.output] for f in show.fixtures]
         self.latencies = [show.latency_s.get(f.output, 0.0) for f in show.fixtures]
         self.frames = 0
+        self.landed: list = []                  # cues landed in the last frame
         self.late = 0
         self.recent: list[float] = []
         self.stop_requested = False
@@ -96,21 +97,19 @@ class Runner:
         for sender in self.senders.values():
             packets.extend(sender.flush(now))
         self.frames += 1
+        self.landed = engine.take_events()
         if log:
             pattern_pips = {p: engine.pattern_pips(p) for p in offsets}
             for i, (fx, p) in enumerate(zip(self.show.fixtures, pips)):
                 record[fx.name]["pip"] = pattern_pips[p][i]
             entry = {"t": now, "frame": self.frames, "pip": pip, "bpm": self.clock.bpm, "t0": self.clock.t0,
                      "latency_s": self.clock.latency_s, "fixtures": record, "packets": packets}
-            landed = engine.take_events()
-            if landed:
-                entry["landed"] = landed
+            if self.landed:
+                entry["landed"] = self.landed
             try:
                 self.frame_log.write(json.dumps(entry, separators=(",", ":")) + "\n")
             except OSError as exc:
                 raise RuntimeError(f"frame log: {exc.strerror or exc}") from None
-        else:
-            engine.events.clear()
 
     # ---- status -------------------------------------------------------------------------------
 

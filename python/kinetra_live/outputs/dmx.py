@@ -128,12 +128,52 @@ def word(axis: AxisMap, v: float, bits: int = 16) -> int:
     return min(top, max(0, math.floor(frac * float(top) + 0.5)))
 
 
+def writer(patch: DmxPatch):
+    """A function (data, x, y, z, blackout) -> values that writes the fixture's channel
+    values into its universe's slots and returns them as `values` gives them; the
+    patch is worked out once."""
+    base = patch.address - 1
+    ch = patch.channels
+    axes = []
+    for k, (role, axis) in enumerate((("pan", patch.pan), ("tilt", patch.tilt), ("z", patch.z))):
+        if role in ch:
+            fine, fine2 = ch.get(role + "_fine"), ch.get(role + "_fine2")
+            axes.append((k, base + ch[role], None if fine is None else base + fine,
+                         None if fine2 is None else base + fine2, axis.low, axis.high - axis.low))
+    fixed = [(base + off, value) for off, value in patch.fixed.items()]
+    dark = [(base + off, value) for off, value in patch.blackout.items()]
+    floor = math.floor
+
+    def write(data, x: float, y: float, z: float, blackout: bool = False) -> list[tuple[int, int]]:
+        v3 = (x, y, z)
+        out = []
+        for k, coarse, fine, fine2, low, span in axes:
+            if fine2 is not None:
+                w = floor((low + (v3[k] + 1.0) / 2.0 * span) * 16777215.0 + 0.5)
+                w = 0 if w < 0 else 16777215 if w > 16777215 else w
+                out += ((coarse, w >> 16), (fine, (w >> 8) & 0xFF), (fine2, w & 0xFF))
+                continue
+            w = floor((low + (v3[k] + 1.0) / 2.0 * span) * 65535.0 + 0.5)
+            w = 0 if w < 0 else 65535 if w > 65535 else w
+            out.append((coarse, w >> 8))
+            if fine is not None:
+                out.append((fine, w & 0xFF))
+        out += fixed
+        if blackout:
+            out += dark
+        for c, v in out:
+            data[c - 1] = v
+        return out
+
+    return write
+
+
 def values(patch: DmxPatch, x: float, y: float, z: float, blackout: bool = False) -> list[tuple[int, int]]:
     """(channel, value) pairs for the fixture's channels, channel numbers 1..512 in its
     universe. A 16-bit value goes coarse to the role's channel and fine to its
     `_fine` channel (a 24-bit one also to `_fine2`); without a fine channel only
-    the coarse byte is sent. Blacked
-    out, the fixture's blackout values come last and win."""
+    the coarse byte is sent. Blacked out, the fixture's blackout values come last
+    and win."""
     out = []
     ch = patch.channels
     base = patch.address - 1

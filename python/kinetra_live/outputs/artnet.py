@@ -73,15 +73,14 @@ class Sender:
         self.settings = settings
         self.sock = sock
         self.ports = {u: artnet.Port(u, dmx.UNIVERSE_SLOTS) for u in show.universes(settings.name)}
+        self.writers = {f.name: (dmx.writer(f.patch), self.ports[f.patch.universe].data)
+                        for f in show.fixtures if f.output == settings.name}
         self.errors = 0
         self.last_error = ""
 
     def set(self, fixture, x: float, y: float, z: float, blackout: bool = False) -> list:
-        values = dmx.values(fixture.patch, x, y, z, blackout)
-        data = self.ports[fixture.patch.universe].data
-        for ch, v in values:
-            data[ch - 1] = v
-        return values
+        write, data = self.writers[fixture.name]
+        return write(data, x, y, z, blackout)
 
     def _send(self, packet: bytes) -> None:
         for host in self.settings.destinations:

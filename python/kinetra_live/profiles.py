@@ -304,12 +304,15 @@ def capabilities(f: _File, d: dict, where: tuple) -> list[dict]:
     if "capability" in d and "capabilities" in d:
         f.fail(_key(*where), "give capability or capabilities, not both")
     if "capability" in d:
-        cap = f.get(d, where, "capability", dict)
-        return [cap]
-    caps = f.get(d, where, "capabilities", list) or []
-    for i, cap in enumerate(caps):
+        caps, keys = [f.get(d, where, "capability", dict)], [where + ("capability",)]
+    else:
+        caps = f.get(d, where, "capabilities", list) or []
+        keys = [where + ("capabilities", i) for i in range(len(caps))]
+    for cap, k in zip(caps, keys):
         if not isinstance(cap, dict):
-            f.fail(_key(*where, "capabilities", i), "must be an object")
+            f.fail(_key(*k), "must be an object")
+        if not isinstance(cap.get("type"), str):
+            f.fail(_key(*k, "type"), f"must name a capability type, found {cap.get('type')!r:.40}")
     return caps
 
 

@@ -71,7 +71,9 @@ def describe(s: model.Show) -> str:
         lines.append(f"  output {safe(out.name)}: {outputs.KINDS[out.kind].describe(out, s)}")
     for f in s.fixtures:
         p = f.patch
-        where = (f"universe {p.universe} channels {p.address}-{p.address + p.footprint - 1}"
+        universe = (f"port-address {artnet.format_port_address(p.universe)}" if f.kind == "artnet"
+                    else f"universe {getattr(p, 'universe', '')}")
+        where = (f"{universe} channels {p.address}-{p.address + p.footprint - 1}"
                  if hasattr(p, "universe") else f"OSC {safe(p.address)}")
         lag = f" (spread {-f.look.lag_pips:+d})" if f.look.lag_pips else ""
         lines.append(f"  {safe(f.name)}: {f.look.pattern} +{f.offset_pips} pips{lag}, {where}")

@@ -205,6 +205,8 @@ def _insert_unknown_template(doc):
     (_set(("modes", 0, "channels"), ["Pan", "Tilt"] + [None] * 511), "8bit", "modes[0].channels",
      "more than 512"),
     (_set(("modes",), {"8bit": ["Pan"]}), "8bit", "modes", "must be an array"),
+    (_set(("availableChannels", "Pan", "capability", "type"), ["Pan"]), "8bit",
+     "availableChannels.Pan.capability.type", "must name a capability type"),
     (_insert_unknown_template, "8bit", "modes[0].channels[2].templateChannels[0]", "not defined"),
 ])
 def test_refusals_name_the_key(tmp_path, change, mode, key, words):

@@ -124,7 +124,9 @@ class PollReply:
     def describe(self, sender: str) -> str:
         outs = " ".join(format_port_address(a) for a in self.output_addresses()) or "none"
         where = self.ip if self.ip == sender else f"{self.ip} (from {sender})"
-        name = self.short_name + (f" / {self.long_name}" if self.long_name and self.long_name != self.short_name else "")
+        name = self.short_name
+        if self.long_name and self.long_name != self.short_name:
+            name += f" / {self.long_name}"
         return f"{where}  {name!r}  outputs (net:sub-net:universe): {outs}  {self.node_report}".rstrip()
 
 

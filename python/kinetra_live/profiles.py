@@ -391,7 +391,8 @@ def _axis(f: _File, role: str, ch: _Channel, offsets: dict, given_degrees: float
             fine.append(offsets[name])
     res_name = d.get("dmxValueResolution")
     if res_name is not None and res_name not in _RESOLUTIONS:
-        f.fail(_key(*where, "dmxValueResolution"), f"must be one of {', '.join(_RESOLUTIONS)}, found {res_name!r:.20}")
+        f.fail(_key(*where, "dmxValueResolution"),
+               f"must be one of {', '.join(_RESOLUTIONS)}, found {res_name!r:.20}")
     top = 256 ** (_RESOLUTIONS[res_name] if res_name else 1 + len(aliases)) - 1
     caps = [(i, c) for i, c in enumerate(capabilities(f, d, where)) if c.get("type") == kind]
     ranges = []
@@ -404,8 +405,8 @@ def _axis(f: _File, role: str, ch: _Channel, offsets: dict, given_degrees: float
         lo, hi = 0, top
         if "dmxRange" in cap:
             r = cap["dmxRange"]
-            if (not isinstance(r, list) or len(r) != 2 or not all(isinstance(n, int) and not isinstance(n, bool) for n in r)
-                    or not 0 <= r[0] <= r[1] <= top):
+            whole = isinstance(r, list) and all(isinstance(n, int) and not isinstance(n, bool) for n in r)
+            if not whole or len(r) != 2 or not 0 <= r[0] <= r[1] <= top:
                 f.fail(_key(*cwhere, "dmxRange"), f"must be [start, end] within 0 to {top}, found {r!r:.40}")
             lo, hi = r
         ranges.append((lo, hi, a0, a1, u0, u1, cwhere))

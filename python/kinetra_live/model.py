@@ -143,6 +143,7 @@ class Show:
     keys: dict                      # key -> cue name
     library: object                 # kinetra.PatternLibrary with the show's own patterns
     quantize_beats: int | None = None
+    latency_s: dict = dataclasses.field(default_factory=dict)   # output name -> seconds ahead
 
     def fixture(self, name: str) -> Fixture:
         return next(f for f in self.fixtures if f.name == name)

@@ -50,6 +50,7 @@ class Runner:
             self.close()
             raise
         self.by_output = [self.senders[f.output] for f in show.fixtures]
+        self.latencies = [show.latency_s.get(f.output, 0.0) for f in show.fixtures]
         self.frames = 0
         self.landed: list = []                  # cues landed in the last frame
         self.late = 0
@@ -82,12 +83,14 @@ class Runner:
         pip = self.clock.pip_at(now)
         engine = self.engine
         engine.advance(pip)
-        offsets = engine.offsets(pip)
+        # an output with a latency is sampled that much ahead of (or behind) the clock
+        pips = [pip if not lat else self.clock.pip_at(now + lat) for lat in self.latencies]
+        offsets = {p: engine.offsets(p) for p in set(pips)}
         blackout = engine.blackout
         log = self.frame_log is not None
         record = {} if log else None
-        for fx, sender, (x, y, z) in zip(self.show.fixtures, self.by_output, offsets):
-            values = sender.set(fx, x, y, z, blackout)
+        for i, (fx, sender, p) in enumerate(zip(self.show.fixtures, self.by_output, pips)):
+            values = sender.set(fx, *offsets[p][i], blackout)
             if log:
                 record[fx.name] = {"values": values}
         packets = []
@@ -96,8 +99,9 @@ class Runner:
         self.frames += 1
         self.landed = engine.take_events()
         if log:
-            for fx, p in zip(self.show.fixtures, engine.pattern_pips(pip)):
-                record[fx.name]["pip"] = p
+            pattern_pips = {p: engine.pattern_pips(p) for p in offsets}
+            for i, (fx, p) in enumerate(zip(self.show.fixtures, pips)):
+                record[fx.name]["pip"] = pattern_pips[p][i]
             entry = {"t": now, "frame": self.frames, "pip": pip, "bpm": self.clock.bpm, "t0": self.clock.t0,
                      "latency_s": self.clock.latency_s, "fixtures": record, "packets": packets}
             if self.landed:

@@ -1,0 +1,98 @@
+"""OSC input, fed by python-osc's own client over 127.0.0.1."""
+
+import time
+
+import pytest
+from pythonosc.osc_bundle_builder import IMMEDIATELY, OscBundleBuilder
+from pythonosc.osc_message_builder import OscMessageBuilder
+from pythonosc.udp_client import SimpleUDPClient
+
+import inputs_fakes as fakes
+from kinetra_live.inputs import osc
+
+
+@pytest.fixture
+def listener():
+    q = fakes.Queue()
+    inp = osc.OscInput(q, fakes.make)
+    yield inp, q, SimpleUDPClient("127.0.0.1", inp.port)
+    inp.close()
+
+
+def settle(inp, total, timeout=5.0):
+    end = time.monotonic() + timeout
+    while inp.accepted + inp.ignored < total and time.monotonic() < end:
+        time.sleep(0.005)
+    assert inp.accepted + inp.ignored == total
+
+
+@pytest.mark.parametrize("address, args, expected", [
+    ("/kinetra/cue", ["chase"], ("cue", "chase")),
+    ("/kinetra/tap", [], ("tap", None)),
+    ("/kinetra/bpm", [124.5], ("bpm", 124.5)),
+    ("/kinetra/bpm", [128], ("bpm", 128.0)),
+    ("/kinetra/resync", [], ("resync", None)),
+    ("/kinetra/hold", [1], ("hold", True)),
+    ("/kinetra/hold", [0.0], ("hold", False)),
+    ("/kinetra/hold", [True], ("hold", True)),
+    ("/kinetra/size", [0.25], ("size", 0.25)),
+])
+def test_each_address_becomes_its_command(listener, address, args, expected):
+    inp, q, client = listener
+    client.send_message(address, args)
+    settle(inp, 1)
+    assert q.names() == [expected] and q.items[0].source == "osc"
+
+
+@pytest.mark.parametrize("address, args, reason", [
+    ("/kinetra/cue", ["nope"], "no cue named"),
+    ("/kinetra/cue", [], "one string"),
+    ("/kinetra/cue", [3], "one string"),
+    ("/kinetra/tap", [1], "no arguments"),
+    ("/kinetra/bpm", ["fast"], "one number"),
+    ("/kinetra/bpm", [float("inf")], "one number"),
+    ("/kinetra/hold", [2], "0 or 1"),
+    ("/kinetra/size", [1.5], "0..1"),
+    ("/kinetra/quit", [], "unknown address"),
+    ("/other/tap", [], "unknown address"),
+    ("/kinetra", [], "unknown address"),
+])
+def test_wrong_messages_are_counted_and_ignored(listener, address, args, reason):
+    inp, q, client = listener
+    client.send_message(address, args)
+    client.send_message("/kinetra/tap", [])     # and the next one still gets through
+    settle(inp, 2)
+    assert inp.ignored == 1 and reason in inp.last_error
+    assert q.names() == [("tap", None)]
+
+
+@pytest.mark.parametrize("dgram", [b"", b"\x00", b"garbage", b"/kinetra/tap\x00\x00\x00\x00,f\x00\x00",
+                                   b"#bundle\x00" + b"\xff" * 12, b"\xff" * 600])
+def test_datagrams_that_do_not_parse_are_not_fatal(listener, dgram):
+    inp, q, client = listener
+    client._sock.sendto(dgram, ("127.0.0.1", inp.port))
+    client.send_message("/kinetra/resync", [])
+    settle(inp, 2)
+    assert inp.ignored == 1 and inp.thread.is_alive()
+    assert q.names() == [("resync", None)]
+
+
+def test_bundles_are_opened_in_order(listener):
+    inp, q, client = listener
+    inner = OscBundleBuilder(IMMEDIATELY)
+    for a, v in (("/kinetra/bpm", 90.0), ("/kinetra/size", 0.5)):
+        m = OscMessageBuilder(a)
+        m.add_arg(v)
+        inner.add_content(m.build())
+    outer = OscBundleBuilder(IMMEDIATELY)
+    outer.add_content(OscMessageBuilder("/kinetra/tap").build())
+    outer.add_content(inner.build())
+    client.send(outer.build())
+    settle(inp, 3)
+    assert sorted(q.names()) == [("bpm", 90.0), ("size", 0.5), ("tap", None)]
+
+
+def test_a_port_already_taken_is_a_clear_error(listener):
+    inp, _, _ = listener
+    with pytest.raises(RuntimeError, match=f"cannot listen for OSC on 127.0.0.1:{inp.port}"):
+        osc.OscInput(fakes.Queue(), fakes.make, port=inp.port)

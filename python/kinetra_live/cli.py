@@ -3,38 +3,55 @@
 from __future__ import annotations
 
 import argparse
+import signal
 import sys
 
-from . import runner, show as showfile
+from kinetra_common import units
+
+from . import model, outputs, runner, showfile
 
 PROG = "kinetra-live"
+MAX_DURATION_S = 1e9
 
 
-def _positive(text: str) -> float:
+class Interrupted(BaseException):
+    """A stop signal outside the frame loop (while the show loads, or after it ended)."""
+
+    def __init__(self, signum: int):
+        super().__init__(signum)
+        self.signum = signum
+
+
+def _raise_interrupted(signum, frame):
+    raise Interrupted(signum)
+
+
+def _duration(text: str) -> float:
     try:
         v = float(text)
     except ValueError:
         raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
-    if not (v > 0 and v < 1e9):
-        raise argparse.ArgumentTypeError("must be above 0")
+    if not 0 < v <= MAX_DURATION_S:
+        raise argparse.ArgumentTypeError(f"must be above 0 and at most {MAX_DURATION_S:g} seconds")
     return v
 
 
 def _bpm(text: str) -> float:
-    v = _positive(text)
-    if v > 999:
-        raise argparse.ArgumentTypeError("BPM must be above 0 and at most 999")
-    return v
+    try:
+        return units.parse_bpm(text)
+    except ValueError as exc:
+        raise argparse.ArgumentTypeError(str(exc)) from None
 
 
 def build_parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(
         prog=PROG,
         description="Drive moving lights (E1.31 / sACN) and visuals (OSC) with kinetra patterns, "
-                    "in time with the music. " + runner.KEYS_HELP + " (in a terminal).")
+                    "in time with the music. Keys (in a terminal): " + runner.KEYS_HELP
+                    + ", and the keys the show binds to its cues.")
     p.add_argument("show", metavar="SHOW.toml", help="the show file")
     p.add_argument("--bpm", type=_bpm, help="tempo to start with, instead of the show's")
-    p.add_argument("--duration", type=_positive, metavar="SECONDS", help="stop after this long")
+    p.add_argument("--duration", type=_duration, metavar="SECONDS", help="stop after this long")
     p.add_argument("--frame-log", metavar="FILE.jsonl",
                    help="write every frame sent as a JSON line (time, pip per fixture, values, packets)")
     p.add_argument("--check", action="store_true", help="check the show file, print its patch, send nothing")
@@ -43,27 +60,41 @@ def build_parser() -> argparse.ArgumentParser:
     return p
 
 
-def describe(s: showfile.Show) -> str:
-    lines = [f"{s.name}: {len(s.fixtures)} fixtures, {s.tempo.bpm:g} BPM ({s.tempo.source}), {s.fps} fps"]
+def describe(s: model.Show) -> str:
+    safe = showfile.printable
+    lines = [f"{safe(s.name)}: {len(s.fixtures)} fixtures, {s.tempo.bpm:g} BPM ({s.tempo.source}), {s.fps} fps"]
     for out in s.outputs.values():
-        if isinstance(out, showfile.SacnOutput):
-            to = "multicast" if out.multicast else ", ".join(out.destinations)
-            lines.append(f"  output {out.name}: sACN to {to} port {out.port}, universes "
-                         f"{', '.join(map(str, s.universes(out.name))) or '-'}, priority {out.priority}")
-        else:
-            lines.append(f"  output {out.name}: OSC to {out.host} port {out.port}")
+        lines.append(f"  output {safe(out.name)}: {outputs.KINDS[out.kind].describe(out, s)}")
     for f in s.fixtures:
-        where = (f"universe {f.dmx.universe} channels {f.dmx.address}-{f.dmx.address + f.dmx.footprint - 1}"
-                 if f.dmx else f"OSC {f.osc_address}")
-        lines.append(f"  {f.name}: {f.pattern} +{f.offset_pips} pips, {where}")
+        p = f.patch
+        where = (f"universe {p.universe} channels {p.address}-{p.address + p.footprint - 1}"
+                 if hasattr(p, "universe") else f"OSC {safe(p.address)}")
+        lag = f" (spread {-f.look.lag_pips:+d})" if f.look.lag_pips else ""
+        lines.append(f"  {safe(f.name)}: {f.look.pattern} +{f.offset_pips} pips{lag}, {where}")
+    for c in s.cues.values():
+        key = f" [{c.key}]" if c.key else ""
+        lines.append(f"  cue {safe(c.name)}{key}: " + ", ".join(safe(t.name) for t in c.targets))
     return "\n".join(lines) + "\n"
 
 
 def main(argv=None) -> int:
+    state = {"played": False}
+    saved = {s: signal.signal(s, _raise_interrupted) for s in runner.STOP_SIGNALS}
+    try:
+        return _main(argv, state)
+    except Interrupted as stop:
+        # a stop while the show loads ends quietly; one after the streams ended is no failure
+        return 0 if state["played"] else 128 + stop.signum
+    finally:
+        for s, handler in saved.items():
+            signal.signal(s, handler)
+
+
+def _main(argv, state: dict) -> int:
     args = build_parser().parse_args(argv)
     try:
         s = showfile.load(args.show)
-    except showfile.ShowError as exc:
+    except model.ShowError as exc:
         print(f"{PROG}: error: {exc}", file=sys.stderr)
         return 1
     if args.check:
@@ -76,19 +107,25 @@ def main(argv=None) -> int:
         if args.frame_log:
             log = open(args.frame_log, "w", encoding="utf-8")
         if sys.stdin.isatty():
-            keys = runner.Keys(sys.stdin)
+            keys = runner.keyboard.Keys(sys.stdin)
             if status is not None:
                 print(runner.KEYS_HELP, file=sys.stderr)
         r = runner.Runner(s, bpm=args.bpm, frame_log=log, status=status, keys=keys)
-        summary = r.run(args.duration)
-    except (OSError, RuntimeError) as exc:
+        try:
+            summary = r.run(args.duration)
+        finally:
+            state["played"] = True
+    except (OSError, RuntimeError, ValueError) as exc:
         print(f"{PROG}: error: {exc}", file=sys.stderr)
         return 1
     finally:
         if keys is not None:
             keys.close()
         if log is not None:
-            log.close()
+            try:
+                log.close()
+            except OSError as exc:
+                print(f"{PROG}: error: frame log: {exc.strerror or exc}", file=sys.stderr)
     if status is not None:
         status.write("\n")
     print(f"{PROG}: {summary['frames']} frames in {summary['seconds']:.1f} s ({summary['fps']:.2f} fps), "

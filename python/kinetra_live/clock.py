@@ -5,9 +5,9 @@ the frame's time, so a slow frame costs nothing later on:
 
     pip = floor((t - t0) * bpm / 60 * 64)    with t = monotonic time + output latency
 
-Tempo sources move `bpm` and `t0` (the time of beat 0, a downbeat): tap tempo,
-MIDI clock and Ableton Link. Their logic works on timestamps given to it, so
-that it can be checked on made-up times.
+Tempo sources (the `tempo` package) move `bpm` and `t0` (the time of beat 0, a
+downbeat). The logic here works on timestamps given to it, so that it can be
+checked on made-up times.
 """
 
 from __future__ import annotations
@@ -15,9 +15,11 @@ from __future__ import annotations
 import math
 import threading
 
-PIPS_PER_BEAT = 64
+from kinetra_common.units import MAX_BPM, PIPS_PER_BEAT
+
 MIDI_TICKS_PER_BEAT = 24
-MIN_BPM, MAX_BPM = 20.0, 999.0
+# Tempos found from taps or ticks below this are taken for a pause.
+MIN_BPM = 20.0
 
 
 class Clock:
@@ -140,40 +142,3 @@ class MidiClock:
                 "songpos": "songpos"}.get(message.type)
         if kind:
             self.feed(t, kind, getattr(message, "pos", 0))
-
-
-class LinkSource:
-    """Tempo and beat from an Ableton Link session (needs the `aalink` package)."""
-
-    def __init__(self, bpm: float):
-        try:
-            import asyncio
-            from aalink import Link
-        except ImportError:
-            raise RuntimeError("tempo source 'link' needs the aalink package: pip install aalink") from None
-        self.loop = asyncio.new_event_loop()
-        self.link = Link(bpm, self.loop)
-        self.link.enabled = True
-
-    def apply(self, clock: Clock, now: float) -> None:
-        beat, tempo = float(self.link.beat), float(self.link.tempo)
-        if tempo > 0:
-            clock.bpm = tempo
-            clock.t0 = now + clock.latency_s - beat * 60.0 / tempo
-
-    def close(self) -> None:
-        self.link.enabled = False
-        self.loop.close()
-
-
-def open_midi(port_name: str | None, midi: MidiClock, now):
-    """Opens a MIDI input (needs `mido` and a backend such as python-rtmidi) whose
-    clock messages feed `midi`, stamped with `now()` on arrival."""
-    try:
-        import mido
-    except ImportError:
-        raise RuntimeError("tempo source 'midi' needs the mido package: pip install mido python-rtmidi") from None
-    try:
-        return mido.open_input(port_name, callback=lambda m: midi.feed_message(now(), m))
-    except (OSError, IOError, ImportError) as exc:
-        raise RuntimeError(f"cannot open MIDI input {port_name or '(default)'}: {exc}") from None

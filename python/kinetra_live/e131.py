@@ -1,15 +1,7 @@
-"""A small E1.31 (streaming DMX over UDP) encoder and sender.
-
-Only data packets are sent: no universe discovery, no synchronisation
-packets, no broadcast. Each universe has its own sequence number. Data that
-changes is sent at once; unchanged data is sent three times in all and then
-kept alive at the output's keep-alive interval (at most one second). Closing
-the sender sends three stream-terminated packets per universe.
-"""
+"""A small E1.31 (streaming DMX over UDP) encoder: data packets, one per universe."""
 
 from __future__ import annotations
 
-import socket
 import struct
 
 ACN_IDENTIFIER = b"ASC-E1.17\x00\x00\x00"
@@ -19,7 +11,6 @@ VECTOR_DMP_SET_PROPERTY = 0x02
 OPTION_PREVIEW = 0x80
 OPTION_STREAM_TERMINATED = 0x40
 HEADER_SIZE = 126               # bytes before the first DMX slot
-REPEATS_OF_UNCHANGED = 3
 
 
 def multicast_group(universe: int) -> str:
@@ -49,79 +40,3 @@ def encode(cid: bytes, source_name: str, priority: int, sequence: int, universe:
                     0x0000, 0x0001, len(data) + 1, 0x00),
         data,
     ))
-
-
-class Universe:
-    """Sending state of one universe: its sequence number and last data."""
-
-    def __init__(self, number: int, slots: int):
-        self.number = number
-        self.data = bytearray(slots)
-        self.sequence = 0
-        self.last_sent: bytes | None = None
-        self.last_time = float("-inf")
-        self.repeats = 0
-
-    def due(self, now: float, keepalive: float) -> bool:
-        data = bytes(self.data)
-        if data != self.last_sent:
-            self.repeats = REPEATS_OF_UNCHANGED - 1
-            return True
-        if self.repeats > 0:
-            self.repeats -= 1
-            return True
-        return now - self.last_time >= keepalive
-
-
-class Sender:
-    """Sends the universes of one sACN output to its named destinations only."""
-
-    def __init__(self, output, cid: bytes, universes: dict[int, int]):
-        self.output = output
-        self.cid = cid
-        self.universes = {u: Universe(u, slots) for u, slots in sorted(universes.items())}
-        self.errors = 0
-        self.last_error = ""
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP)
-        self.sock.setblocking(False)
-        if output.multicast:
-            self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 1)
-            if output.interface:
-                self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF,
-                                     socket.inet_aton(output.interface))
-
-    def targets(self, universe: int) -> tuple[str, ...]:
-        if self.output.multicast:
-            return (multicast_group(universe),)
-        return self.output.destinations
-
-    def _send(self, u: Universe, options: int, now: float) -> int:
-        u.sequence = (u.sequence + 1) & 0xFF
-        packet = encode(self.cid, self.output.source_name, self.output.priority, u.sequence,
-                        u.number, bytes(u.data), options)
-        for host in self.targets(u.number):
-            try:
-                self.sock.sendto(packet, (host, self.output.port))
-            except OSError as exc:  # no route, buffer full, refused: keep going
-                self.errors += 1
-                self.last_error = f"{host}: {exc.strerror or exc}"
-        u.last_sent = bytes(u.data)
-        u.last_time = now
-        return u.sequence
-
-    def send_frame(self, now: float) -> list[tuple[int, int]]:
-        """Sends every universe that is due; returns (universe, sequence) of each packet."""
-        sent = []
-        for u in self.universes.values():
-            if u.due(now, self.output.keepalive_s):
-                sent.append((u.number, self._send(u, 0, now)))
-        return sent
-
-    def terminate(self, now: float) -> list[tuple[int, int]]:
-        """Three stream-terminated packets per universe, then the socket is closed."""
-        sent = []
-        for _ in range(3):
-            for u in self.universes.values():
-                sent.append((u.number, self._send(u, OPTION_STREAM_TERMINATED, now)))
-        self.sock.close()
-        return sent

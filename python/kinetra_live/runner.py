@@ -1,161 +1,118 @@
-"""The frame loop: time to pips, pips to DMX and OSC, at a steady frame rate."""
+"""The frame loop: transport and timing around the engine.
+
+Each frame: take in the commands that arrived, let the tempo source move the
+clock, read the frame's pip from the clock, let the engine land what is due and
+give every fixture's offset, hand those to the outputs and send. Stop signals
+(SIGINT, SIGTERM, SIGHUP) only ask the loop to end; the outputs always end
+their streams on the way out, whatever ends the loop.
+"""
 
 from __future__ import annotations
 
 import json
 import math
-import os
-import select
 import signal
-import sys
 import time
 
-from . import e131, mapping
-from .clock import Clock, LinkSource, MidiClock, TapTempo, open_midi
-from .show import OscOutput, Show
+from . import commands as cmds, outputs, tempo
+from .clock import Clock
+from .engine import Engine
+from .inputs import keys as keyboard
+from .model import Show
 
-INT32 = 1 << 32
-NUDGE_S = 0.010
-KEYS_HELP = "space: tap  , .: nudge -/+10 ms  - +: tempo -/+0.1  q: quit"
-
-
-def wrap32(pip: int) -> int:
-    """Pips beyond the 32-bit range fold back into it (after months at any sane tempo)."""
-    return (pip + (INT32 >> 1)) % INT32 - (INT32 >> 1)
-
-
-class Stop(Exception):
-    pass
-
-
-def _on_term(signum, frame):
-    raise Stop()
-
-
-class OscSender:
-    def __init__(self, output: OscOutput):
-        from pythonosc.udp_client import SimpleUDPClient
-        self.client = SimpleUDPClient(output.host, output.port)
-        self.errors = 0
-        self.last_error = ""
-
-    def send(self, address: str, values) -> None:
-        try:
-            self.client.send_message(address, [float(v) for v in values])
-        except OSError as exc:
-            self.errors += 1
-            self.last_error = f"{exc.strerror or exc}"
-
-    def close(self) -> None:
-        self.client._sock.close()
-
-
-class Keys:
-    """Single key presses from the terminal, without echo, while the show runs."""
-
-    def __init__(self, stream):
-        import termios
-        import tty
-        self.fd = stream.fileno()
-        self.saved = termios.tcgetattr(self.fd)
-        tty.setcbreak(self.fd)
-
-    def wait(self, timeout: float) -> str:
-        ready, _, _ = select.select([self.fd], [], [], max(0.0, timeout))
-        return os.read(self.fd, 16).decode("utf-8", "replace") if ready else ""
-
-    def close(self) -> None:
-        import termios
-        termios.tcsetattr(self.fd, termios.TCSADRAIN, self.saved)
+STOP_SIGNALS = tuple(s for s in (signal.SIGINT, signal.SIGTERM, getattr(signal, "SIGHUP", None)) if s)
+KEYS_HELP = keyboard.HELP
 
 
 class Runner:
     def __init__(self, show: Show, *, bpm: float | None = None, frame_log=None, status=None,
-                 keys=None, now=time.monotonic):
+                 keys=None, now=time.monotonic, options: dict | None = None, open_socket=None):
         self.show = show
         self.now = now
+        self.closed = False
+        self.senders: dict = {}
+        self.inputs: list = []                  # started inputs, each with close()
+        self.tempo = None
         self.frame_log = frame_log
         self.status = status
         self.keys = keys
         self.clock = Clock(bpm or show.tempo.bpm, now(), show.tempo.latency_ms / 1000.0)
-        self.tap = TapTempo()
-        self.midi = None
-        self.midi_port = None
-        self.link = None
-        src = show.tempo.source
-        if src == "midi":
-            self.midi = MidiClock()
-            self.midi_port = open_midi(show.tempo.midi_port, self.midi, now)
-        elif src == "link":
-            self.link = LinkSource(self.clock.bpm)
-        self.senders = {}
-        self.osc = {}
-        for out in show.sacn_outputs():
-            universes = show.universes(out.name)
-            if universes:
-                self.senders[out.name] = e131.Sender(out, show.cid, {u: 512 for u in universes})
-        for out in show.outputs.values():
-            if isinstance(out, OscOutput) and any(f.output == out.name for f in show.fixtures):
-                self.osc[out.name] = OscSender(out)
+        self.engine = Engine(show)
+        self.commands = cmds.CommandQueue(now)
+        try:
+            self.tempo = tempo.SOURCES[show.tempo.source](show.tempo, self.clock, now, options or {})
+            for name, settings in show.outputs.items():
+                if any(f.output == name for f in show.fixtures):
+                    kind = outputs.KINDS[settings.kind]
+                    sock = (open_socket or kind.open_socket)(settings)
+                    self.senders[name] = kind.Sender(settings, show, sock)
+        except BaseException:
+            self.close()
+            raise
+        self.by_output = [self.senders[f.output] for f in show.fixtures]
         self.frames = 0
         self.late = 0
         self.recent: list[float] = []
+        self.stop_requested = False
+        self.closed = False
 
-    # ---- one frame ------------------------------------------------------------------------
+    # ---- commands ---------------------------------------------------------------------------
+
+    def handle(self, cmd: cmds.Command, t: float) -> None:
+        """One checked command, given at time `t`."""
+        name = cmd.name
+        if name == "quit":
+            self.stop_requested = True
+        elif name in cmds.TEMPO_COMMANDS:
+            self.tempo.command(name, cmd.arg, self.clock, t)
+        else:
+            self.engine.apply(name, cmd.arg, self.clock.pip_at(t))
+
+    def key(self, text: str) -> None:
+        for cmd in keyboard.commands_for(text, self.show.keys, self.engine.size_to):
+            self.commands.put(cmd)
+
+    # ---- one frame --------------------------------------------------------------------------
 
     def frame(self, now: float) -> None:
-        if self.midi is not None:
-            self.midi.apply(self.clock)
-        elif self.link is not None:
-            self.link.apply(self.clock, now)
+        for t, cmd in self.commands.drain():
+            self.handle(cmd, t)
+        self.tempo.update(self.clock, now)
         pip = self.clock.pip_at(now)
-        record = {}
-        sample = self.show.library.sample
-        for fx in self.show.fixtures:
-            p = wrap32(pip + fx.offset_pips)
-            x, y, z = mapping.scaled(fx, *sample(fx.pattern, p).as_tuple())
-            if fx.dmx is not None:
-                values = mapping.dmx_values(fx.dmx, x, y, z)
-                data = self.senders[fx.output].universes[fx.dmx.universe].data
-                for ch, v in values:
-                    data[ch - 1] = v
-            else:
-                values = mapping.osc_values(fx, x, y, z)
-                self.osc[fx.output].send(fx.osc_address, values)
-            record[fx.name] = {"pip": p, "values": values}
+        engine = self.engine
+        engine.advance(pip)
+        offsets = engine.offsets(pip)
+        blackout = engine.blackout
+        log = self.frame_log is not None
+        record = {} if log else None
+        for fx, sender, (x, y, z) in zip(self.show.fixtures, self.by_output, offsets):
+            values = sender.set(fx, x, y, z, blackout)
+            if log:
+                record[fx.name] = {"values": values}
         packets = []
-        for name, sender in self.senders.items():
-            for u, seq in sender.send_frame(now):
-                packets.append({"output": name, "universe": u, "sequence": seq})
+        for sender in self.senders.values():
+            packets.extend(sender.flush(now))
         self.frames += 1
-        if self.frame_log is not None:
-            self.frame_log.write(json.dumps({
-                "t": now, "frame": self.frames, "pip": pip, "bpm": self.clock.bpm, "t0": self.clock.t0,
-                "latency_s": self.clock.latency_s, "fixtures": record, "packets": packets},
-                separators=(",", ":")) + "\n")
+        if log:
+            for fx, p in zip(self.show.fixtures, engine.pattern_pips(pip)):
+                record[fx.name]["pip"] = p
+            entry = {"t": now, "frame": self.frames, "pip": pip, "bpm": self.clock.bpm, "t0": self.clock.t0,
+                     "latency_s": self.clock.latency_s, "fixtures": record, "packets": packets}
+            landed = engine.take_events()
+            if landed:
+                entry["landed"] = landed
+            try:
+                self.frame_log.write(json.dumps(entry, separators=(",", ":")) + "\n")
+            except OSError as exc:
+                raise RuntimeError(f"frame log: {exc.strerror or exc}") from None
+        else:
+            engine.events.clear()
 
-    # ---- keys and status ------------------------------------------------------------------
-
-    def key(self, ch: str, t: float) -> bool:
-        """Handles one key; False to stop."""
-        if ch in "qQ":
-            return False
-        if ch == " " and self.show.tempo.source in ("fixed", "tap"):
-            self.tap.apply(self.clock, t)
-        elif ch in ",<":
-            self.clock.nudge(-NUDGE_S)
-        elif ch in ".>":
-            self.clock.nudge(NUDGE_S)
-        elif ch in "-_" and self.show.tempo.source in ("fixed", "tap"):
-            self.clock.set_tempo(max(1.0, self.clock.bpm - 0.1), t)
-        elif ch in "+=" and self.show.tempo.source in ("fixed", "tap"):
-            self.clock.set_tempo(min(999.0, self.clock.bpm + 0.1), t)
-        return True
+    # ---- status -------------------------------------------------------------------------------
 
     def errors(self) -> tuple[int, str]:
-        all_senders = list(self.senders.values()) + list(self.osc.values())
-        return sum(s.errors for s in all_senders), next(
-            (s.last_error for s in all_senders if s.last_error), "")
+        senders = list(self.senders.values())
+        return sum(s.errors for s in senders), next((s.last_error for s in senders if s.last_error), "")
 
     def status_line(self, now: float) -> str:
         beats = math.floor(self.clock.beats_at(now))
@@ -165,88 +122,109 @@ class Runner:
         errors, last = self.errors()
         line = (f"{self.clock.bpm:6.1f} BPM {self.show.tempo.source}  bar {beats // per_bar + 1:>4} "
                 f"beat {beats % per_bar + 1}  {fps:4.1f} fps  late {self.late}")
+        extra = self.tempo.status()
+        if extra:
+            line += f"  {extra}"
+        if self.show.cues:
+            for group, st in self.engine.groups_state(self.clock.pip_at(now)).items():
+                line += f"  {group}: {st['active'] or '-'}"
+                if st["queued"]:
+                    line += f" > {st['queued']} in {st['beats_left']:.1f}"
         if errors:
             line += f"  send errors {errors} ({last})"
         return line
 
-    # ---- the loop -------------------------------------------------------------------------
+    # ---- the loop -----------------------------------------------------------------------------
+
+    def _on_stop_signal(self, signum, frame) -> None:
+        self.stop_requested = True
 
     def run(self, duration: float | None = None) -> dict:
+        """Plays until `duration` seconds have passed, `q`, or a stop signal; the outputs'
+        streams are ended on every way out, an error included."""
         period = 1.0 / self.show.fps
         start = self.now()
         end = None if duration is None else start + duration
-        n = 0
-        last_status = float("-inf")
         cpu0 = time.process_time()
-        old_term = signal.signal(signal.SIGTERM, _on_term)
+        saved = {}
         try:
-            while True:
-                due = start + n * period
-                now = self.now()
-                while now < due:
-                    if self.keys is not None:
-                        ch = self.keys.wait(due - now)
-                        t = self.now()
-                        for c in ch:
-                            if not self.key(c, t):
-                                return self._finish(start, cpu0)
-                    else:
-                        time.sleep(due - now)
-                    now = self.now()
-                if end is not None and now >= end:
-                    break
-                if now - due > period / 2:
-                    self.late += 1
-                self.frame(now)
-                self.recent.append(now)
-                if len(self.recent) > 64:
-                    del self.recent[:16]
-                if self.status is not None and now - last_status >= 0.25:
-                    last_status = now
-                    self.status.write("\r" + self.status_line(now) + "\x1b[K")
-                    self.status.flush()
-                # the next frame still due; frames that could only be sent late are skipped
-                n += 1
-                after = self.now()
-                if after > start + n * period + period:
-                    skipped = math.floor((after - start) / period) - n
-                    self.late += skipped
-                    n += skipped
-        except (KeyboardInterrupt, Stop):
-            pass
+            for s in STOP_SIGNALS:
+                saved[s] = signal.signal(s, self._on_stop_signal)
+            self._loop(start, end, period)
         finally:
-            signal.signal(signal.SIGTERM, old_term)
-        return self._finish(start, cpu0)
-
-    def _finish(self, start: float, cpu0: float) -> dict:
-        self.close()
+            try:
+                self.close()
+            finally:
+                for s, handler in saved.items():
+                    signal.signal(s, handler)
         elapsed = self.now() - start
         return {"frames": self.frames, "seconds": elapsed, "late": self.late,
                 "fps": self.frames / elapsed if elapsed > 0 else 0.0,
                 "cpu": (time.process_time() - cpu0) / elapsed if elapsed > 0 else 0.0,
                 "errors": self.errors()[0]}
 
-    def close(self) -> None:
-        """Stream-terminated packets for every universe; survives a second Ctrl-C."""
-        old_int = signal.signal(signal.SIGINT, signal.SIG_IGN)
-        old_term = signal.signal(signal.SIGTERM, signal.SIG_IGN)
-        try:
+    def _loop(self, start: float, end: float | None, period: float) -> None:
+        n = 0
+        last_status = float("-inf")
+        while not self.stop_requested:
+            due = start + n * period
             now = self.now()
-            for name, sender in self.senders.items():
-                packets = sender.terminate(now)
-                if self.frame_log is not None:
-                    self.frame_log.write(json.dumps({"t": now, "terminated": [
-                        {"output": name, "universe": u, "sequence": s} for u, s in packets]}) + "\n")
-            self.senders = {}
-            for o in self.osc.values():
-                o.close()
-            self.osc = {}
-            if self.midi_port is not None:
-                self.midi_port.close()
-            if self.link is not None:
-                self.link.close()
-            if self.frame_log is not None:
+            while now < due and not self.stop_requested:
+                if self.keys is not None:
+                    text = self.keys.wait(due - now)
+                    if text:
+                        self.key(text)
+                else:
+                    time.sleep(min(due - now, period))
+                now = self.now()
+            if self.stop_requested or (end is not None and now >= end):
+                return
+            if now - due > period / 2:
+                self.late += 1
+            self.frame(now)
+            if self.stop_requested:
+                return
+            self.recent.append(now)
+            if len(self.recent) > 64:
+                del self.recent[:16]
+            if self.status is not None and now - last_status >= 0.25:
+                last_status = now
+                self.status.write("\r" + self.status_line(now) + "\x1b[K")
+                self.status.flush()
+            # the next frame still due; frames that could only be sent late are skipped
+            n += 1
+            after = self.now()
+            if after > start + n * period + period:
+                skipped = math.floor((after - start) / period) - n
+                self.late += skipped
+                n += skipped
+
+    def close(self) -> None:
+        """Ends every output's stream (sACN: three stream-terminated packets per universe),
+        then stops the inputs and the tempo source. Safe to call twice."""
+        if self.closed:
+            return
+        self.closed = True
+        now = self.now()
+        for sender in self.senders.values():
+            try:
+                packets = sender.close(now)
+            except OSError:
+                continue
+            if packets and self.frame_log is not None:
+                try:
+                    self.frame_log.write(json.dumps({"t": now, "terminated": packets}) + "\n")
+                except (OSError, ValueError):
+                    pass
+        for part in [*self.inputs, self.tempo]:
+            if part is None:
+                continue
+            try:
+                part.close()
+            except Exception:  # noqa: BLE001 - one part failing to stop must not keep the rest running
+                pass
+        if self.frame_log is not None:
+            try:
                 self.frame_log.flush()
-        finally:
-            signal.signal(signal.SIGINT, old_int)
-            signal.signal(signal.SIGTERM, old_term)
+            except (OSError, ValueError):
+                pass

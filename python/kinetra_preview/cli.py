@@ -7,19 +7,18 @@ import os
 import sys
 import time
 
-from . import csvfile, model, page, render_svg, textview
+from kinetra_common import patternfile, units
+
+from . import model, page, render_svg, textview
 
 DEFAULT_GALLERY = "kinetra-gallery.html"
 
 
 def _bpm(text: str) -> float:
     try:
-        v = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
-    if not (0 < v < 10000):
-        raise argparse.ArgumentTypeError("BPM must be above 0 and below 10000")
-    return v
+        return units.parse_bpm(text)
+    except ValueError as exc:
+        raise argparse.ArgumentTypeError(str(exc)) from None
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -51,7 +50,7 @@ def build_parser() -> argparse.ArgumentParser:
 
 
 def _source(args):
-    library, builtin_count = csvfile.load_library(args.pattern_file, args.name)
+    library, builtin_count = patternfile.load_library(args.pattern_file, args.name)
     if not args.pattern_file:
         builtin_count = None  # every row is built in
     rows = model.rows_from_catalogue(library.catalogue(), builtin_count)

@@ -9,11 +9,11 @@ import pytest
 
 READ = """
 import sys
-from kinetra_preview import csvfile
+from kinetra_common import patternfile
 try:
-    csvfile.load_pattern(sys.argv[1])
+    patternfile.load_pattern(sys.argv[1])
     print("accepted")
-except csvfile.PatternFileError as e:
+except patternfile.PatternFileError as e:
     print(e)
 """
 

@@ -9,7 +9,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import kinetra
-from kinetra_preview import csvfile
+from kinetra_common import patternfile
 
 SETTINGS = settings(max_examples=150, deadline=None, database=None, suppress_health_check=[HealthCheck.too_slow])
 BUILTIN = {row["name"] for row in kinetra.catalogue()}
@@ -141,7 +141,7 @@ def test_the_pattern_file_reader_reads_back_what_it_writes(samples, header, newl
         path = os.path.join(folder, "walk.csv")
         with open(path, "w", encoding="utf-8", newline="") as fh:
             fh.write(newline.join(lines) + newline)
-        pattern = csvfile.load_pattern(path)
+        pattern = patternfile.load_pattern(path)
     assert pattern.period_pips == len(samples)
     for i, row in enumerate(samples):
         assert list(map(bits, pattern.sample(i).as_tuple())) == list(map(bits, row))

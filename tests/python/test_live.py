@@ -8,8 +8,9 @@ import socket
 import pytest
 
 import kinetra
-from kinetra_live import cli, e131, mapping, runner, show as showfile
+from kinetra_live import cli, e131, engine, model, runner, showfile
 from kinetra_live.clock import Clock, MidiClock, TapTempo
+from kinetra_live.outputs import dmx, osc
 
 HEAD = """\
 [show]
@@ -71,16 +72,16 @@ def write(tmp_path, text, name="show.toml"):
 def test_good_show_loads_with_group_spread_and_beat_offsets(tmp_path):
     s = showfile.load(write(tmp_path, make_show(heads=3).replace(
         'name = "head3"', 'name = "head3"\noffset_beats = 0.5')))
-    assert [f.offset_pips for f in s.fixtures] == [0, 16, 32 + 32, 0]
+    # the k-th member of a group runs k spreads behind the first
+    assert [f.offset_pips - f.look.lag_pips for f in s.fixtures] == [0, -16, 32 - 32, 0]
     assert s.fps == 40 and s.universes("stage") == [1]
-    assert len(s.cid) == 16 and s.cid == showfile.load(write(tmp_path, make_show(), "other.toml")).cid
 
 
 def test_example_show_loads():
     import pathlib
     s = showfile.load(str(pathlib.Path(__file__).resolve().parents[2] / "examples" / "four-heads.toml"))
     assert [f.name for f in s.fixtures] == ["head1", "head2", "head3", "head4", "visual"]
-    assert [f.offset_pips for f in s.fixtures] == [0, 16, 32, 48, 32]
+    assert [f.offset_pips - f.look.lag_pips for f in s.fixtures] == [0, -16, -32, -48, 32]
 
 
 BAD = [
@@ -147,7 +148,7 @@ def test_a_universe_belongs_to_one_output(tmp_path):
     text = make_show(heads=1, visual=False) + "\n[outputs.side]\ntype = \"sacn\"\ndestination = \"127.0.0.2\"\n"
     text += HEAD_FIXTURE.format(name="side1", pattern="sway", universe=1, address=100).replace(
         'output = "stage"', 'output = "side"')
-    with pytest.raises(showfile.ShowError, match=r"fixtures\[1\]\.universe: universe 1 is already sent by output 'stage'"):
+    with pytest.raises(model.ShowError, match=r"fixtures\[1\]\.universe: universe 1 is already sent by output 'stage'"):
         showfile.load(write(tmp_path, text))
 
 
@@ -157,7 +158,7 @@ def test_csv_patterns_come_through_the_preview_reader(tmp_path):
     s = showfile.load(write(tmp_path, text))
     assert s.library.sample("walk", 3).as_tuple() == (-0.5, 0.25, 0.0)
     (tmp_path / "walk.csv").write_text("x,y,z\n0.5,0,0\n2,0,0\n", encoding="utf-8")
-    with pytest.raises(showfile.ShowError) as exc:
+    with pytest.raises(model.ShowError) as exc:
         showfile.load(write(tmp_path, text))
     assert str(exc.value).endswith(f"patterns.walk: {tmp_path / 'walk.csv'}:3: "
                                    "Pattern samples must be finite and within [-1, 1]")
@@ -167,10 +168,10 @@ def test_csv_patterns_come_through_the_preview_reader(tmp_path):
 
 @pytest.mark.parametrize("v,expected", [(-1.0, (0, 0)), (1.0, (255, 255)), (0.0, (128, 0))])
 def test_pan_word_spans_the_range_coarse_then_fine(v, expected):
-    patch = showfile.DmxPatch(1, 10, {"pan": 1, "pan_fine": 2}, 2, showfile.AxisMap(0.0, 1.0),
-                              showfile.AxisMap(0.0, 1.0), showfile.AxisMap(0.0, 1.0), {})
+    patch = model.DmxPatch(1, 10, {"pan": 1, "pan_fine": 2}, 2, model.AxisMap(0.0, 1.0),
+                           model.AxisMap(0.0, 1.0), model.AxisMap(0.0, 1.0), {}, {})
     # 0.0 is 32767.5, rounded half up to 32768 = 0x8000
-    assert mapping.dmx_values(patch, v, 0.0, 0.0) == [(10, expected[0]), (11, expected[1])]
+    assert dmx.values(patch, v, 0.0, 0.0) == [(10, expected[0]), (11, expected[1])]
 
 
 def test_degrees_and_inversion_reach_the_named_angles(tmp_path):
@@ -178,16 +179,18 @@ def test_degrees_and_inversion_reach_the_named_angles(tmp_path):
         'address = 9\n', 'address = 9\npan = [180, 360]\ninvert_pan = true\n').replace(
         'address = 1\n', 'address = 1\npan = [180, 360]\n')
     a, b = showfile.load(write(tmp_path, text)).fixtures
-    assert mapping.word(a.dmx.pan, -1.0) == math.floor(180 / 540 * 65535 + 0.5)
-    assert mapping.word(a.dmx.pan, 1.0) == math.floor(360 / 540 * 65535 + 0.5)
-    assert mapping.word(b.dmx.pan, -1.0) == mapping.word(a.dmx.pan, 1.0)
-    assert mapping.word(b.dmx.pan, 0.25) == mapping.word(a.dmx.pan, -0.25)
+    assert dmx.word(a.patch.pan, -1.0) == math.floor(180 / 540 * 65535 + 0.5)
+    assert dmx.word(a.patch.pan, 1.0) == math.floor(360 / 540 * 65535 + 0.5)
+    assert dmx.word(b.patch.pan, -1.0) == dmx.word(a.patch.pan, 1.0)
+    assert dmx.word(b.patch.pan, 0.25) == dmx.word(a.patch.pan, -0.25)
 
 
 def test_scale_clamps_and_osc_remaps_to_unit_range():
-    fx = showfile.Fixture("f", "o", "circle", 0, (2.0, 0.5, -1.0), osc_address="/f", remap=True)
-    assert mapping.scaled(fx, 0.75, 0.5, 0.25) == (1.0, 0.25, -0.25)
-    assert mapping.osc_values(fx, -1.0, 0.0, 1.0) == [0.0, 0.5, 1.0]
+    fx = model.Fixture("f", "o", "osc", 0, model.Look("circle", (2.0, 0.5, -1.0)), model.OscPatch("/f", True))
+    x, y, z = kinetra.circle(8).as_tuple()
+    assert engine.Play(fx.look, 0, None).offset(fx, 8, kinetra.sample) == (
+        min(1.0, 2.0 * x), 0.5 * y, -z)
+    assert osc.values(fx.patch, -1.0, 0.0, 1.0) == [0.0, 0.5, 1.0]
 
 
 # ---- E1.31 encoder --------------------------------------------------------------------------
@@ -208,10 +211,9 @@ def test_encoder_is_read_back_by_an_independent_parser(universe, slots, options)
 
 
 def test_unchanged_data_is_sent_three_times_then_kept_alive():
-    u = e131.Universe(1, 4)
+    u = dmx.Universe(1, 4)
     keepalive = 0.8
-    sent = [t for t in (i * 0.025 for i in range(200)) if u.due(t, keepalive) and not setattr(u, "last_time", t)
-            and not setattr(u, "last_sent", bytes(u.data))]
+    sent = [t for t in (i * 0.025 for i in range(200)) if u.due(t, keepalive) and u.sent(t)]
     assert sent[:3] == [0.0, 0.025, 0.05]
     gaps = [b - a for a, b in zip(sent[2:], sent[3:])]
     assert gaps and all(keepalive <= g < keepalive + 0.026 for g in gaps)
@@ -298,34 +300,27 @@ def test_midi_clock_reads_mido_messages():
 # ---- the sender -----------------------------------------------------------------------------
 
 class RecordingSocket:
-    """Stands in for a UDP socket: records where each datagram would go."""
-    sent = []
+    """Stands in for a UDP socket: records each datagram and where it would go."""
 
-    def __init__(self, *a, **k):
-        pass
+    def __init__(self, settings=None):
+        self.sent = []
+        self.closed = False
 
     def sendto(self, data, addr):
-        RecordingSocket.sent.append(addr)
-
-    def setblocking(self, flag):
-        pass
-
-    def setsockopt(self, *a):
-        pass
+        assert not self.closed
+        self.sent.append((addr, bytes(data)))
 
     def close(self):
-        pass
+        self.closed = True
 
 
-def test_datagrams_go_only_to_the_addresses_the_show_names(tmp_path, monkeypatch):
-    import pythonosc.udp_client
-    RecordingSocket.sent = []
-    monkeypatch.setattr(socket, "socket", RecordingSocket)
-    monkeypatch.setattr(pythonosc.udp_client.socket, "socket", RecordingSocket)
+def test_datagrams_go_only_to_the_addresses_the_show_names(tmp_path):
+    sockets = []
     s = showfile.load(write(tmp_path, make_show(heads=2, port=6001, osc_port=6002)))
-    summary = runner.Runner(s).run(0.3)
+    summary = runner.Runner(s, open_socket=lambda settings: sockets.append(RecordingSocket()) or sockets[-1]).run(0.3)
     assert summary["frames"] >= 5
-    assert set(RecordingSocket.sent) == {("127.0.0.1", 6001), ("127.0.0.1", 6002)}
+    assert {addr for sock in sockets for addr, _ in sock.sent} == {("127.0.0.1", 6001), ("127.0.0.1", 6002)}
+    assert all(sock.closed for sock in sockets)
 
 
 def test_sender_survives_a_receiver_that_is_not_there(tmp_path):
@@ -349,5 +344,5 @@ def test_status_line_shows_tempo_bar_beat_rate_and_late_frames(tmp_path):
 
 
 def test_pips_fold_into_the_32_bit_range():
-    assert runner.wrap32(2 ** 31) == -2 ** 31 and runner.wrap32(-5) == -5
-    kinetra.sample("circle", runner.wrap32(2 ** 40 + 3))
+    assert engine.wrap32(2 ** 31) == -2 ** 31 and engine.wrap32(-5) == -5
+    kinetra.sample("circle", engine.wrap32(2 ** 40 + 3))

@@ -19,7 +19,8 @@ import time
 import pytest
 
 import kinetra
-from kinetra_live import mapping, show as showfile
+from kinetra_live import showfile
+from kinetra_live.outputs import dmx
 
 from test_live import HEAD_FIXTURE, make_show
 
@@ -123,20 +124,25 @@ def test_received_bytes_are_the_encoding_of_the_pattern_at_the_logged_pips(run):
         frame = by_packet[(p.universe, p.sequence)]
         assert p.sourceName == "test" and p.priority == 100 and bytes(p.cid) == s.cid
         for fx in s.fixtures:
-            if fx.dmx is None or fx.dmx.universe != p.universe:
+            if fx.kind != "sacn" or fx.patch.universe != p.universe:
                 continue
             pip = frame["fixtures"][fx.name]["pip"]
-            expected = mapping.dmx_values(fx.dmx, *mapping.scaled(fx, *kinetra.sample(fx.pattern, pip).as_tuple()))
+            expected = dmx.values(fx.patch, *scaled(fx, kinetra.sample(fx.look.pattern, pip)))
             assert [[c, v] for c, v in expected] == frame["fixtures"][fx.name]["values"]
             assert [p.dmxData[c - 1] for c, _ in expected] == [v for _, v in expected]
+
+
+def scaled(fx, offset):
+    return tuple(min(1.0, max(-1.0, v * k)) for v, k in zip(offset.as_tuple(), fx.look.scale))
 
 
 def test_pips_follow_the_clock_without_drift(run):
     s, frames, _, packets, _ = run
     for f in frames:
         assert f["pip"] == math.floor((f["t"] + f["latency_s"] - f["t0"]) * f["bpm"] / 60.0 * 64)
-        for fx in s.fixtures:
-            assert f["fixtures"][fx.name]["pip"] == f["pip"] + fx.offset_pips
+        # the group spreads 16 pips: its k-th member runs k times 16 pips behind the first
+        assert [f["fixtures"][name]["pip"] for name in ("head1", "head2", "still", "visual")] == [
+            f["pip"], f["pip"] - 16, f["pip"] - 32, f["pip"]]
     # against the receiver's own clock: where the music is when a packet arrives
     by_packet = {(p["universe"], p["sequence"]): f for f in frames for p in f["packets"]}
     t0 = frames[0]["t0"]
@@ -179,10 +185,10 @@ def test_three_stream_terminated_packets_end_each_universe(run):
 def test_osc_messages_carry_the_pattern_as_floats(run):
     s, frames, _, _, messages = run
     assert abs(len(messages) - len(frames)) <= 1
-    visual = next(fx for fx in s.fixtures if fx.osc_address)
+    visual = s.fixture("visual")
     for (_, addr, args), f in zip(messages, frames):
         x, y, z = kinetra.sample("helix", f["fixtures"]["visual"]["pip"]).as_tuple()
-        assert addr == visual.osc_address
+        assert addr == visual.patch.address
         assert args == pytest.approx((x, y, z), abs=1e-6)
 
 

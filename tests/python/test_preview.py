@@ -10,7 +10,8 @@ import xml.etree.ElementTree as ET
 import pytest
 
 import kinetra
-from kinetra_preview import cli, codec, csvfile, decimate, model, page, projection, render_svg, textview
+from kinetra_common import patternfile
+from kinetra_preview import cli, codec, decimate, model, page, projection, render_svg, textview
 
 VALUES_MESSAGE = "Pattern samples must be finite and within [-1, 1]"
 
@@ -303,7 +304,7 @@ def _write(tmp_path, name, text):
 ])
 def test_good_pattern_file(tmp_path, text):
     path = _write(tmp_path, "Side-Step.csv", text)
-    pat = csvfile.load_pattern(path)
+    pat = patternfile.load_pattern(path)
     assert pat.name == "side_step" and pat.period_pips == 2
     assert pat.description == "User pattern from Side-Step.csv"
     assert pat.sample(0).as_tuple() == (0.5, -0.25, 0.0)
@@ -323,8 +324,8 @@ def test_good_pattern_file(tmp_path, text):
 ])
 def test_bad_pattern_file_names_file_line_and_reason(tmp_path, text, line, message):
     path = _write(tmp_path, "walk.csv", text)
-    with pytest.raises(csvfile.PatternFileError) as info:
-        csvfile.load_pattern(path)
+    with pytest.raises(patternfile.PatternFileError) as info:
+        patternfile.load_pattern(path)
     where = f"{path}:{line}" if line else path
     assert str(info.value) == f"{where}: {message}"
 
@@ -332,8 +333,8 @@ def test_bad_pattern_file_names_file_line_and_reason(tmp_path, text, line, messa
 @pytest.mark.parametrize("filename,name", [("2step.csv", None), ("walk.csv", "Walk Home"), ("walk.csv", "")])
 def test_bad_pattern_name_keeps_the_library_message(tmp_path, filename, name):
     path = _write(tmp_path, filename, "0,0,0\n")
-    with pytest.raises(csvfile.PatternFileError) as info:
-        csvfile.load_pattern(path, name)
+    with pytest.raises(patternfile.PatternFileError) as info:
+        patternfile.load_pattern(path, name)
     assert str(info.value).startswith(f"{path}: Invalid pattern name (")
 
 
@@ -342,14 +343,14 @@ def test_library_failures_name_the_file_concerned(tmp_path):
     b = tmp_path / "b"
     b.mkdir()
     b = _write(b, "walk.csv", "0.5,0,0\n")
-    with pytest.raises(csvfile.PatternFileError) as info:
-        csvfile.load_library([a, b])
+    with pytest.raises(patternfile.PatternFileError) as info:
+        patternfile.load_library([a, b])
     assert str(info.value) == f"{b}: Duplicate pattern name: walk"
     c = _write(tmp_path, "circle.csv", "0,0,0\n")
-    with pytest.raises(csvfile.PatternFileError) as info:
-        csvfile.load_library([c])
+    with pytest.raises(patternfile.PatternFileError) as info:
+        patternfile.load_library([c])
     assert str(info.value) == f"{c}: Cannot override default pattern: circle"
-    lib, builtin = csvfile.load_library([a], name="my_walk")
+    lib, builtin = patternfile.load_library([a], name="my_walk")
     assert builtin == len(kinetra.catalogue())
     assert lib.catalogue()[-1] == {"name": "my_walk", "description": "User pattern from walk.csv",
                                    "period_pips": 1, "dimensions": 1}

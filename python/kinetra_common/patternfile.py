@@ -130,12 +130,14 @@ def read_rows(path: str) -> list[tuple[int, tuple[float, float, float]]]:
     return rows
 
 
-def load_pattern(path: str, name: str | None = None, description: str | None = None):
+def load_pattern(path: str, name: str | None = None, description: str | None = None,
+                 advice: str = "choose one with --name"):
     """A `kinetra.SampledPattern` built from the file.
 
     The name defaults to `name_from_path(path)` and the description to
     "User pattern from <file name>". Validation is the library's; a failure
-    becomes PatternFileError carrying the library's message unchanged.
+    becomes PatternFileError carrying the library's message unchanged. `advice`
+    follows an invalid name: how the caller's user picks another.
     """
     import kinetra
 
@@ -154,7 +156,7 @@ def load_pattern(path: str, name: str | None = None, description: str | None = N
             # and x, y, z within a row; find that row the same way.
             line = next((ln for ln, r in rows if not all(_value_ok(v) for v in r)), None)
         elif message == "Invalid pattern name":
-            message = f"{message} ({name!r}; choose one with --name)"
+            message = f"{message} ({name!r}; {advice})"
         raise PatternFileError(path, line, message) from None
 
 

@@ -1,0 +1,360 @@
+"""The show engine: from the show's state and a pip to every fixture's offset.
+
+Nothing here reads a clock or sends a byte. The runner asks for the offsets of
+each frame's pip; commands (cue launches, masters) arrive stamped with the pip
+at which they were given. Launches are quantised on the pip: a cue lands on
+the first frame whose pip reaches its boundary, however the frames fall.
+
+Each fixture shows a node: a `Play` (a look started at an anchor pip) or a
+`Blend` of the node it leaves and the play it goes to, weighted by the pip.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import math
+from fractions import Fraction
+
+from kinetra_common.units import PIPS_PER_BEAT
+
+from . import model
+
+INT32 = 1 << 32
+# Size changes reach their new value over this many pips.
+SIZE_RAMP_PIPS = 16
+# Crossfades inside crossfades deeper than this give up their oldest part.
+MAX_BLEND_DEPTH = 4
+# A jump of the pip far ahead follows at most this many cues in one go.
+MAX_FOLLOWS = 100_000
+
+
+def wrap32(pip: int) -> int:
+    """Pips beyond the 32-bit range fold back into it (after months at any sane tempo)."""
+    return (pip + (INT32 >> 1)) % INT32 - (INT32 >> 1)
+
+
+def curve_weight(curve: str, u: float) -> float:
+    """Weight of the new side at fraction u of the crossfade (0..1)."""
+    if u <= 0.0:
+        return 0.0
+    if u >= 1.0:
+        return 1.0
+    if curve == "smooth":
+        return u * u * (3.0 - 2.0 * u)
+    return u
+
+
+def spread_rank(order: str, index: int, count: int) -> int:
+    """How many spreads member `index` of `count` runs behind the first to move."""
+    if order == "reverse":
+        return count - 1 - index
+    centre = abs(2 * index - (count - 1)) // 2       # 0 at the middle, growing outward
+    if order == "centre-out":
+        return centre
+    if order == "outside-in":
+        return (count - 1) // 2 - centre
+    return index
+
+
+@dataclasses.dataclass(frozen=True)
+class Play:
+    look: model.Look
+    anchor: int                      # the pip where the pattern's own pip 0 falls (0: bar phase kept)
+    cue: str | None                  # None: the show's own look
+
+    def pattern_pip(self, fixture: model.Fixture, pip: int) -> int:
+        look = self.look
+        t = pip + fixture.offset_pips - look.lag_pips - self.anchor
+        speed = look.speed
+        p = t if speed == 1 else (t * speed.numerator) // speed.denominator
+        return wrap32(-p if look.reverse else p)
+
+    def offset(self, fixture: model.Fixture, pip: int, sample) -> tuple[float, float, float]:
+        look = self.look
+        x, y, z = sample(look.pattern, self.pattern_pip(fixture, pip)).as_tuple()
+        mx, my, mz = look.mirror
+        if mx:
+            x = -x
+        if my:
+            y = -y
+        if mz:
+            z = -z
+        if look.rotate:
+            a = math.radians(look.rotate)
+            c, s = math.cos(a), math.sin(a)
+            x, y = x * c - y * s, x * s + y * c
+        sx, sy, sz = look.scale
+        return (min(1.0, max(-1.0, x * sx)), min(1.0, max(-1.0, y * sy)), min(1.0, max(-1.0, z * sz)))
+
+
+@dataclasses.dataclass(frozen=True)
+class Blend:
+    old: object                      # Play or Blend
+    new: Play
+    start: int                       # pip where the new side begins
+    length: Fraction                 # pips
+    curve: str
+
+    def weight(self, pip: int) -> float:
+        return curve_weight(self.curve, float((pip - self.start) / self.length))
+
+    def offset(self, fixture, pip, sample):
+        w = self.weight(pip)
+        if w >= 1.0:
+            return self.new.offset(fixture, pip, sample)
+        a = self.old.offset(fixture, pip, sample)
+        if w <= 0.0:
+            return a
+        b = self.new.offset(fixture, pip, sample)
+        return (a[0] + (b[0] - a[0]) * w, a[1] + (b[1] - a[1]) * w, a[2] + (b[2] - a[2]) * w)
+
+    @property
+    def end(self) -> Fraction:
+        return self.start + self.length
+
+    @property
+    def depth(self) -> int:
+        return 1 + (self.old.depth if isinstance(self.old, Blend) else 0)
+
+
+def _settled(node, pip: int):
+    """The node without the crossfades that have ended by `pip`."""
+    if isinstance(node, Blend):
+        if pip >= node.end:
+            return node.new
+        old = _settled(node.old, pip)
+        if old is not node.old:
+            return dataclasses.replace(node, old=old)
+    return node
+
+
+def _shallower(node):
+    """The node with its deepest crossfade replaced by where that one is going."""
+    if isinstance(node.old, Blend):
+        return dataclasses.replace(node, old=_shallower(node.old))
+    return node.new if isinstance(node, Blend) else node
+
+
+@dataclasses.dataclass
+class Launch:
+    cue: model.Cue
+    boundary: int
+    fixtures: tuple[int, ...]        # indices of the fixtures it sets
+
+
+class Engine:
+    def __init__(self, show: model.Show):
+        self.show = show
+        self.fixtures = show.fixtures
+        self.index = {f.name: i for i, f in enumerate(show.fixtures)}
+        self.sample = show.library.sample
+        self.bar_pips = show.tempo.beats_per_bar * PIPS_PER_BEAT
+        self.nodes: list = [Play(f.look, 0, None) for f in show.fixtures]
+        self.looks: list = [f.look for f in show.fixtures]       # the look each fixture is going to
+        self.active: list = [None] * len(show.fixtures)         # Launch that set it, None: base look
+        self.queued: list = [None] * len(show.fixtures)         # Launch waiting for its boundary
+        self.follows: list = []                                  # (due pip, next cue, launch)
+        self.events: list = []                                   # cues landed since last taken
+        self.hold: tuple | None = None                           # offsets frozen by hold
+        self.size_from, self.size_to, self.size_start = 1.0, 1.0, 0
+        self.home = False
+        self.blackout = False
+
+    # ---- commands -------------------------------------------------------------------------
+
+    def boundary(self, cue: model.Cue, pip: int) -> int:
+        if cue.quantize_beats is None:
+            return pip
+        q = cue.quantize_beats * PIPS_PER_BEAT
+        return -((-pip) // q) * q
+
+    def launch(self, name: str, pip: int, boundary: int | None = None) -> Launch | None:
+        """Queues cue `name` for its boundary at or after `pip` (or at `boundary`); it lands
+        with the first `advance` that reaches it. Fixtures already showing the cue keep it
+        unless it retriggers, and drop what was queued for them."""
+        cue = self.show.cues[name]
+        at = self.boundary(cue, pip) if boundary is None else boundary
+        members = []
+        for target in cue.targets:
+            for fname in target.fixtures:
+                i = self.index[fname]
+                a = self.active[i]
+                if a is not None and a.cue.name == name and not cue.retrigger:
+                    self.queued[i] = None
+                else:
+                    members.append(i)
+        if not members:
+            return None
+        launch = Launch(cue, at, tuple(members))
+        for i in members:
+            self.queued[i] = launch
+        return launch
+
+    def release(self, name: str | None, pip: int) -> None:
+        """Back to the show's own look at once, for one group or fixture or for all."""
+        if name is None:
+            chosen = range(len(self.fixtures))
+        elif name in self.show.groups:
+            chosen = [self.index[m] for m in self.show.groups[name].members]
+        else:
+            chosen = [self.index[name]]
+        for i in chosen:
+            self.queued[i] = None
+            self.active[i] = None
+            self.looks[i] = self.fixtures[i].look
+            self.nodes[i] = Play(self.fixtures[i].look, 0, None)
+
+    def apply(self, name: str, arg, pip: int) -> None:
+        """A checked command (see `commands.check`) that the engine answers."""
+        if name == "cue":
+            self.launch(arg, pip)
+        elif name == "release":
+            self.release(arg, pip)
+        elif name == "hold":
+            on = (self.hold is None) if arg is None else arg
+            self.hold = None
+            self.hold = tuple(self.offsets(pip)) if on else None
+        elif name == "size":
+            self.size_from, self.size_to, self.size_start = self.size(pip), float(arg), pip
+        elif name == "home":
+            self.home = (not self.home) if arg is None else arg
+        elif name == "blackout":
+            self.blackout = ((not self.blackout) if arg is None else arg) and self.show.blackout_allowed
+
+    def size(self, pip: int) -> float:
+        u = (pip - self.size_start) / SIZE_RAMP_PIPS
+        if u >= 1.0 or self.size_from == self.size_to:
+            return self.size_to
+        return self.size_from + (self.size_to - self.size_from) * max(0.0, u)
+
+    # ---- time -----------------------------------------------------------------------------
+
+    def advance(self, pip: int) -> None:
+        """Lands every launch whose boundary `pip` has reached, and the cues that follow."""
+        for _ in range(MAX_FOLLOWS):
+            due = [lc for lc in {id(q): q for q in self.queued if q is not None}.values() if lc.boundary <= pip]
+            ready = [f for f in self.follows if f[0] <= pip]
+            if not due and not ready:
+                break
+            # the earliest event first, so that a follow lands after what it follows
+            first_launch = min((lc.boundary for lc in due), default=None)
+            first_follow = min((f[0] for f in ready), default=None)
+            if first_follow is not None and (first_launch is None or first_follow < first_launch):
+                f = min(ready, key=lambda e: e[0])
+                self.follows.remove(f)
+                due_pip, nxt, origin = f
+                if any(self.active[i] is origin for i in origin.fixtures):
+                    self.launch_at(nxt, due_pip, pip)
+                continue
+            self._land(min(due, key=lambda lc: lc.boundary), pip)
+        for i, node in enumerate(self.nodes):
+            self.nodes[i] = _settled(node, pip)
+
+    def launch_at(self, name: str, boundary: int, pip: int) -> None:
+        cue = self.show.cues[name]
+        members = [self.index[f] for t in cue.targets for f in t.fixtures]
+        launch = Launch(cue, boundary, tuple(members))
+        for i in members:
+            self.queued[i] = launch
+
+    def _land(self, launch: Launch, pip: int) -> None:
+        cue = launch.cue
+        anchor = launch.boundary if cue.phase == "restart" else 0
+        for target in cue.targets:
+            for k, fname in enumerate(target.fixtures):
+                i = self.index[fname]
+                if self.queued[i] is not launch:
+                    continue
+                self.queued[i] = None
+                look = self._look(self.looks[i], target, k, i)
+                play = Play(look, anchor, cue.name)
+                old = _settled(self.nodes[i], launch.boundary)
+                if cue.fade_beats is None:
+                    node = play
+                else:
+                    node = Blend(old, play, launch.boundary, cue.fade_beats * PIPS_PER_BEAT, cue.curve)
+                    while node.depth > MAX_BLEND_DEPTH:
+                        node = _shallower(node)
+                self.nodes[i] = node
+                self.looks[i] = look
+                self.active[i] = launch
+        if cue.next is not None:
+            self.follows.append((launch.boundary + cue.after_bars * self.bar_pips, cue.next, launch))
+        self.events.append({"cue": cue.name, "boundary": launch.boundary, "pip": pip})
+
+    def _look(self, look: model.Look, t: model.CueTarget, k: int, i: int) -> model.Look:
+        changes = {}
+        if t.pattern is not None:
+            changes["pattern"] = t.pattern
+        if t.scale is not None:
+            changes["scale"] = t.scale
+        if t.speed is not None:
+            changes["speed"] = t.speed
+        if t.reverse is not None:
+            changes["reverse"] = t.reverse
+        if t.mirror is not None:
+            changes["mirror"] = t.mirror
+        if t.rotate is not None:
+            changes["rotate"] = t.rotate
+        if t.spread_pips is not None or t.order is not None:
+            group = self.show.groups[t.name]
+            spread = group.spread_pips if t.spread_pips is None else t.spread_pips
+            changes["lag_pips"] = spread_rank(t.order or "forward", k, len(t.fixtures)) * spread
+        return dataclasses.replace(look, **changes) if changes else look
+
+    def take_events(self) -> list:
+        events, self.events = self.events, []
+        return events
+
+    # ---- output ---------------------------------------------------------------------------
+
+    def offsets(self, pip: int) -> list[tuple[float, float, float]]:
+        """Every fixture's offset at `pip`, in show order, masters applied."""
+        if self.home:
+            return [(0.0, 0.0, 0.0)] * len(self.fixtures)
+        if self.hold is not None:
+            return list(self.hold)
+        sample = self.sample
+        out = [node.offset(f, pip, sample) for f, node in zip(self.fixtures, self.nodes)]
+        size = self.size(pip)
+        if size != 1.0:
+            out = [(x * size, y * size, z * size) for x, y, z in out]
+        return out
+
+    def pattern_pips(self, pip: int) -> list[int]:
+        """The pattern pip each fixture's current look is at (for the frame log)."""
+        return [(node.new if isinstance(node, Blend) else node).pattern_pip(f, pip)
+                for f, node in zip(self.fixtures, self.nodes)]
+
+    def groups_state(self, pip: int) -> dict:
+        """Per group: the cue active on its members, the cue queued and beats until it lands."""
+        out = {}
+        for name, g in self.show.groups.items():
+            members = [self.index[m] for m in g.members]
+            active = {self.active[i].cue.name if self.active[i] else None for i in members}
+            queued = [self.queued[i] for i in members if self.queued[i] is not None]
+            q = min(queued, key=lambda lc: lc.boundary) if queued else None
+            out[name] = {
+                "active": active.pop() if len(active) == 1 else "mixed",
+                "queued": q.cue.name if q else None,
+                "beats_left": max(0.0, (q.boundary - pip) / PIPS_PER_BEAT) if q else None,
+            }
+        return out
+
+    def snapshot(self, pip: int, offsets=None) -> dict:
+        """The state as inputs and previews show it (plain JSON values)."""
+        if offsets is None:
+            offsets = self.offsets(pip)
+        per_bar = self.show.tempo.beats_per_bar
+        beat = pip // PIPS_PER_BEAT
+        return {
+            "pip": pip,
+            "beat": beat % per_bar,
+            "bar": beat // per_bar,
+            "beats_per_bar": per_bar,
+            "groups": self.groups_state(pip),
+            "cues": list(self.show.cues),
+            "masters": {"hold": self.hold is not None, "size": self.size_to, "home": self.home,
+                        "blackout": self.blackout},
+            "fixtures": {f.name: list(o) for f, o in zip(self.fixtures, offsets)},
+        }

@@ -54,13 +54,15 @@ def test_decode(data, expected):
     ("cue  big finish ", midi.Action("cue", "big finish")), ("nudge +", midi.Action("nudge", 1.0)),
     ("tempo -", midi.Action("tempo", -1.0)), ("size", midi.Action("size", None, fader=True)),
     ("release", midi.Action("release")), ("release beam", midi.Action("release", "beam")),
+    ("bpm 128", midi.Action("bpm", 128.0)), ("hold", midi.Action("hold")),
 ])
 def test_actions_from_text(text, action):
     assert midi.parse_action(text) == action
 
 
 @pytest.mark.parametrize("text, reason", [
-    ("", "expected a command"), ("dance", "unknown command"), ("cue", "needs the cue"),
+    ("", "expected a command"), ("dance", "unknown command"), ("quit", "unknown command"),
+    ("cue", "needs the cue"), ("bpm fast", "needs the tempo"),
     ("nudge", "direction"), ("tempo up", "direction"), ("tap 3", "no argument"), (None, "expected")])
 def test_bad_actions_say_why(text, reason):
     with pytest.raises(ValueError, match=reason):
@@ -113,10 +115,11 @@ def test_the_shows_own_map_adds_to_and_replaces_the_layout():
     assert q.names() == [("cue", "still"), ("tempo", -1.0), ("size", 1.0), ("size", 0.0)]
 
 
-def test_a_cue_the_show_does_not_have_is_refused_and_counted():
-    c, q = controller("generic", notes={40: midi.parse_action("cue gone")})
+def test_a_command_the_show_refuses_is_counted():
+    c, q = controller("generic", notes={40: midi.parse_action("cue gone"), 41: midi.parse_action("release nowhere")})
     c.receive(bytes([0x90, 40, 127]))
-    assert q.names() == [] and c.ignored == 1 and "gone" in c.last_error
+    c.receive(bytes([0x90, 41, 127]))
+    assert q.names() == [] and c.ignored == 2 and "no group or fixture" in c.last_error
 
 
 STATE = dict(active={"wash": "intro"}, queued={"beam": "chase"},
@@ -220,18 +223,33 @@ def test_port_names(pattern, names, found):
     assert midi.match_port(pattern, names) == found
 
 
-def test_clock_and_pads_share_the_port():
-    """A recorded stream: Start, two beats of clock at 125 BPM with pad presses in between."""
+def test_clock_and_pads_share_one_port():
+    """A recorded stream on one port: Start, two beats of clock at 125 BPM, pad presses between."""
+    be = FakeBackend()
+    be.ins = be.outs = ["PADS MK2 20:0"]
     clock = MidiClock()
-    c, q = controller("grid10", clock=clock)
-    tick = 60.0 / 125 / 24
-    stream = [(0.0, [0xFA])] + [(10.0 + i * tick, [0xF8]) for i in range(48)]
-    stream += [(10.1, [0x90, 82, 127]), (10.2, [0x80, 82, 0]), (10.3, [0xB0, 91, 127])]
-    for t, data in sorted(stream, key=lambda e: e[0]):
-        c.receive(bytes(data), t)
-    bpm, t0 = clock.estimate()
-    assert bpm == pytest.approx(125.0, abs=1e-6) and t0 == pytest.approx(10.0, abs=1e-6)
-    assert q.names() == [("cue", "chase"), ("tap", None)]
+    c, q = controller("grid10")
+    stamps = iter([])
+    tempo_side = midi.share("pads", midi.clock_listener(clock), backend=be)
+    pads_side = midi.share("pads", c.receive, output_pattern="pads", on_output=c.attach, backend=be)
+    try:
+        assert be.opened == [("in", "PADS MK2 20:0"), ("out", "PADS MK2 20:0")]   # the input once
+        tick = 60.0 / 125 / 24
+        stream = [(9.9, [0xFA])] + [(10.0 + i * tick, [0xF8]) for i in range(48)]
+        stream += [(10.1, [0x90, 82, 127]), (10.2, [0x80, 82, 0]), (10.3, [0xB0, 91, 127])]
+        stream.sort(key=lambda e: e[0])
+        stamps = iter(t for t, _ in stream)
+        tempo_side.ports.now = lambda: next(stamps)
+        for _, data in stream:
+            be.callbacks["PADS MK2 20:0"](bytes(data))
+        bpm, t0 = clock.estimate()
+        assert bpm == pytest.approx(125.0, abs=1e-6) and t0 == pytest.approx(10.0, abs=1e-6)
+        assert q.names() == [("cue", "chase"), ("tap", None)]
+    finally:
+        pads_side.close()
+        assert "PADS MK2 20:0" in be.callbacks            # still open for the tempo source
+        tempo_side.close()
+        assert be.callbacks == {} and midi._shared == {}
 
 
 @pytest.mark.parametrize("extra, name", [("midi", "rtmidi2"), ("web", "websockets")])
@@ -253,7 +271,7 @@ def test_the_extras_name_installable_packages(extra, name):
                     reason="no ALSA sequencer on this machine (/dev/snd/seq is absent), so no virtual MIDI ports")
 def test_virtual_ports_round_trip():
     import rtmidi2
-    c, q = controller("grid8", clock=MidiClock())
+    c, q = controller("grid8")
     src = rtmidi2.MidiOut("kinetra-test")
     src.open_virtual_port("kinetra test pads")
     sink = rtmidi2.MidiIn("kinetra-test")

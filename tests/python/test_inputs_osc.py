@@ -45,14 +45,14 @@ def test_each_address_becomes_its_command(listener, address, args, expected):
 
 
 @pytest.mark.parametrize("address, args, reason", [
-    ("/kinetra/cue", ["nope"], "no cue named"),
+    ("/kinetra/cue", ["nope"], "no cue of that name"),
     ("/kinetra/cue", [], "one string"),
     ("/kinetra/cue", [3], "one string"),
     ("/kinetra/tap", [1], "no arguments"),
     ("/kinetra/bpm", ["fast"], "one number"),
     ("/kinetra/bpm", [float("inf")], "one number"),
     ("/kinetra/hold", [2], "0 or 1"),
-    ("/kinetra/size", [1.5], "0..1"),
+    ("/kinetra/size", [1.5], "from 0 to 1"),
     ("/kinetra/quit", [], "unknown address"),
     ("/other/tap", [], "unknown address"),
     ("/kinetra", [], "unknown address"),

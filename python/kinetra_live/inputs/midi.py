@@ -69,10 +69,9 @@ class Action:
     fader: bool = False
 
 
-# the commands a MIDI action may name, with how the text's argument is read
 _SIGNED = {"+": 1.0, "-": -1.0}
-ACTION_NAMES = ("cue", "tap", "resync", "nudge", "tempo", "double", "half", "lock", "hold", "size",
-                "home", "blackout", "release")
+# What a pad may not do: stopping the show is for the operator at the machine.
+REFUSED = frozenset({"quit"})
 
 
 def parse_action(text: str) -> Action:
@@ -80,10 +79,12 @@ def parse_action(text: str) -> Action:
     ValueError with the reason otherwise."""
     if not isinstance(text, str) or not text.strip():
         raise ValueError("expected a command such as 'tap' or 'cue NAME'")
+    from ..commands import COMMANDS
     name, _, rest = text.strip().partition(" ")
     rest = rest.strip()
-    if name not in ACTION_NAMES:
-        raise ValueError(f"unknown command {name!r} (one of: {', '.join(ACTION_NAMES)})")
+    allowed = [n for n in COMMANDS if n not in REFUSED]
+    if name not in allowed:
+        raise ValueError(f"unknown command {name!r} (one of: {', '.join(allowed)})")
     if name == "cue":
         if not rest:
             raise ValueError("'cue' needs the cue's name")
@@ -94,6 +95,11 @@ def parse_action(text: str) -> Action:
         return Action(name, _SIGNED[rest])
     if name == "release":
         return Action("release", rest or None)
+    if name == "bpm":
+        try:
+            return Action("bpm", float(rest))
+        except ValueError:
+            raise ValueError("'bpm' needs the tempo: 'bpm 120'") from None
     if rest:
         raise ValueError(f"'{name}' takes no argument")
     return Action(name, None, fader=(name == "size"))
@@ -188,19 +194,17 @@ def assign_cues(layout: Layout, cues) -> dict:
 class MidiController:
     """Turns decoded messages into commands and cue states into pad lights.
 
-    `receive(data, t)` is called from the port's thread; `update(state)` from the frame loop,
+    `receive(data, t)` is called from the port's thread (a listener of `share`); `update(state)` from the frame loop,
     which is also where every light is sent from. `notes` / `controls` (number -> Action)
     add to or replace the layout's own buttons.
     """
 
-    def __init__(self, queue, make, layout: Layout, *, cues=(), notes=None, controls=None,
-                 steps=None, clock=None, now=time.monotonic):
+    def __init__(self, queue, make, layout: Layout, *, cues=(), notes=None, controls=None, steps=None):
+        from .keys import NUDGE_S, TEMPO_STEP
         self.queue = queue
         self.make = make
         self.layout = layout
-        self.clock = clock
-        self.now = now
-        self.steps = {"nudge_s": 0.01, "tempo_bpm": 0.1, **(steps or {})}
+        self.steps = {"nudge_s": NUDGE_S, "tempo_bpm": TEMPO_STEP, **(steps or {})}
         self.actions: dict = {("note", n): Action("cue", c) for n, c in assign_cues(layout, cues).items()}
         self.actions.update(layout.buttons)
         self.actions.update({("note", n): a for n, a in (notes or {}).items()})
@@ -223,9 +227,7 @@ class MidiController:
             return
         kind, _channel, number, value = msg
         if kind not in ("note", "cc"):
-            if self.clock is not None:
-                self.clock.feed(self.now() if t is None else t, kind, value)
-            return
+            return                     # clock messages are the tempo source's (see clock_listener)
         action = self.actions.get((kind, number))
         if action is None:
             return
@@ -424,6 +426,7 @@ class MidiPorts:
         self.connects = 0
         self._running = False
         self._thread = None
+        self._lock = threading.Lock()
 
     def _deliver(self, data) -> None:
         t = self.now()
@@ -434,6 +437,10 @@ class MidiPorts:
                 log.exception("MIDI input: handler failed")
 
     def check(self) -> None:
+        with self._lock:
+            self._check()
+
+    def _check(self) -> None:
         names = self.backend.inputs()
         if self.inp is not None and self.in_name not in names:
             self._close_input()
@@ -494,3 +501,65 @@ class MidiPorts:
             self._close_input()
         if self.out is not None:
             self._close_output()
+
+
+def clock_listener(clock):
+    """A port listener that hands MIDI clock, Start, Stop, Continue and Song Position to a
+    `clock.MidiClock`, stamped with their arrival time."""
+    def listen(data, t):
+        msg = decode(data)
+        if msg is not None and msg[0] not in ("note", "cc"):
+            clock.feed(t, msg[0], msg[3])
+    return listen
+
+
+# ---- one handling per port, shared by the tempo source and the controller -----------------
+
+class Shared:
+    """A listener's hold on a shared port; `close()` lets go (the last one closes the port)."""
+
+    def __init__(self, key, ports, listener):
+        self.key, self.ports, self.listener = key, ports, listener
+
+    def close(self) -> None:
+        with _shared_lock:
+            if self.listener in self.ports.listeners:
+                self.ports.listeners.remove(self.listener)
+            if not self.ports.listeners:
+                _shared.pop(self.key, None)
+                last = True
+            else:
+                last = False
+        if last:
+            self.ports.close()
+
+
+_shared: dict = {}
+_shared_lock = threading.Lock()
+
+
+def share(input_pattern: str | None, listener, *, output_pattern: str | None = None, on_output=None,
+          backend=None) -> Shared:
+    """Adds `listener` to the port named by `input_pattern`, opening it (and watching for it to
+    come back) the first time; a later caller may add the light output."""
+    with _shared_lock:
+        ports = _shared.get(input_pattern)
+        fresh = ports is None
+        if fresh:
+            ports = MidiPorts(backend if backend is not None else RtMidiBackend(), input_pattern, output_pattern,
+                              on_output=on_output)
+            _shared[input_pattern] = ports
+        elif output_pattern is not None and ports.output_pattern is None:
+            ports.output_pattern, ports.on_output = output_pattern, on_output
+        ports.listeners.append(listener)
+    if fresh:
+        try:
+            ports.start()
+        except Exception:
+            Shared(input_pattern, ports, listener).close()
+            raise
+        if ports.inp is None:
+            log.warning("MIDI input %r is not connected yet; it is opened when it appears", input_pattern)
+    else:
+        ports.check()
+    return Shared(input_pattern, ports, listener)

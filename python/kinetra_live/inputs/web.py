@@ -155,6 +155,8 @@ class WebRemote:
 
     # ---- the frame loop's side: never waits ----------------------------------------------
 
+    frame_period = 1.0 / FRAMES_PER_SECOND
+
     def wanted(self) -> bool:
         """True while a browser is connected, so the frame loop only builds states someone reads."""
         return bool(self.clients)

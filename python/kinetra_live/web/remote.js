@@ -63,7 +63,7 @@
   function cueList(s) {
     const out = [];
     for (const c of s.cues || []) {
-      if (typeof c === "string") out.push({ name: c, group: "" });
+      if (typeof c === "string") out.push({ name: c, group: (R.cue_groups && R.cue_groups[c]) || "" });
       else if (c && typeof c.name === "string") out.push({ name: c.name, group: typeof c.group === "string" ? c.group : "" });
     }
     return out;
@@ -138,7 +138,7 @@
     $("hold").classList.toggle("on", !!m.hold);
     $("home").classList.toggle("on", !!m.home);
     const bo = $("blackout");
-    bo.hidden = m.blackout === undefined || m.blackout === null;
+    bo.hidden = R.blackout === false || m.blackout === undefined || m.blackout === null;
     bo.classList.toggle("on", !!m.blackout);
     if (typeof m.size === "number" && !V.sizeDragging) {
       $("size").value = String(m.size);

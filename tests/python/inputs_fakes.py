@@ -40,3 +40,26 @@ def snapshot(pip=0, active=None, queued=None, fixtures=None, masters=None):
             "cues": [{"name": n, "group": g} for n, g in CUES.items()],
             "masters": masters or {"hold": False, "size": 1.0, "home": False, "blackout": False},
             "fixtures": fixtures or {"a": [0.0, 0.0, 0.0], "b": [0.5, -0.5, 0.25]}}
+
+
+CUES_TEXT = """
+[[cues]]
+name = "wide"
+set.heads = { scale = 1.0 }
+
+[[cues]]
+name = "tight"
+quantize = "bar"
+set.heads = { scale = 0.3 }
+"""
+
+
+def show_with(tmp_path, tables: str):
+    """A show with two heads, two cues and the given input tables; (path, text)."""
+    from test_live import make_show, write
+    text = make_show(heads=2, visual=False) + CUES_TEXT + tables
+    return write(tmp_path, text), text
+
+
+def line_of(text: str, needle: str) -> int:
+    return text[:text.index(needle)].count("\n") + 1

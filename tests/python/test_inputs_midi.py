@@ -296,3 +296,36 @@ def test_virtual_ports_round_trip():
         ports.close()
         src.close_port()
         sink.close_port()
+
+
+# ---- the show's [midi] table ----------------------------------------------------------------
+
+def test_midi_table_loads(tmp_path):
+    from kinetra_live import showfile
+    path, _ = fakes.show_with(tmp_path, '\n[midi]\ninput = "PADS"\noutput = "PADS"\nlayout = "grid8"\n'
+                                        '[midi.notes]\n36 = "cue tight"\n37 = "nudge -"\n[midi.controls]\n7 = "size"\n')
+    m = showfile.load(path).midi
+    assert (m.input, m.output, m.layout) == ("PADS", "PADS", "grid8")
+    assert m.notes == {36: midi.Action("cue", "tight"), 37: midi.Action("nudge", -1.0)}
+    assert m.controls == {7: midi.Action("size", None, fader=True)}
+
+
+@pytest.mark.parametrize("table, needle, key, reason", [
+    ('[midi]\nlayout = "grid8"\n', "[midi]", "midi.input", "missing"),
+    ('[midi]\ninput = "x"\nlayout = "grid9"\n', "layout = \"grid9\"", "midi.layout", "must be one of grid10, grid8, generic"),
+    ('[midi]\ninput = "x"\nchannel = 2\n', "channel = 2", "midi.channel", "unknown key"),
+    ('[midi]\ninput = "x"\n[midi.notes]\n128 = "tap"\n', "128 =", "midi.notes.128", "from 0 to 127"),
+    ('[midi]\ninput = "x"\n[midi.notes]\n36 = "cue nope"\n', "36 =", "midi.notes.36", "no cue named 'nope'"),
+    ('[midi]\ninput = "x"\n[midi.notes]\n36 = "quit"\n', "36 =", "midi.notes.36", "unknown command 'quit'"),
+    ('[midi]\ninput = "x"\n[midi.notes]\n36 = 5\n', "36 =", "midi.notes.36", "must be a command"),
+    ('[midi]\ninput = "x"\n[midi.notes]\n36 = "size"\n', "36 =", "midi.notes.36", "map it under [midi.controls]"),
+    ('[midi]\ninput = "x"\n[midi.controls]\n7 = "release spots"\n', "7 =", "midi.controls.7",
+     "no group or fixture named 'spots'"),
+])
+def test_midi_table_mistakes_name_file_line_and_key(tmp_path, table, needle, key, reason):
+    from kinetra_live import model, showfile
+    path, text = fakes.show_with(tmp_path, "\n" + table)
+    with pytest.raises(model.ShowError) as info:
+        showfile.load(path)
+    assert str(info.value).startswith(f"{path}:{fakes.line_of(text, needle)}: {key}: "), str(info.value)
+    assert reason in str(info.value)

@@ -96,3 +96,44 @@ def test_a_port_already_taken_is_a_clear_error(listener):
     inp, _, _ = listener
     with pytest.raises(RuntimeError, match=f"cannot listen for OSC on 127.0.0.1:{inp.port}"):
         osc.OscInput(fakes.Queue(), fakes.make, port=inp.port)
+
+
+# ---- the show's [osc_in] table and the player --------------------------------------------------
+
+@pytest.mark.parametrize("table, needle, key, reason", [
+    ('[osc_in]\nhost = "127.0.0.1"\n', "[osc_in]", "osc_in.port", "missing"),
+    ('[osc_in]\nport = 70000\n', "port = 70000", "osc_in.port", "must be from 0 to 65535"),
+    ('[osc_in]\nport = 9001\nhost = "stage-pc"\n', "host = \"stage-pc\"", "osc_in.host", "must be an IP address"),
+    ('[osc_in]\nport = 9001\nprefix = "/x"\n', "prefix =", "osc_in.prefix", "unknown key"),
+])
+def test_osc_in_table_mistakes_name_file_line_and_key(tmp_path, table, needle, key, reason):
+    from kinetra_live import model, showfile
+    path, text = fakes.show_with(tmp_path, "\n" + table)
+    with pytest.raises(model.ShowError) as info:
+        showfile.load(path)
+    assert str(info.value).startswith(f"{path}:{fakes.line_of(text, needle)}: {key}: "), str(info.value)
+    assert reason in str(info.value)
+
+
+def test_the_player_takes_osc_cues_and_tempo(tmp_path):
+    from kinetra_live import runner, showfile
+    from test_live_e2e import free_port
+    port = free_port()
+    path, _ = fakes.show_with(tmp_path, f"\n[osc_in]\nport = {port}\n")
+    show = showfile.load(path)
+    assert (show.osc_in.host, show.osc_in.port) == ("127.0.0.1", port)
+    r = runner.Runner(show, bpm=120)
+    try:
+        time.sleep(0.05)                      # past pip 0, so that the bar cue waits for bar 2
+        client = SimpleUDPClient("127.0.0.1", port)
+        client.send_message("/kinetra/cue", ["tight"])
+        client.send_message("/kinetra/bpm", [96.0])
+        client.send_message("/kinetra/cue", ["gone"])
+        inp = r.inputs[0]
+        settle(inp, 3)
+        r.frame(r.now())
+        assert r.engine.groups_state(r.clock.pip_at(r.now()))["heads"]["queued"] == "tight"
+        assert r.clock.bpm == 96.0 and inp.ignored == 1
+    finally:
+        r.close()
+    assert not inp.thread.is_alive()

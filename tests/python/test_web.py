@@ -280,3 +280,66 @@ def test_a_stalled_client_costs_the_publisher_nothing_and_holds_bounded_memory(r
     assert max(buffered) <= web.WRITE_LIMIT_BYTES + 2 * frame_bytes
     late = [t for t, m in frames if m["type"] == "state" and t > start + 9.0]
     assert len(late) >= 15, "the reading client kept getting frames while the other stalled"
+
+
+# ---- the show's [web] table, --web and the player ------------------------------------------------
+
+@pytest.mark.parametrize("table, needle, key, reason", [
+    ('[web]\nport = -1\n', "port = -1", "web.port", "must be from 0 to 65535"),
+    ('[web]\nhost = "my-laptop"\n', "host = \"my-laptop\"", "web.host", "must be an IP address"),
+    ('[web]\ntoken = "secret"\n', "token =", "web.token", "unknown key"),
+    ('web = 8080\n', "web =", "web", "must be a table"),
+])
+def test_web_table_mistakes_name_file_line_and_key(tmp_path, table, needle, key, reason):
+    from kinetra_live import model, showfile
+    path, text = fakes.show_with(tmp_path, "\n" + table if table.startswith("[") else "")
+    if not table.startswith("["):           # a plain key must come before the first table
+        text = table + text
+        (tmp_path / "show.toml").write_text(text)
+    with pytest.raises(model.ShowError) as info:
+        showfile.load(path)
+    assert str(info.value).startswith(f"{path}:{fakes.line_of(text, needle)}: {key}: "), str(info.value)
+    assert reason in str(info.value)
+
+
+@pytest.mark.parametrize("argv, message", [
+    (["--web", "0.0.0.0:http"], "port must be a number"), (["--web", "stage:80"], "not an IP address")])
+def test_bad_web_arguments_are_refused(tmp_path, capsys, argv, message):
+    from kinetra_live import cli
+    path, _ = fakes.show_with(tmp_path, "")
+    with pytest.raises(SystemExit):
+        cli.main([path, *argv])
+    assert message in capsys.readouterr().err
+
+
+def test_the_player_serves_the_remote_and_takes_its_commands(tmp_path):
+    from kinetra_live import runner, showfile
+    path, _ = fakes.show_with(tmp_path, "\n[web]\nport = 0\n")
+    show = showfile.load(path)
+    r = runner.Runner(show, bpm=120, web=("127.0.0.1", 0))
+    try:
+        assert r.web.url.startswith("http://127.0.0.1:") and r.web.token is None
+        code, _, body = get(r.web, "/")
+        assert code == 200 and str(tmp_path) not in body.decode() and "universe" not in body.decode()
+        time.sleep(0.05)
+        with ws(r.web) as c:
+            assert until(lambda: r.web.wanted())
+            c.send(json.dumps({"cmd": "cue", "arg": "tight"}))
+            assert recv_json(c, "ok")["cmd"] == "cue"
+            c.send(json.dumps({"cmd": "quit"}))
+            assert recv_json(c, "error")["cmd"] == "quit"
+            end = time.monotonic() + 5
+            state = None
+            while time.monotonic() < end:
+                r.frame(r.now())
+                time.sleep(0.03)
+                state = json.loads(c.recv(timeout=1))["state"]
+                if state["groups"]["heads"]["queued"] == "tight":
+                    break
+            assert state["groups"]["heads"]["queued"] == "tight"
+            assert set(state["fixtures"]) == {"head1", "head2"} and state["bpm"] == 120.0
+            assert "path" not in json.dumps(state) and "universe" not in json.dumps(state)
+        assert not r.stop_requested
+    finally:
+        r.close()
+    assert not r.web.thread.is_alive()

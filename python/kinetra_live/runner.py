@@ -118,11 +118,11 @@ class Runner:
             self.pads = pads
             self.inputs.append(_PadsOff(pads, port))
 
-    def _share_state(self, now: float, pip: int, offsets) -> None:
+    def _share_state(self, now: float, pip: int, offsets, urgent: bool) -> None:
         """The engine's state for the pad lights (every frame) and the web remote (at its rate,
-        while a browser is connected). Neither waits: the lights go out through the MIDI driver's
-        queue, the web remote only keeps the newest state."""
-        web_due = (self.web is not None and now - self.last_state >= self.web.frame_period
+        at once after a command, while a browser is connected). Neither waits: the lights go out
+        through the MIDI driver's queue, the web remote only keeps the newest state."""
+        web_due = (self.web is not None and (urgent or now - self.last_state >= self.web.frame_period)
                    and self.web.wanted())
         if not web_due and self.pads is None:
             return
@@ -133,7 +133,7 @@ class Runner:
             self.pads.update(state)
         if web_due:
             self.last_state = now
-            self.web.publish(state)
+            self.web.publish(state, urgent)
 
     # ---- commands ---------------------------------------------------------------------------
 
@@ -154,7 +154,8 @@ class Runner:
     # ---- one frame --------------------------------------------------------------------------
 
     def frame(self, now: float) -> None:
-        for t, cmd in self.commands.drain():
+        taken = self.commands.drain()
+        for t, cmd in taken:
             self.handle(cmd, t)
         self.tempo.update(self.clock, now)
         pip = self.clock.pip_at(now)
@@ -173,7 +174,7 @@ class Runner:
             packets.extend(sender.flush(now))
         if self.web is not None or self.pads is not None:
             try:
-                self._share_state(now, pip, offsets)
+                self._share_state(now, pip, offsets, bool(taken))
             except Exception:  # noqa: BLE001 - the remotes must never stop the lights
                 self.state_errors += 1
                 if self.state_errors == 1:

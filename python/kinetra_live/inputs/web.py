@@ -151,6 +151,7 @@ class WebRemote:
         self.thread: threading.Thread | None = None
         self._ready = threading.Event()
         self._stop: asyncio.Event | None = None
+        self._wake: asyncio.Event | None = None
         self._error: BaseException | None = None
 
     # ---- the frame loop's side: never waits ----------------------------------------------
@@ -161,10 +162,16 @@ class WebRemote:
         """True while a browser is connected, so the frame loop only builds states someone reads."""
         return bool(self.clients)
 
-    def publish(self, state: dict) -> None:
-        """Offers the newest state; the caller must not change the dict afterwards."""
+    def publish(self, state: dict, urgent: bool = False) -> None:
+        """Offers the newest state; the caller must not change the dict afterwards. `urgent`
+        (a command was just taken in) sends it at once instead of at the next tick."""
         self.state = state
         self.version += 1
+        if urgent and self.loop is not None and self._wake is not None:
+            try:
+                self.loop.call_soon_threadsafe(self._wake.set)    # a byte down a pipe: never blocks
+            except RuntimeError:
+                pass                                             # the server has stopped
 
     # ---- start and stop -------------------------------------------------------------------
 
@@ -204,8 +211,9 @@ class WebRemote:
 
     async def _main(self) -> None:
         from websockets.asyncio.server import serve
-        self.loop = asyncio.get_running_loop()
         self._stop = asyncio.Event()
+        self._wake = asyncio.Event()
+        self.loop = asyncio.get_running_loop()
         async with serve(self._handler, self.host, self.port, process_request=self._http,
                          max_size=MAX_MESSAGE_BYTES, max_queue=4, write_limit=WRITE_LIMIT_BYTES,
                          compression=None, server_header=None, ping_interval=10, ping_timeout=20,
@@ -309,7 +317,11 @@ class WebRemote:
         seen = -1
         period = 1.0 / FRAMES_PER_SECOND
         while True:
-            await asyncio.sleep(period)
+            try:
+                await asyncio.wait_for(self._wake.wait(), period)
+            except TimeoutError:
+                pass
+            self._wake.clear()
             version = self.version
             if version == seen or not self.clients:
                 continue

@@ -1,0 +1,178 @@
+"""What the web remote costs the frame loop: the player's frame gaps (from its frame log) and
+its CPU with no browser, with a WebSocket client that stops reading, and with three headless
+Chromium pages; and the time from a click to the queued cue shown in the page.
+
+    python bench/web_remote.py [--seconds 10] [--chromium /usr/bin/chromium]
+
+Needs the installed project with the web extra, psutil, Playwright and Debian's chromium.
+Prints a Markdown section for bench/RESULTS.md. Everything talks to 127.0.0.1 only.
+"""
+
+import argparse
+import base64
+import json
+import os
+import pathlib
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+import psutil
+
+SHOW = """
+[show]
+name = "bench"
+fps = 40
+
+[tempo]
+bpm = 120
+
+[outputs.stage]
+type = "sacn"
+destination = "127.0.0.1"
+port = {port}
+
+[groups.heads]
+spread_beats = 0.25
+{fixtures}
+[[cues]]
+name = "wide"
+quantize = 32
+set.heads = {{ scale = 1.0 }}
+
+[[cues]]
+name = "small"
+quantize = 32
+set.heads = {{ scale = 0.4 }}
+"""
+
+FIXTURE = """
+[[fixtures]]
+name = "head{k}"
+output = "stage"
+group = "heads"
+pattern = "figure_eight"
+universe = 1
+address = {address}
+channels = {{ pan = 1, pan_fine = 2, tilt = 3, tilt_fine = 4, z = 5 }}
+"""
+
+
+def free_port(kind=socket.SOCK_DGRAM):
+    with socket.socket(socket.AF_INET, kind) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def stalled_client(port):
+    s = socket.socket()
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    s.connect(("127.0.0.1", port))
+    key = base64.b64encode(os.urandom(16)).decode()
+    s.sendall((f"GET /ws HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+               f"Sec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n"
+               f"Origin: http://127.0.0.1:{port}\r\n\r\n").encode())
+    assert s.recv(12) == b"HTTP/1.1 101"
+    return s
+
+
+def gaps_between(log, t0, t1):
+    times = []
+    for line in pathlib.Path(log).read_text().splitlines():
+        try:
+            rec = json.loads(line)
+        except ValueError:
+            break
+        if "frame" in rec and t0 <= rec["t"] <= t1:
+            times.append(rec["t"])
+    gaps = sorted(b - a for a, b in zip(times, times[1:]))
+    return gaps[int(0.99 * (len(gaps) - 1))] * 1000, gaps[-1] * 1000, len(times)
+
+
+def phase(proc, log, seconds):
+    p = psutil.Process(proc.pid)
+    c0, t0 = p.cpu_times(), time.monotonic()
+    rss0 = p.memory_info().rss
+    time.sleep(seconds)
+    c1, t1 = p.cpu_times(), time.monotonic()
+    rss1 = p.memory_info().rss
+    time.sleep(0.6)                        # the frame log catches up
+    cpu = ((c1.user + c1.system) - (c0.user + c0.system)) / (t1 - t0) * 100
+    p99, worst, n = gaps_between(log, t0, t1)
+    return {"cpu": cpu, "p99": p99, "max": worst, "frames": n, "rss0": rss0 / 2**20, "rss1": rss1 / 2**20}
+
+
+CLICK = """async (name) => {
+  const b = document.querySelector(`button.cue[data-cue="${name}"]`);
+  const t0 = performance.now();
+  b.click();
+  while (b.dataset.state !== "queued" && performance.now() - t0 < 2000)
+    await new Promise((r) => requestAnimationFrame(r));
+  return performance.now() - t0;
+}"""
+
+
+def main() -> int:
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--seconds", type=float, default=10.0)
+    ap.add_argument("--chromium", default=shutil.which("chromium") or "/usr/bin/chromium")
+    args = ap.parse_args()
+    from playwright.sync_api import sync_playwright
+    sink = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sink.bind(("127.0.0.1", 0))
+    with tempfile.TemporaryDirectory() as tmp:
+        show = pathlib.Path(tmp) / "show.toml"
+        show.write_text(SHOW.format(port=sink.getsockname()[1], fixtures="".join(
+            FIXTURE.format(k=k + 1, address=1 + 8 * k) for k in range(8))))
+        log = pathlib.Path(tmp) / "frames.jsonl"
+        web_port = free_port(socket.SOCK_STREAM)
+        proc = subprocess.Popen([sys.executable, "-m", "kinetra_live", str(show), "--web", f"127.0.0.1:{web_port}",
+                                 "--frame-log", str(log), "--duration", "600"],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        url = proc.stderr.readline().split(" at ", 1)[1].strip()
+        rows = {}
+        try:
+            time.sleep(2.0)
+            rows["no browser"] = phase(proc, log, args.seconds)
+            s = stalled_client(web_port)
+            rows["one WebSocket client that stops reading"] = phase(proc, log, args.seconds)
+            s.close()
+            time.sleep(1.0)
+            clicks = []
+            with sync_playwright() as pw:
+                browser = pw.chromium.launch(executable_path=args.chromium, args=["--no-sandbox"])
+                pages = []
+                for _ in range(3):
+                    pg = browser.new_page(viewport={"width": 390, "height": 844})
+                    pg.goto(url)
+                    pages.append(pg)
+                time.sleep(2.0)
+                rows["three Chromium pages"] = phase(proc, log, args.seconds)
+                for i in range(10):
+                    clicks.append(pages[0].evaluate(CLICK, ["wide", "small"][i % 2]))
+                    time.sleep(0.2)
+                browser.close()
+        finally:
+            proc.send_signal(signal.SIGINT)
+            proc.communicate(timeout=20)
+    base = rows["no browser"]["cpu"]
+    clicks.sort()
+    print("## Web remote\n")
+    print("Written by `bench/web_remote.py` (8 fixtures at 40 fps, the remote at 30 states a second; "
+          f"{args.seconds:g} s a phase; CPU is the whole player process, server thread included).\n")
+    print("| Phase | Frame gap p99 | Largest gap | Player CPU (% of a core) | Rise over no browser | RSS before / after |")
+    print("|---|---|---|---|---|---|")
+    for name, r in rows.items():
+        print(f"| {name} | {r['p99']:.1f} ms | {r['max']:.1f} ms | {r['cpu']:.1f} % | {r['cpu'] - base:+.1f} % "
+              f"| {r['rss0']:.1f} / {r['rss1']:.1f} MiB |")
+    print(f"\nClick to queued shown in the page (10 clicks, headless Chromium, rAF resolution): "
+          f"median {clicks[len(clicks) // 2]:.0f} ms, largest {clicks[-1]:.0f} ms (target < 100 ms).")
+    return 0
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())

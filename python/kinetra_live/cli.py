@@ -131,6 +131,8 @@ def _main(argv, state: dict) -> int:
         r = runner.Runner(s, bpm=args.bpm, frame_log=log, status=status, keys=keys, web=args.web)
         if r.web is not None:
             print(f"{PROG}: web remote at {r.web.url}", file=sys.stderr, flush=True)
+        for warning in r.warnings:
+            print(f"{PROG}: warning: {warning}", file=sys.stderr, flush=True)
         try:
             summary = r.run(args.duration)
         finally:

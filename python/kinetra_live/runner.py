@@ -66,6 +66,7 @@ class Runner:
         self.pads = None                        # the MIDI controller, when the show has one
         self.last_state = float("-inf")
         self.state_errors = 0
+        self.warnings: list[str] = []           # inputs that could not start; the show plays on
         try:
             self.tempo = tempo.SOURCES[show.tempo.source](show.tempo, self.clock, now, options or {})
             for name, settings in show.outputs.items():
@@ -113,10 +114,15 @@ class Runner:
             m = show.midi
             pads = midi.MidiController(self.commands, make, midi.LAYOUTS[m.layout], cues=columns,
                                        notes=m.notes, controls=m.controls)
-            port = midi.share(m.input, pads.receive, output_pattern=m.output, on_output=pads.attach,
-                              backend=options.get("midi_backend"))
-            self.pads = pads
-            self.inputs.append(_PadsOff(pads, port))
+            try:
+                port = midi.share(m.input, pads.receive, output_pattern=m.output, on_output=pads.attach,
+                                  backend=options.get("midi_backend"))
+            except RuntimeError as exc:
+                # a controller is hardware that may be missing at a rehearsal: the lights go on
+                self.warnings.append(f"MIDI input off: {exc}")
+            else:
+                self.pads = pads
+                self.inputs.append(_PadsOff(pads, port))
 
     def _share_state(self, now: float, pip: int, offsets, urgent: bool) -> None:
         """The engine's state for the pad lights (every frame) and the web remote (at its rate,

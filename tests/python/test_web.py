@@ -344,3 +344,15 @@ def test_the_player_serves_the_remote_and_takes_its_commands(tmp_path):
     finally:
         r.close()
     assert not r.web.thread.is_alive()
+
+
+def test_the_page_assets_ship_in_the_wheel():
+    """The wheel takes whole package folders: the assets must sit inside one it lists."""
+    import pathlib
+    import tomllib
+    root = pathlib.Path(__file__).resolve().parents[2]
+    listed = tomllib.loads((root / "pyproject.toml").read_text())["tool"]["scikit-build"]["wheel"]["packages"]
+    for name in ("page.html", "remote.js", "remote.css"):
+        path = root / "python" / "kinetra_live" / "web" / name
+        assert path.is_file() and any(path.is_relative_to(root / p) for p in listed), name
+        assert web.asset(name) == path.read_text(encoding="utf-8")

@@ -116,6 +116,40 @@ CLICK = """async (name) => {
 }"""
 
 
+class DummyRemote:
+    """The same page and the same states a second, served by this process instead of the player:
+    three browsers on it load the machine as much, but ask nothing of the player."""
+
+    def __init__(self):
+        import math
+        import threading
+        from kinetra_live.inputs import web
+        self.web = web.WebRemote(type("Q", (), {"put": lambda self, c: None})(), lambda n, a, s: None,
+                                 config={"title": "control", "beats_per_bar": 4})
+        self.url = self.web.start()
+        self.stop = threading.Event()
+
+        def publish():
+            pip = 0
+            while not self.stop.is_set():
+                pip += 3
+                a = pip / 64 * math.pi / 2
+                self.web.publish({"pip": pip, "beat": pip // 64 % 4, "bar": pip // 256, "bpm": 120.0,
+                                  "groups": {"heads": {"active": "wide", "queued": None, "beats_left": None}},
+                                  "cues": ["wide", "small"], "masters": {"hold": False, "size": 1.0,
+                                                                         "home": False, "blackout": False},
+                                  "fixtures": {f"head{k}": [math.cos(a + k), math.sin(a + k), 0.0]
+                                               for k in range(8)}})
+                time.sleep(1 / 30)
+        self.thread = threading.Thread(target=publish, daemon=True)
+        self.thread.start()
+
+    def close(self):
+        self.stop.set()
+        self.thread.join()
+        self.web.close()
+
+
 def main() -> int:
     ap = argparse.ArgumentParser()
     ap.add_argument("--seconds", type=float, default=10.0)
@@ -142,9 +176,21 @@ def main() -> int:
             rows["one WebSocket client that stops reading"] = phase(proc, log, args.seconds)
             s.close()
             time.sleep(1.0)
+            rows["no browser, again"] = phase(proc, log, args.seconds)
             clicks = []
             with sync_playwright() as pw:
                 browser = pw.chromium.launch(executable_path=args.chromium, args=["--no-sandbox"])
+                control = DummyRemote()
+                others = []
+                for _ in range(3):
+                    pg = browser.new_page(viewport={"width": 390, "height": 844})
+                    pg.goto(control.url)
+                    others.append(pg)
+                time.sleep(2.0)
+                rows["three Chromium pages on another server (control)"] = phase(proc, log, args.seconds)
+                for pg in others:
+                    pg.close()
+                control.close()
                 pages = []
                 for _ in range(3):
                     pg = browser.new_page(viewport={"width": 390, "height": 844})
@@ -159,12 +205,14 @@ def main() -> int:
         finally:
             proc.send_signal(signal.SIGINT)
             proc.communicate(timeout=20)
-    base = rows["no browser"]["cpu"]
+    base = (rows["no browser"]["cpu"] + rows["no browser, again"]["cpu"]) / 2
     clicks.sort()
     print("## Web remote\n")
+    print(f"Load average before: {os.getloadavg()[0]:.2f} (the machine's two cores are shared; the "
+          "browsers run on them too).\n")
     print("Written by `bench/web_remote.py` (8 fixtures at 40 fps, the remote at 30 states a second; "
           f"{args.seconds:g} s a phase; CPU is the whole player process, server thread included).\n")
-    print("| Phase | Frame gap p99 | Largest gap | Player CPU (% of a core) | Rise over no browser | RSS before / after |")
+    print("| Phase | Frame gap p99 | Largest gap | Player CPU (% of a core) | Rise over no browser (mean of both) | RSS before / after |")
     print("|---|---|---|---|---|---|")
     for name, r in rows.items():
         print(f"| {name} | {r['p99']:.1f} ms | {r['max']:.1f} ms | {r['cpu']:.1f} % | {r['cpu'] - base:+.1f} % "

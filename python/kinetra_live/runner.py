@@ -39,6 +39,9 @@ class _PadsOff:
     def __init__(self, pads, port):
         self.pads, self.port = pads, port
 
+    def status(self) -> str:
+        return self.pads.status()
+
     def close(self) -> None:
         try:
             self.pads.clear()
@@ -218,6 +221,10 @@ class Runner:
         extra = self.tempo.status()
         if extra:
             line += f"  {extra}"
+        for part in self.inputs:
+            said = part.status()
+            if said:
+                line += f"  {said}"
         if self.show.cues:
             for group, st in self.engine.groups_state(self.clock.pip_at(now)).items():
                 line += f"  {group}: {st['active'] or '-'}"

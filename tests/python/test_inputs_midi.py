@@ -329,3 +329,32 @@ def test_midi_table_mistakes_name_file_line_and_key(tmp_path, table, needle, key
         showfile.load(path)
     assert str(info.value).startswith(f"{path}:{fakes.line_of(text, needle)}: {key}: "), str(info.value)
     assert reason in str(info.value)
+
+
+def test_the_player_shares_one_port_between_midi_clock_and_pads(tmp_path):
+    from kinetra_live import runner, showfile
+    path, _ = fakes.show_with(tmp_path, '\n[midi]\ninput = "pads"\noutput = "pads"\nlayout = "grid8"\n')
+    path_text = pathlib.Path(path).read_text().replace("bpm = 120", 'bpm = 120\nsource = "midi"\nmidi_port = "pads"')
+    pathlib.Path(path).write_text(path_text)
+    be = FakeBackend()
+    be.ins = be.outs = ["PADS MK2 20:0"]
+    lights = []
+    r = runner.Runner(showfile.load(path), options={"midi_backend": be})
+    try:
+        assert be.opened == [("in", "PADS MK2 20:0"), ("out", "PADS MK2 20:0")]
+        r.pads.out.send = lights.append
+        feed = be.callbacks["PADS MK2 20:0"]
+        feed(bytes([0xFA]))
+        for _ in range(30):
+            feed(bytes([0xF8]))
+            time.sleep(0.5 / 24)                           # 120 BPM of clock
+        feed(bytes([0x90, 48, 127]))                       # the first column's second pad: "tight"
+        time.sleep(0.01)
+        r.frame(r.now())
+        assert 100 < r.clock.bpm < 140
+        assert [c.name for _, c in r.commands.drain()] == [] and r.engine.groups_state(0)["heads"]["queued"] == "tight"
+        assert bytes([0x90, 56, 1]) in lights or bytes([0x90, 56, 5]) in lights     # "wide" lit
+        assert any(m[1] == 48 for m in lights)                                       # "tight" lit
+    finally:
+        r.close()
+    assert lights[-1][2] == 0 and be.callbacks == {} and midi._shared == {}       # lights off, port let go

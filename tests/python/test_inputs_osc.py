@@ -134,6 +134,7 @@ def test_the_player_takes_osc_cues_and_tempo(tmp_path):
         r.frame(r.now())
         assert r.engine.groups_state(r.clock.pip_at(r.now()))["heads"]["queued"] == "tight"
         assert r.clock.bpm == 96.0 and inp.ignored == 1
+        assert "OSC in 2 ok, 1 ignored" in r.status_line(r.now())
     finally:
         r.close()
     assert not inp.thread.is_alive()

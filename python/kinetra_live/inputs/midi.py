@@ -424,7 +424,7 @@ class MidiPorts:
         self.inp = self.out = None
         self.in_name = self.out_name = None
         self.connects = 0
-        self._running = False
+        self._stopped = threading.Event()
         self._thread = None
         self._lock = threading.Lock()
 
@@ -465,13 +465,11 @@ class MidiPorts:
 
     def start(self) -> None:
         self.check()
-        self._running = True
         self._thread = threading.Thread(target=self._watch, name="kinetra-midi", daemon=True)
         self._thread.start()
 
     def _watch(self) -> None:
-        while self._running:
-            time.sleep(RECONNECT_S)
+        while not self._stopped.wait(RECONNECT_S):
             try:
                 self.check()
             except Exception as exc:
@@ -494,7 +492,7 @@ class MidiPorts:
         self.out = self.out_name = None
 
     def close(self) -> None:
-        self._running = False
+        self._stopped.set()
         if self._thread is not None:
             self._thread.join(RECONNECT_S + 1.0)
         if self.inp is not None:

@@ -173,6 +173,13 @@ class WebRemote:
             except RuntimeError:
                 pass                                             # the server has stopped
 
+    def status(self) -> str:
+        """For the status line: browsers connected and commands refused."""
+        n = len(self.clients)
+        said = f"web {n} remote{'s' if n != 1 else ''}" if n else ""
+        refused = self.stats["refused"] + self.stats["rate_limited"]
+        return f"{said}, {refused} refused".lstrip(", ") if refused else said
+
     # ---- start and stop -------------------------------------------------------------------
 
     @property

@@ -40,10 +40,10 @@ def main() -> int:
                                      is_mobile=True, has_touch=True).new_page()
             pg.goto(url)
             time.sleep(2.5)
-            pg.locator('button.cue[data-cue="wide"]').click()
+            pg.locator('button.cue[data-cue="intro"]').click()
             time.sleep(2.5)                       # lands on its bar
             pg.evaluate("""() => new Promise((done) => {
-              const b = document.querySelector('button.cue[data-cue="tight"]');
+              const b = document.querySelector('button.cue[data-cue="half time"]');
               b.click();
               const poll = () => b.dataset.state === "queued" && !b.classList.contains("blink")
                 ? done() : requestAnimationFrame(poll);

@@ -97,3 +97,9 @@ SYNTHETIC=()
     --notes "$ROOT/bench/NOTES.md" --out "$REPORT" \
     --catalogue "$([ "$FULL_SIZE" = ON ] && echo "synthetic, of the final size (scripts/bench.sh --full-size)" || echo "the families in this tree")"
 say "report written to $REPORT"
+
+# The companions' benchmarks keep sections of their own in the report (bench/live/sections.py).
+for script in "$ROOT"/bench/live/*_bench.py; do
+    say "companion benchmark $(basename "$script")"
+    PYTHONPATH="$BUILD:$ROOT/python" "$VENV_PY" "$script" --report "$REPORT"
+done

@@ -26,6 +26,8 @@ SIZE_RAMP_PIPS = 16
 MAX_BLEND_DEPTH = 4
 # A jump of the pip far ahead follows at most this many cues in one go.
 MAX_FOLLOWS = 100_000
+# What a cue may set on a look, by the same name on both.
+LOOK_SETTINGS = ("pattern", "scale", "speed", "reverse", "mirror", "rotate")
 
 
 def wrap32(pip: int) -> int:
@@ -56,61 +58,98 @@ def spread_rank(order: str, index: int, count: int) -> int:
     return index
 
 
-@dataclasses.dataclass(frozen=True)
 class Play:
-    look: model.Look
-    anchor: int                      # the pip where the pattern's own pip 0 falls (0: bar phase kept)
-    cue: str | None                  # None: the show's own look
+    """A look started at an anchor: the pattern's own pip 0 falls on pip `anchor` (0
+    keeps the bar phase). Everything a frame needs is worked out once, here."""
 
-    def pattern_pip(self, fixture: model.Fixture, pip: int) -> int:
-        look = self.look
-        t = pip + fixture.offset_pips - look.lag_pips - self.anchor
-        speed = look.speed
-        p = t if speed == 1 else (t * speed.numerator) // speed.denominator
-        return wrap32(-p if look.reverse else p)
+    __slots__ = ("look", "anchor", "cue", "_shift", "_num", "_den", "_reverse", "_mirror", "_rot", "_scale")
 
-    def offset(self, fixture: model.Fixture, pip: int, sample) -> tuple[float, float, float]:
-        look = self.look
-        x, y, z = sample(look.pattern, self.pattern_pip(fixture, pip)).as_tuple()
-        mx, my, mz = look.mirror
-        if mx:
-            x = -x
-        if my:
-            y = -y
-        if mz:
-            z = -z
+    def __init__(self, look: model.Look, anchor: int, cue: str | None, offset_pips: int = 0):
+        self.look, self.anchor, self.cue = look, anchor, cue
+        self._shift = look.lag_pips + anchor - offset_pips
+        self._num, self._den = look.speed.numerator, look.speed.denominator
+        self._reverse = look.reverse
+        self._mirror = look.mirror if any(look.mirror) else None
         if look.rotate:
             a = math.radians(look.rotate)
-            c, s = math.cos(a), math.sin(a)
+            self._rot = (math.cos(a), math.sin(a))
+        else:
+            self._rot = None
+        self._scale = look.scale
+
+    def __eq__(self, other):
+        return (isinstance(other, Play) and (self.look, self.anchor, self.cue, self._shift)
+                == (other.look, other.anchor, other.cue, other._shift))
+
+    def __hash__(self):
+        return hash((self.look, self.anchor, self.cue, self._shift))
+
+    def pattern_pip(self, pip: int) -> int:
+        t = pip - self._shift
+        if self._den != 1 or self._num != 1:
+            t = (t * self._num) // self._den
+        return wrap32(-t if self._reverse else t)
+
+    def offset(self, pip: int, sample) -> tuple[float, float, float]:
+        t = pip - self._shift
+        if self._den != 1 or self._num != 1:
+            t = (t * self._num) // self._den
+        if self._reverse:
+            t = -t
+        if not -0x80000000 <= t <= 0x7FFFFFFF:
+            t = wrap32(t)
+        x, y, z = sample(self.look.pattern, t).as_tuple()
+        if self._mirror is not None:
+            mx, my, mz = self._mirror
+            if mx:
+                x = -x
+            if my:
+                y = -y
+            if mz:
+                z = -z
+        if self._rot is not None:
+            c, s = self._rot
             x, y = x * c - y * s, x * s + y * c
-        sx, sy, sz = look.scale
-        return (min(1.0, max(-1.0, x * sx)), min(1.0, max(-1.0, y * sy)), min(1.0, max(-1.0, z * sz)))
+        sx, sy, sz = self._scale
+        x *= sx
+        y *= sy
+        z *= sz
+        return (1.0 if x > 1.0 else -1.0 if x < -1.0 else x,
+                1.0 if y > 1.0 else -1.0 if y < -1.0 else y,
+                1.0 if z > 1.0 else -1.0 if z < -1.0 else z)
 
 
-@dataclasses.dataclass(frozen=True)
 class Blend:
-    old: object                      # Play or Blend
-    new: Play
-    start: int                       # pip where the new side begins
-    length: Fraction                 # pips
-    curve: str
+    """The node a fixture leaves, `old`, crossfading into the play it goes to, `new`,
+    over `length` pips from pip `start`."""
+
+    __slots__ = ("old", "new", "start", "length", "curve", "_num", "_den")
+
+    def __init__(self, old, new: Play, start: int, length: Fraction, curve: str):
+        self.old, self.new, self.start, self.length, self.curve = old, new, start, length, curve
+        self._num, self._den = length.numerator, length.denominator
+
+    def with_old(self, old) -> Blend:
+        return Blend(old, self.new, self.start, self.length, self.curve)
 
     def weight(self, pip: int) -> float:
-        return curve_weight(self.curve, float((pip - self.start) / self.length))
+        return curve_weight(self.curve, (pip - self.start) * self._den / self._num)
 
-    def offset(self, fixture, pip, sample):
+    def ended(self, pip: int) -> bool:
+        return (pip - self.start) * self._den >= self._num
+
+    def offset(self, pip, sample):
         w = self.weight(pip)
         if w >= 1.0:
-            return self.new.offset(fixture, pip, sample)
-        a = self.old.offset(fixture, pip, sample)
+            return self.new.offset(pip, sample)
+        a = self.old.offset(pip, sample)
         if w <= 0.0:
             return a
-        b = self.new.offset(fixture, pip, sample)
+        b = self.new.offset(pip, sample)
         return (a[0] + (b[0] - a[0]) * w, a[1] + (b[1] - a[1]) * w, a[2] + (b[2] - a[2]) * w)
 
-    @property
-    def end(self) -> Fraction:
-        return self.start + self.length
+    def pattern_pip(self, pip: int) -> int:
+        return self.new.pattern_pip(pip)
 
     @property
     def depth(self) -> int:
@@ -120,18 +159,18 @@ class Blend:
 def _settled(node, pip: int):
     """The node without the crossfades that have ended by `pip`."""
     if isinstance(node, Blend):
-        if pip >= node.end:
+        if node.ended(pip):
             return node.new
         old = _settled(node.old, pip)
         if old is not node.old:
-            return dataclasses.replace(node, old=old)
+            return node.with_old(old)
     return node
 
 
 def _shallower(node):
     """The node with its deepest crossfade replaced by where that one is going."""
     if isinstance(node.old, Blend):
-        return dataclasses.replace(node, old=_shallower(node.old))
+        return node.with_old(_shallower(node.old))
     return node.new if isinstance(node, Blend) else node
 
 
@@ -149,7 +188,7 @@ class Engine:
         self.index = {f.name: i for i, f in enumerate(show.fixtures)}
         self.sample = show.library.sample
         self.bar_pips = show.tempo.beats_per_bar * PIPS_PER_BEAT
-        self.nodes: list = [Play(f.look, 0, None) for f in show.fixtures]
+        self.nodes: list = [Play(f.look, 0, None, f.offset_pips) for f in show.fixtures]
         self.looks: list = [f.look for f in show.fixtures]       # the look each fixture is going to
         self.active: list = [None] * len(show.fixtures)         # Launch that set it, None: base look
         self.queued: list = [None] * len(show.fixtures)         # Launch waiting for its boundary
@@ -202,7 +241,7 @@ class Engine:
             self.queued[i] = None
             self.active[i] = None
             self.looks[i] = self.fixtures[i].look
-            self.nodes[i] = Play(self.fixtures[i].look, 0, None)
+            self.nodes[i] = Play(self.fixtures[i].look, 0, None, self.fixtures[i].offset_pips)
 
     def apply(self, name: str, arg, pip: int) -> None:
         """A checked command (see `commands.check`) that the engine answers."""
@@ -247,8 +286,10 @@ class Engine:
                     self.launch_at(nxt, due_pip, pip)
                 continue
             self._land(min(due, key=lambda lc: lc.boundary), pip)
-        for i, node in enumerate(self.nodes):
-            self.nodes[i] = _settled(node, pip)
+        nodes = self.nodes
+        for i, node in enumerate(nodes):
+            if node.__class__ is Blend:
+                nodes[i] = _settled(node, pip)
 
     def launch_at(self, name: str, boundary: int, pip: int) -> None:
         cue = self.show.cues[name]
@@ -267,7 +308,7 @@ class Engine:
                     continue
                 self.queued[i] = None
                 look = self._look(self.looks[i], target, k, i)
-                play = Play(look, anchor, cue.name)
+                play = Play(look, anchor, cue.name, self.fixtures[i].offset_pips)
                 old = _settled(self.nodes[i], launch.boundary)
                 if cue.fade_beats is None:
                     node = play
@@ -283,19 +324,7 @@ class Engine:
         self.events.append({"cue": cue.name, "boundary": launch.boundary, "pip": pip})
 
     def _look(self, look: model.Look, t: model.CueTarget, k: int, i: int) -> model.Look:
-        changes = {}
-        if t.pattern is not None:
-            changes["pattern"] = t.pattern
-        if t.scale is not None:
-            changes["scale"] = t.scale
-        if t.speed is not None:
-            changes["speed"] = t.speed
-        if t.reverse is not None:
-            changes["reverse"] = t.reverse
-        if t.mirror is not None:
-            changes["mirror"] = t.mirror
-        if t.rotate is not None:
-            changes["rotate"] = t.rotate
+        changes = {name: getattr(t, name) for name in LOOK_SETTINGS if getattr(t, name) is not None}
         if t.spread_pips is not None or t.order is not None:
             group = self.show.groups[t.name]
             spread = group.spread_pips if t.spread_pips is None else t.spread_pips
@@ -315,7 +344,7 @@ class Engine:
         if self.hold is not None:
             return list(self.hold)
         sample = self.sample
-        out = [node.offset(f, pip, sample) for f, node in zip(self.fixtures, self.nodes)]
+        out = [node.offset(pip, sample) for node in self.nodes]
         size = self.size(pip)
         if size != 1.0:
             out = [(x * size, y * size, z * size) for x, y, z in out]
@@ -323,8 +352,7 @@ class Engine:
 
     def pattern_pips(self, pip: int) -> list[int]:
         """The pattern pip each fixture's current look is at (for the frame log)."""
-        return [(node.new if isinstance(node, Blend) else node).pattern_pip(f, pip)
-                for f, node in zip(self.fixtures, self.nodes)]
+        return [node.pattern_pip(pip) for node in self.nodes]
 
     def groups_state(self, pip: int) -> dict:
         """Per group: the cue active on its members, the cue queued and beats until it lands."""

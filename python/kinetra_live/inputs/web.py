@@ -253,6 +253,11 @@ class WebRemote:
                 if not hmac.compare_digest(given.encode(), self.token.encode()):
                     self.stats["http_denied"] += 1
                     return respond(403, "Forbidden", b"403 forbidden: this remote needs the token printed with its URL\n")
+            elif not self._loopback_host(request.headers.get("Host", "")):
+                # without a token only this machine may ask, under a loopback name: a web page
+                # whose own host name was pointed at 127.0.0.1 gets nothing
+                self.stats["http_denied"] += 1
+                return respond(403, "Forbidden", b"403 forbidden: not a loopback host name\n")
             if url.path == SOCKET_PATH:
                 if not self._same_origin(request.headers):
                     self.stats["http_denied"] += 1
@@ -268,6 +273,11 @@ class WebRemote:
             self.stats["handler_errors"] += 1
             log.exception("web remote: request failed")
             return connection.respond(500, "500 internal error\n")
+
+    @staticmethod
+    def _loopback_host(host: str) -> bool:
+        name = urllib.parse.urlsplit("//" + host).hostname or ""
+        return is_loopback(name)
 
     @staticmethod
     def _same_origin(headers) -> bool:

@@ -127,6 +127,8 @@ class Runner:
             else:
                 self.pads = pads
                 self.inputs.append(_PadsOff(pads, port))
+                if port.ports.inp is None:
+                    self.warnings.append(f"MIDI input {m.input!r} is not connected; it is opened when it appears")
 
     def _share_state(self, now: float, pip: int, offsets, urgent: bool) -> None:
         """The engine's state for the pad lights (every frame) and the web remote (at its rate,

@@ -358,3 +358,22 @@ def test_the_player_shares_one_port_between_midi_clock_and_pads(tmp_path):
     finally:
         r.close()
     assert lights[-1][2] == 0 and be.callbacks == {} and midi._shared == {}       # lights off, port let go
+
+
+def test_a_port_that_fails_to_open_is_tried_again():
+    c, q = controller("grid8")
+    be = FakeBackend()
+    be.ins = be.outs = ["PADS"]
+    real_open, tries = be.open_input, []
+
+    def flaky(name, callback):
+        tries.append(name)
+        if len(tries) == 1:
+            raise RuntimeError("device busy")
+        return real_open(name, callback)
+    be.open_input = flaky
+    ports = midi.MidiPorts(be, "PADS", "PADS", listeners=[c.receive], on_output=c.attach)
+    ports.check()
+    assert ports.inp is None and c.out is None
+    ports.check()
+    assert ports.inp is not None and c.out is not None and len(tries) == 2

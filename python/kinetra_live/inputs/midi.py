@@ -447,7 +447,11 @@ class MidiPorts:
         if self.inp is None:
             name = match_port(self.input_pattern, names)
             if name is not None:
-                self.inp = self.backend.open_input(name, self._deliver)
+                try:
+                    self.inp = self.backend.open_input(name, self._deliver)
+                except Exception as exc:      # gone again, or busy: the next check tries again
+                    log.warning("MIDI input %s: %s", name, exc)
+                    return
                 self.in_name = name
                 self.connects += 1
         if self.output_pattern is None:
@@ -458,7 +462,11 @@ class MidiPorts:
         if self.out is None:
             name = match_port(self.output_pattern, outs)
             if name is not None:
-                self.out = self.backend.open_output(name)
+                try:
+                    self.out = self.backend.open_output(name)
+                except Exception as exc:
+                    log.warning("MIDI output %s: %s", name, exc)
+                    return
                 self.out_name = name
                 if self.on_output is not None:
                     self.on_output(self.out)
@@ -556,8 +564,6 @@ def share(input_pattern: str | None, listener, *, output_pattern: str | None = N
         except Exception:
             Shared(input_pattern, ports, listener).close()
             raise
-        if ports.inp is None:
-            log.warning("MIDI input %r is not connected yet; it is opened when it appears", input_pattern)
     else:
         ports.check()
     return Shared(input_pattern, ports, listener)

@@ -8,9 +8,10 @@ import sys
 
 from kinetra_common import units
 
-from . import model, outputs, runner, showfile
+from . import artnet, model, outputs, runner, showfile
 
 PROG = "kinetra-live"
+DISCOVER_TIMEOUT_S = 3.0
 MAX_DURATION_S = 1e9
 
 
@@ -54,10 +55,13 @@ def _listen(text: str) -> tuple[str, int]:
 def build_parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(
         prog=PROG,
-        description="Drive moving lights (E1.31 / sACN) and visuals (OSC) with kinetra patterns, "
+        description="Drive moving lights (E1.31 / sACN, Art-Net) and visuals (OSC) with kinetra patterns, "
                     "in time with the music. Keys (in a terminal): " + runner.KEYS_HELP
                     + ", and the keys the show binds to its cues.")
-    p.add_argument("show", metavar="SHOW.toml", help="the show file")
+    p.add_argument("show", metavar="SHOW.toml", nargs="?", help="the show file")
+    p.add_argument("--discover", metavar="ADDRESS",
+                   help="send one ArtPoll to ADDRESS (an Art-Net node, or a subnet's broadcast address), "
+                        "list the nodes that answer, and exit")
     p.add_argument("--bpm", type=_bpm, help="tempo to start with, instead of the show's")
     p.add_argument("--duration", type=_duration, metavar="SECONDS", help="stop after this long")
     p.add_argument("--frame-log", metavar="FILE.jsonl",
@@ -78,7 +82,9 @@ def describe(s: model.Show) -> str:
         lines.append(f"  output {safe(out.name)}: {outputs.KINDS[out.kind].describe(out, s)}")
     for f in s.fixtures:
         p = f.patch
-        where = (f"universe {p.universe} channels {p.address}-{p.address + p.footprint - 1}"
+        universe = (f"port-address {artnet.format_port_address(p.universe)}" if f.kind == "artnet"
+                    else f"universe {getattr(p, 'universe', '')}")
+        where = (f"{universe} channels {p.address}-{p.address + p.footprint - 1}"
                  if hasattr(p, "universe") else f"OSC {safe(p.address)}")
         lag = f" (spread {-f.look.lag_pips:+d})" if f.look.lag_pips else ""
         lines.append(f"  {safe(f.name)}: {f.look.pattern} +{f.offset_pips} pips{lag}, {where}")
@@ -108,8 +114,28 @@ def main(argv=None) -> int:
             signal.signal(s, handler)
 
 
+def discover(address: str) -> int:
+    try:
+        replies = artnet.discover(address, DISCOVER_TIMEOUT_S)
+    except (OSError, ValueError) as exc:
+        print(f"{PROG}: error: --discover: {exc}", file=sys.stderr)
+        return 1
+    for sender, reply in replies:
+        print(showfile.printable(reply.describe(sender)))
+    print(f"{PROG}: {len(replies)} Art-Net node(s) answered {address} within {DISCOVER_TIMEOUT_S:g} s",
+          file=sys.stderr)
+    return 0
+
+
 def _main(argv, state: dict) -> int:
-    args = build_parser().parse_args(argv)
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    if args.discover is not None:
+        if args.show is not None:
+            parser.error("--discover takes no show file")
+        return discover(args.discover)
+    if args.show is None:
+        parser.error("the show file is required")
     try:
         s = showfile.load(args.show)
     except model.ShowError as exc:

@@ -167,6 +167,7 @@ class Show:
     keys: dict                      # key -> cue name
     library: object                 # kinetra.PatternLibrary with the show's own patterns
     quantize_beats: int | None = None
+    latency_s: dict = dataclasses.field(default_factory=dict)   # output name -> seconds ahead
     web: WebInput | None = None
     osc_in: OscInput | None = None
     midi: MidiInput | None = None

@@ -21,7 +21,7 @@ from .engine import Engine
 from .inputs import keys as keyboard
 from .model import Show
 
-log = logging.getLogger("kinetra_live")
+logger = logging.getLogger("kinetra_live")
 STOP_SIGNALS = tuple(s for s in (signal.SIGINT, signal.SIGTERM, getattr(signal, "SIGHUP", None)) if s)
 KEYS_HELP = keyboard.HELP
 
@@ -82,6 +82,7 @@ class Runner:
             self.close()
             raise
         self.by_output = [self.senders[f.output] for f in show.fixtures]
+        self.latencies = [show.latency_s.get(f.output, 0.0) for f in show.fixtures]
         self.frames = 0
         self.landed: list = []                  # cues landed in the last frame
         self.late = 0
@@ -173,12 +174,14 @@ class Runner:
         pip = self.clock.pip_at(now)
         engine = self.engine
         engine.advance(pip)
-        offsets = engine.offsets(pip)
+        # an output with a latency is sampled that much ahead of (or behind) the clock
+        pips = [pip if not lat else self.clock.pip_at(now + lat) for lat in self.latencies]
+        offsets = {p: engine.offsets(p) for p in set(pips)}
         blackout = engine.blackout
         log = self.frame_log is not None
         record = {} if log else None
-        for fx, sender, (x, y, z) in zip(self.show.fixtures, self.by_output, offsets):
-            values = sender.set(fx, x, y, z, blackout)
+        for i, (fx, sender, p) in enumerate(zip(self.show.fixtures, self.by_output, pips)):
+            values = sender.set(fx, *offsets[p][i], blackout)
             if log:
                 record[fx.name] = {"values": values}
         packets = []
@@ -186,16 +189,18 @@ class Runner:
             packets.extend(sender.flush(now))
         if self.web is not None or self.pads is not None:
             try:
-                self._share_state(now, pip, offsets, bool(taken))
+                # the state as the show's clock has it (outputs with a latency are sampled apart)
+                self._share_state(now, pip, offsets.get(pip), bool(taken))
             except Exception:  # noqa: BLE001 - the remotes must never stop the lights
                 self.state_errors += 1
                 if self.state_errors == 1:
-                    log.exception("sharing the state with the remote inputs failed; the show goes on")
+                    logger.exception("sharing the state with the remote inputs failed; the show goes on")
         self.frames += 1
         self.landed = engine.take_events()
         if log:
-            for fx, p in zip(self.show.fixtures, engine.pattern_pips(pip)):
-                record[fx.name]["pip"] = p
+            pattern_pips = {p: engine.pattern_pips(p) for p in offsets}
+            for i, (fx, p) in enumerate(zip(self.show.fixtures, pips)):
+                record[fx.name]["pip"] = pattern_pips[p][i]
             entry = {"t": now, "frame": self.frames, "pip": pip, "bpm": self.clock.bpm, "t0": self.clock.t0,
                      "latency_s": self.clock.latency_s, "fixtures": record, "packets": packets}
             if self.landed:

@@ -36,6 +36,10 @@ CID_NAMESPACE = uuid.UUID("6c0f3c52-7a8e-4c1e-9a57-2f3d1b7e5a10")
 MACHINE_ID_FILES = ("/etc/machine-id", "/var/lib/dbus/machine-id")
 
 TOP_KEYS = {"show", "tempo", "outputs", "patterns", "groups", "fixtures", "cues", "web", "osc_in", "midi"}
+# Keys every [outputs.NAME] takes besides its kind's own.
+OUTPUT_KEYS = {"type", "latency_ms"}
+# A path to the lights that is this much slower or faster than the others.
+MAX_OUTPUT_LATENCY_MS = 150.0
 SHOW_KEYS = {"name", "fps", "cid", "quantize"}
 TEMPO_KEYS = {"bpm", "source", "beats_per_bar", "latency_ms", "midi_port", "bpm_range", "audio_device"}
 FIXTURE_KEYS = {"name", "output", "group", "pattern", "offset_beats", "offset_pips", "scale"}
@@ -192,13 +196,25 @@ class Reader:
             self.fail(key + (name,), f"must be a number or three numbers [x, y, z], found {table.get(name)!r}")
         return tuple(float(e) for e in v)
 
-    def channel_values(self, table, key, name) -> dict:
-        """{ 5 = 255 }: channel numbers of the fixture (from 1) to DMX values."""
-        values = {}
+    def channel_values(self, table, key, name, named: dict | None = None) -> dict:
+        """{ 5 = 255 }: channel numbers of the fixture (from 1) to DMX values; with a
+        profile's `named` channels ({ "Shutter" = 255 }) also channel names."""
+        values, given = {}, {}
         for k, v in self.table(table, key, name).items():
-            if not (k.isascii() and k.isdigit() and 1 <= int(k) <= 512):
+            if k.isascii() and k.isdigit() and 1 <= int(k) <= 512:
+                ch = int(k)
+            elif named and k in named:
+                ch = named[k]
+            elif named:
+                shown = ", ".join(repr(n) for n in list(named)[:12]) + (", ..." if len(named) > 12 else "")
+                self.fail(key + (name, k), f"neither a channel number nor a channel of the profile's mode "
+                                           f"({printable(shown)})")
+            else:
                 self.fail(key + (name, k), "keys are channel numbers from 1 (the fixture's first channel)")
-            values[int(k)] = self.integer(table[name], key + (name,), k, lo=0, hi=255)
+            if ch in given:
+                self.fail(key + (name, k), f"channel {ch} is already set as {printable(repr(given[ch]))}")
+            given[ch] = k
+            values[ch] = self.integer(table[name], key + (name,), k, lo=0, hi=255)
         return values
 
 
@@ -237,9 +253,19 @@ def _outputs(r: Reader, doc: dict, show_name: str) -> dict:
         if _CONTROL.search(name):
             r.fail(key, "an output name must not contain control characters")
         kind = outputs.KINDS[r.string(o, key, "type", choices=tuple(outputs.KINDS))]
-        r.known(o, key, {"type"} | kind.SECTION_KEYS)
+        r.known(o, key, OUTPUT_KEYS | kind.SECTION_KEYS)
         result[name] = kind.read_output(r, o, key, show_name)
     return result
+
+
+def _latencies(r: Reader, doc: dict) -> dict:
+    """Seconds each output's fixtures are sampled ahead of the show's clock (behind if negative)."""
+    out = {}
+    for name, o in doc["outputs"].items():
+        ms = r.number(o, ("outputs", name), "latency_ms", 0.0, -MAX_OUTPUT_LATENCY_MS, MAX_OUTPUT_LATENCY_MS)
+        if ms:
+            out[name] = ms / 1000.0
+    return out
 
 
 def _patterns(r: Reader, doc: dict, base: str):
@@ -655,10 +681,12 @@ def load(path: str) -> model.Show:
     tempo = _tempo(r, doc)
     quantize = _quantize(r, s, ("show",), tempo.beats_per_bar, tempo.beats_per_bar)
     outs = _outputs(r, doc, name)
+    latency = _latencies(r, doc)
     library = _patterns(r, doc, os.path.dirname(os.path.abspath(path)))
     fixtures = _fixtures(r, doc, outs, library)
     groups = _groups(r, doc, fixtures)
     fixtures = _with_base_spread(fixtures, groups)
     cues, keys = _cues(r, doc, fixtures, groups, library, quantize, tempo.beats_per_bar)
     inputs = _inputs(r, doc, cues, groups, fixtures)
-    return model.Show(path, name, cid, fps, tempo, outs, fixtures, groups, cues, keys, library, quantize, **inputs)
+    return model.Show(path, name, cid, fps, tempo, outs, fixtures, groups, cues, keys, library, quantize,
+                      latency, **inputs)

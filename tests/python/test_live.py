@@ -91,7 +91,7 @@ BAD = [
     (lambda t: t.replace("bpm = 120", "bpm = 120\nsource = \"radio\""), 6, "tempo.source", "must be one of"),
     (lambda t: t.replace("[tempo]\nbpm = 120\n", ""), None, "tempo", "missing table [tempo]"),
     (lambda t: t.replace("[tempo]", "[tempo\n"), 4, None, "not valid TOML"),
-    (lambda t: t.replace('type = "sacn"', 'type = "artnet"'), 8, "outputs.stage.type", "must be one of sacn, osc"),
+    (lambda t: t.replace('type = "sacn"', 'type = "kinet"'), 8, "outputs.stage.type", "must be one of sacn, osc, artnet"),
     (lambda t: t.replace('destination = "127.0.0.1"', 'destination = "no such host.invalid"'), 9,
      "outputs.stage.destination", "cannot resolve host name"),
     (lambda t: t.replace('destination = "127.0.0.1"', 'destination = "255.255.255.255"'), 9,

@@ -266,19 +266,28 @@ def namespace():
         subprocess.run(["ip", "netns", "delete", name])
 
 
-def _start_olad(ns, confdir):
+OLA_PLUGINS = ("artnet", "dummy", "e131", "espnet", "ftdidmx", "gpio", "karate", "kinet", "milinst", "opendmx",
+               "openpixelcontrol", "osc", "pathport", "renard", "sandnet", "shownet", "spi", "stageprofi",
+               "uartdmx", "usbdmx", "usbserial")
+# The one plugin olad runs: its settings and the name its device shows in ola_dev_info.
+OLA_RECEIVERS = {
+    "e131": ("E1.31", f"enabled = true\nip = {NS_ADDRESS}\ninput_ports = 1\noutput_ports = 0\n"
+                      "ignore_preview = true\nrevision = 0.46\ndraft_discovery = false\nprepend_hostname = false\n"
+                      "dscp = 0\ncid = 6c0f3c52-0000-4c1e-9a57-2f3d1b7e5a10\n"),
+    "artnet": ("ArtNet", f"enabled = true\nip = {NS_ADDRESS}\nnet = 0\nsubnet = 0\nshort_name = kinetra test\n"
+                         "use_limited_broadcast = false\nuse_loopback = false\n"),
+}
+
+
+def _start_olad(ns, confdir, plugin="e131"):
+    """olad in the namespace with only `plugin` running, its first input port patched to universe 1."""
     if subprocess.run(["id", OLA_USER], capture_output=True).returncode != 0:
         subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", OLA_USER],
                        check=True)
     confdir.mkdir()
-    for plugin in ("artnet", "dummy", "espnet", "ftdidmx", "gpio", "karate", "kinet", "milinst", "opendmx",
-                   "openpixelcontrol", "osc", "pathport", "renard", "sandnet", "shownet", "spi", "stageprofi",
-                   "uartdmx", "usbdmx", "usbserial"):
-        (confdir / f"ola-{plugin}.conf").write_text("enabled = false\n")
-    (confdir / "ola-e131.conf").write_text(
-        f"enabled = true\nip = {NS_ADDRESS}\ninput_ports = 1\noutput_ports = 0\nignore_preview = true\n"
-        "revision = 0.46\ndraft_discovery = false\nprepend_hostname = false\ndscp = 0\n"
-        "cid = 6c0f3c52-0000-4c1e-9a57-2f3d1b7e5a10\n")
+    device, settings = OLA_RECEIVERS[plugin]
+    for other in OLA_PLUGINS:
+        (confdir / f"ola-{other}.conf").write_text(settings if other == plugin else "enabled = false\n")
     shutil.chown(confdir.parent, OLA_USER)
     for p in [confdir, *confdir.iterdir()]:
         shutil.chown(p, OLA_USER)
@@ -288,25 +297,35 @@ def _start_olad(ns, confdir):
     deadline = time.monotonic() + 15
     while time.monotonic() < deadline:
         info = subprocess.run(["ip", "netns", "exec", ns, "ola_dev_info"], capture_output=True, text=True)
-        if "E1.31" in info.stdout:
+        if device in info.stdout:
             dev = info.stdout.split("Device ")[1].split(":")[0]
             subprocess.run(["ip", "netns", "exec", ns, "ola_patch", "-d", dev, "-p", "0", "-i", "-u", "1"],
                            check=True, capture_output=True)
             return olad
         time.sleep(0.3)
     olad.kill()
-    pytest.fail("olad did not start its E1.31 device: " + olad.communicate()[1][-2000:])
+    pytest.fail(f"olad did not start its {device} device: " + olad.communicate()[1][-2000:])
 
 
 @pytest.mark.parametrize("delivery", ["unicast", "multicast"])
 def test_olad_receives_the_frames(namespace, tmp_path, delivery):
+    text = make_show(heads=2, visual=False)
+    target = (f'destination = "{NS_ADDRESS}"' if delivery == "unicast"
+              else f'multicast = true\ninterface = "{NS_ADDRESS}"')
+    text = text.replace('destination = "127.0.0.1"\nport = 5568', target)
+    sent, got = play_into_olad(namespace, tmp_path, text, "e131")
+    assert len(got) >= 0.9 * len(sent) and len(sent) >= 70
+    # what olad read back is what was sent, frame after frame, in order
+    start = sent.index(got[0])
+    assert got == sent[start:start + len(got)]
+
+
+def play_into_olad(namespace, tmp_path, text, plugin, duration=2):
+    """Plays the show (universe 1) in the namespace into olad running `plugin`; returns the
+    universe as sent in each frame that sent packets, and as olad recorded it."""
     confdir = pathlib.Path(tempfile.mkdtemp(prefix="kinetra-ola-"))   # readable by the olad user
-    olad = _start_olad(namespace, confdir / "ola")
+    olad = _start_olad(namespace, confdir / "ola", plugin)
     try:
-        text = make_show(heads=2, visual=False)
-        target = (f'destination = "{NS_ADDRESS}"' if delivery == "unicast"
-                  else f'multicast = true\ninterface = "{NS_ADDRESS}"')
-        text = text.replace('destination = "127.0.0.1"\nport = 5568', target)
         show = tmp_path / "show.toml"
         show.write_text(text.replace('[outputs.visual]\ntype = "osc"\nhost = "127.0.0.1"\nport = 9000\n', ""))
         record = tmp_path / "recorded.txt"
@@ -315,7 +334,7 @@ def test_olad_receives_the_frames(namespace, tmp_path, delivery):
         time.sleep(1.0)
         log = tmp_path / "frames.jsonl"
         proc = subprocess.run(["ip", "netns", "exec", namespace, sys.executable, "-m", "kinetra_live",
-                               str(show), "--duration", "2", "--frame-log", str(log)],
+                               str(show), "--duration", str(duration), "--frame-log", str(log)],
                               stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30)
         assert proc.returncode == 0, proc.stderr
         time.sleep(0.5)
@@ -340,10 +359,7 @@ def test_olad_receives_the_frames(namespace, tmp_path, delivery):
             sent.append(universe)
     got = [[int(v) for v in line.split(" ", 1)[1].split(",")]
            for line in record.read_text().splitlines() if line.startswith("1 ")]
-    assert len(got) >= 0.9 * len(sent) and len(sent) >= 70
-    # what olad read back is what was sent, frame after frame, in order
-    start = sent.index(got[0])
-    assert got == sent[start:start + len(got)]
+    return sent, got
 
 
 # ---- performing: keys on a terminal launch cues -----------------------------------------------

@@ -365,3 +365,18 @@ def test_the_page_assets_ship_in_the_wheel():
         path = root / "python" / "kinetra_live" / "web" / name
         assert path.is_file() and any(path.is_relative_to(root / p) for p in listed), name
         assert web.asset(name) == path.read_text(encoding="utf-8")
+
+
+def test_a_failing_state_for_the_remote_is_logged_once_and_the_frames_go_on(tmp_path, monkeypatch, caplog):
+    from kinetra_live import runner, showfile
+    path, _ = fakes.show_with(tmp_path, "")
+    r = runner.Runner(showfile.load(path), bpm=120, web=("127.0.0.1", 0))
+    try:
+        monkeypatch.setattr(r.web, "wanted", lambda: True)
+        monkeypatch.setattr(r.engine, "snapshot", lambda *a: 1 / 0)
+        for k in range(3):
+            r.frame(r.now() + k)
+        assert r.frames == 3 and r.state_errors == 3
+        assert sum("the show goes on" in m for m in caplog.messages) == 1
+    finally:
+        r.close()

@@ -14,9 +14,10 @@ its sender (the socket is handed in, so tests pass a fake one):
 Adding a kind is a module here and a line below.
 """
 
-from . import osc, sacn
+from . import artnet, osc, sacn
 
 KINDS = {
     "sacn": sacn,
     "osc": osc,
+    "artnet": artnet,
 }

@@ -1,8 +1,11 @@
 """E1.31 (sACN) output: DMX universes to named unicast addresses or to multicast.
 
 Changed data goes out at once; unchanged data three times in all, then at the
-output's keep-alive interval. Closing sends three stream-terminated packets per
-universe.
+output's keep-alive interval. With `sync = true` (synchronised on the output's
+first universe) or `sync = UNIVERSE`, the data packets carry that
+synchronisation address and one synchronisation packet follows every frame that
+sent data, so receivers show all universes at once. Closing sends three
+stream-terminated packets per universe.
 """
 
 from __future__ import annotations
@@ -14,9 +17,10 @@ from .. import e131
 from . import dmx
 
 PORT = 5568
-SECTION_KEYS = {"destination", "multicast", "port", "priority", "source_name", "interface", "keepalive_ms"}
+SECTION_KEYS = {"destination", "multicast", "port", "priority", "source_name", "interface", "keepalive_ms",
+                "sync"}
 FIXTURE_KEYS = dmx.FIXTURE_KEYS
-UNIVERSES = (1, 63999)
+UNIVERSES = (1, e131.MAX_UNIVERSE)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -29,6 +33,7 @@ class Settings:
     source_name: str
     interface: str | None           # local address for multicast
     keepalive_s: float
+    sync: int | bool = False        # False, True (the first universe) or a sync universe
     kind: str = "sacn"
 
 
@@ -56,7 +61,17 @@ def read_output(r, o: dict, key: tuple, show_name: str) -> Settings:
         port=r.integer(o, key, "port", PORT, 1, 65535),
         priority=r.integer(o, key, "priority", 100, 0, 200),
         source_name=source_name, interface=interface,
-        keepalive_s=r.integer(o, key, "keepalive_ms", 800, 100, 1000) / 1000.0)
+        keepalive_s=r.integer(o, key, "keepalive_ms", 800, 100, 1000) / 1000.0,
+        sync=_sync(r, o, key))
+
+
+def _sync(r, o: dict, key: tuple) -> int | bool:
+    v = o.get("sync", False)
+    if isinstance(v, bool):
+        return v
+    if not isinstance(v, int):
+        r.fail(key + ("sync",), f"must be true, false or a universe {UNIVERSES[0]} to {UNIVERSES[1]}, found {v!r}")
+    return r.integer(o, key, "sync", lo=UNIVERSES[0], hi=UNIVERSES[1])
 
 
 def read_patch(r, f: dict, key: tuple, settings: Settings):
@@ -69,8 +84,17 @@ def claims(fixture) -> list:
 
 def describe(settings: Settings, show) -> str:
     to = "multicast" if settings.multicast else ", ".join(settings.destinations)
-    return (f"sACN to {to} port {settings.port}, universes "
-            f"{', '.join(map(str, show.universes(settings.name))) or '-'}, priority {settings.priority}")
+    universes = show.universes(settings.name)
+    sync = sync_address(settings, universes)
+    return (f"sACN to {to} port {settings.port}, universes {', '.join(map(str, universes)) or '-'}, "
+            f"priority {settings.priority}" + (f", synchronised on universe {sync}" if sync else ""))
+
+
+def sync_address(settings: Settings, universes: list[int]) -> int:
+    """The universe the output synchronises on, 0 for none."""
+    if settings.sync is True:
+        return universes[0] if universes else 0
+    return settings.sync or 0
 
 
 def open_socket(settings: Settings) -> socket.socket:
@@ -93,6 +117,8 @@ class Sender:
         self.universes = {u: dmx.Universe(u) for u in show.universes(settings.name)}
         self.writers = {f.name: (dmx.writer(f.patch), self.universes[f.patch.universe].data)
                         for f in show.fixtures if f.output == settings.name}
+        self.sync = sync_address(settings, list(self.universes))
+        self.sync_sequence = 0
         self.errors = 0
         self.last_error = ""
 
@@ -105,22 +131,30 @@ class Sender:
             return (e131.multicast_group(universe),)
         return self.settings.destinations
 
-    def _send(self, u: dmx.Universe, options: int, now: float) -> dict:
-        seq = u.sent(now)
-        s = self.settings
-        packet = e131.encode(self.cid, s.source_name, s.priority, seq, u.number, bytes(u.data), options)
-        for host in self.targets(u.number):
+    def _sendto(self, packet: bytes, universe: int) -> None:
+        for host in self.targets(universe):
             try:
-                self.sock.sendto(packet, (host, s.port))
+                self.sock.sendto(packet, (host, self.settings.port))
             except OSError as exc:  # no route, buffer full, refused: keep going
                 self.errors += 1
                 self.last_error = f"{host}: {exc.strerror or exc}"
+
+    def _send(self, u: dmx.Universe, options: int, now: float, sync: int = 0) -> dict:
+        seq = u.sent(now)
+        s = self.settings
+        self._sendto(e131.encode(self.cid, s.source_name, s.priority, seq, u.number, bytes(u.data), options,
+                                 sync_address=sync), u.number)
         return {"output": s.name, "universe": u.number, "sequence": seq}
 
     def flush(self, now: float) -> list[dict]:
-        """Sends every universe that is due."""
-        return [self._send(u, 0, now) for u in self.universes.values()
+        """Sends every universe that is due, then a synchronisation packet if asked."""
+        sent = [self._send(u, 0, now, self.sync) for u in self.universes.values()
                 if u.due(now, self.settings.keepalive_s)]
+        if sent and self.sync:
+            self.sync_sequence = (self.sync_sequence + 1) & 0xFF
+            self._sendto(e131.encode_sync(self.cid, self.sync_sequence, self.sync), self.sync)
+            sent.append({"output": self.settings.name, "sync": self.sync, "sequence": self.sync_sequence})
+        return sent
 
     def close(self, now: float) -> list[dict]:
         """Three stream-terminated packets per universe that was sent, then the socket is closed."""

@@ -44,6 +44,14 @@ def _bpm(text: str) -> float:
         raise argparse.ArgumentTypeError(str(exc)) from None
 
 
+def _listen(text: str) -> tuple[str, int]:
+    from .inputs import web
+    try:
+        return web.parse_listen(text)
+    except ValueError as exc:
+        raise argparse.ArgumentTypeError(str(exc)) from None
+
+
 def build_parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(
         prog=PROG,
@@ -61,6 +69,9 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--audio-file", metavar="FILE",
                    help='with [tempo] source = "audio": follow a WAV or FLAC file played in real time '
                         "instead of the audio input (rehearsal, tests)")
+    p.add_argument("--web", type=_listen, metavar="[HOST:]PORT",
+                   help="serve the web remote (cue grid, tempo, masters, rig view) here; off 127.0.0.1 "
+                        "it asks for the token printed with its address (overrides the show's [web])")
     p.add_argument("--check", action="store_true", help="check the show file, print its patch, send nothing")
     p.add_argument("--status", action=argparse.BooleanOptionalAction, default=None,
                    help="status line on stderr (default: when stderr is a terminal)")
@@ -83,6 +94,13 @@ def describe(s: model.Show) -> str:
     for c in s.cues.values():
         key = f" [{c.key}]" if c.key else ""
         lines.append(f"  cue {safe(c.name)}{key}: " + ", ".join(safe(t.name) for t in c.targets))
+    if s.web is not None:
+        lines.append(f"  web remote on {s.web.host}:{s.web.port}")
+    if s.osc_in is not None:
+        lines.append(f"  OSC input on {s.osc_in.host}:{s.osc_in.port}")
+    if s.midi is not None:
+        lines.append(f"  MIDI input {safe(s.midi.input)}, layout {s.midi.layout}"
+                     + (f", lights to {safe(s.midi.output)}" if s.midi.output else ""))
     return "\n".join(lines) + "\n"
 
 
@@ -143,8 +161,12 @@ def _main(argv, state: dict) -> int:
             keys = runner.keyboard.Keys(sys.stdin)
             if status is not None:
                 print(runner.KEYS_HELP, file=sys.stderr)
-        r = runner.Runner(s, bpm=args.bpm, frame_log=log, status=status, keys=keys,
+        r = runner.Runner(s, bpm=args.bpm, frame_log=log, status=status, keys=keys, web=args.web,
                           options={"audio_file": args.audio_file})
+        if r.web is not None:
+            print(f"{PROG}: web remote at {r.web.url}", file=sys.stderr, flush=True)
+        for warning in r.warnings:
+            print(f"{PROG}: warning: {warning}", file=sys.stderr, flush=True)
         try:
             summary = r.run(args.duration)
         finally:

@@ -130,6 +130,30 @@ class Cue:
 
 
 @dataclasses.dataclass(frozen=True)
+class WebInput:
+    """[web]: the remote's address (a token is asked for off the loopback)."""
+    host: str
+    port: int
+
+
+@dataclasses.dataclass(frozen=True)
+class OscInput:
+    """[osc_in]: where OSC commands are taken in."""
+    host: str
+    port: int
+
+
+@dataclasses.dataclass(frozen=True)
+class MidiInput:
+    """[midi]: a controller's ports (name, part of a name or glob), its layout and extra maps."""
+    input: str
+    output: str | None
+    layout: str
+    notes: dict                     # note number -> action (inputs.midi.Action)
+    controls: dict                  # controller number -> action
+
+
+@dataclasses.dataclass(frozen=True)
 class Show:
     path: str
     name: str
@@ -144,6 +168,9 @@ class Show:
     library: object                 # kinetra.PatternLibrary with the show's own patterns
     quantize_beats: int | None = None
     latency_s: dict = dataclasses.field(default_factory=dict)   # output name -> seconds ahead
+    web: WebInput | None = None
+    osc_in: OscInput | None = None
+    midi: MidiInput | None = None
 
     def fixture(self, name: str) -> Fixture:
         return next(f for f in self.fixtures if f.name == name)

@@ -10,6 +10,7 @@ their streams on the way out, whatever ends the loop.
 from __future__ import annotations
 
 import json
+import logging
 import math
 import signal
 import time
@@ -20,13 +21,38 @@ from .engine import Engine
 from .inputs import keys as keyboard
 from .model import Show
 
+logger = logging.getLogger("kinetra_live")
 STOP_SIGNALS = tuple(s for s in (signal.SIGINT, signal.SIGTERM, getattr(signal, "SIGHUP", None)) if s)
 KEYS_HELP = keyboard.HELP
 
 
+def cue_columns(show: Show) -> list[tuple[str, str]]:
+    """(cue, group) in show order: the group a cue's first setting names ("" for a fixture),
+    which is the column it gets on a pad grid and the row on the web remote."""
+    return [(c.name, c.targets[0].name if c.targets and c.targets[0].name in show.groups else "")
+            for c in show.cues.values()]
+
+
+class _PadsOff:
+    """Closing the MIDI input: pad lights off, then the port let go."""
+
+    def __init__(self, pads, port):
+        self.pads, self.port = pads, port
+
+    def status(self) -> str:
+        return self.pads.status()
+
+    def close(self) -> None:
+        try:
+            self.pads.clear()
+        finally:
+            self.port.close()
+
+
 class Runner:
     def __init__(self, show: Show, *, bpm: float | None = None, frame_log=None, status=None,
-                 keys=None, now=time.monotonic, options: dict | None = None, open_socket=None):
+                 keys=None, now=time.monotonic, options: dict | None = None, open_socket=None,
+                 web: tuple[str, int] | None = None):
         self.show = show
         self.now = now
         self.closed = False
@@ -39,6 +65,11 @@ class Runner:
         self.clock = Clock(bpm or show.tempo.bpm, now(), show.tempo.latency_ms / 1000.0)
         self.engine = Engine(show)
         self.commands = cmds.CommandQueue(now)
+        self.web = None                         # the web remote, when served
+        self.pads = None                        # the MIDI controller, when the show has one
+        self.last_state = float("-inf")
+        self.state_errors = 0
+        self.warnings: list[str] = []           # inputs that could not start; the show plays on
         try:
             self.tempo = tempo.SOURCES[show.tempo.source](show.tempo, self.clock, now, options or {})
             for name, settings in show.outputs.items():
@@ -46,6 +77,7 @@ class Runner:
                     kind = outputs.KINDS[settings.kind]
                     sock = (open_socket or kind.open_socket)(settings)
                     self.senders[name] = kind.Sender(settings, show, sock)
+            self._start_inputs(web, options or {})
         except BaseException:
             self.close()
             raise
@@ -57,6 +89,64 @@ class Runner:
         self.recent: list[float] = []
         self.stop_requested = False
         self.closed = False
+
+    # ---- remote inputs ----------------------------------------------------------------------
+
+    def _start_inputs(self, web_listen, options: dict) -> None:
+        """The show's [web], [osc_in] and [midi] inputs (and --web); each feeds the command
+        queue from its own thread through the same check as the keys."""
+        show = self.show
+
+        def make(name, arg, source):
+            return cmds.check(cmds.Command(name, arg, source), show)
+        columns = cue_columns(show)
+        if web_listen is None and show.web is not None:
+            web_listen = (show.web.host, show.web.port)
+        if web_listen is not None:
+            from .inputs import web
+            self.web = web.WebRemote(self.commands, make, host=web_listen[0], port=web_listen[1], config={
+                "title": show.name, "beats_per_bar": show.tempo.beats_per_bar, "bar_base": 1,
+                "steps": {"nudge_s": keyboard.NUDGE_S, "tempo_bpm": keyboard.TEMPO_STEP},
+                "cue_groups": dict(columns),
+                "blackout": show.blackout_allowed})
+            self.inputs.append(self.web)
+            self.web.start()
+        if show.osc_in is not None:
+            from .inputs import osc
+            self.inputs.append(osc.OscInput(self.commands, make, host=show.osc_in.host, port=show.osc_in.port))
+        if show.midi is not None:
+            from .inputs import midi
+            m = show.midi
+            pads = midi.MidiController(self.commands, make, midi.LAYOUTS[m.layout], cues=columns,
+                                       notes=m.notes, controls=m.controls)
+            try:
+                port = midi.share(m.input, pads.receive, output_pattern=m.output, on_output=pads.attach,
+                                  backend=options.get("midi_backend"))
+            except RuntimeError as exc:
+                # a controller is hardware that may be missing at a rehearsal: the lights go on
+                self.warnings.append(f"MIDI input off: {exc}")
+            else:
+                self.pads = pads
+                self.inputs.append(_PadsOff(pads, port))
+                if port.ports.inp is None:
+                    self.warnings.append(f"MIDI input {m.input!r} is not connected; it is opened when it appears")
+
+    def _share_state(self, now: float, pip: int, offsets, urgent: bool) -> None:
+        """The engine's state for the pad lights (every frame) and the web remote (at its rate,
+        at once after a command, while a browser is connected). Neither waits: the lights go out
+        through the MIDI driver's queue, the web remote only keeps the newest state."""
+        web_due = (self.web is not None and (urgent or now - self.last_state >= self.web.frame_period)
+                   and self.web.wanted())
+        if not web_due and self.pads is None:
+            return
+        state = self.engine.snapshot(pip, offsets)
+        state["bpm"] = self.clock.bpm
+        state["tempo_status"] = self.tempo.status()
+        if self.pads is not None:
+            self.pads.update(state)
+        if web_due:
+            self.last_state = now
+            self.web.publish(state, urgent)
 
     # ---- commands ---------------------------------------------------------------------------
 
@@ -77,7 +167,8 @@ class Runner:
     # ---- one frame --------------------------------------------------------------------------
 
     def frame(self, now: float) -> None:
-        for t, cmd in self.commands.drain():
+        taken = self.commands.drain()
+        for t, cmd in taken:
             self.handle(cmd, t)
         self.tempo.update(self.clock, now)
         pip = self.clock.pip_at(now)
@@ -96,6 +187,14 @@ class Runner:
         packets = []
         for sender in self.senders.values():
             packets.extend(sender.flush(now))
+        if self.web is not None or self.pads is not None:
+            try:
+                # the state as the show's clock has it (outputs with a latency are sampled apart)
+                self._share_state(now, pip, offsets.get(pip), bool(taken))
+            except Exception:  # noqa: BLE001 - the remotes must never stop the lights
+                self.state_errors += 1
+                if self.state_errors == 1:
+                    logger.exception("sharing the state with the remote inputs failed; the show goes on")
         self.frames += 1
         self.landed = engine.take_events()
         if log:
@@ -128,6 +227,10 @@ class Runner:
         extra = self.tempo.status()
         if extra:
             line += f"  {extra}"
+        for part in self.inputs:
+            said = part.status()
+            if said:
+                line += f"  {said}"
         if self.show.cues:
             for group, st in self.engine.groups_state(self.clock.pip_at(now)).items():
                 line += f"  {group}: {st['active'] or '-'}"

@@ -35,7 +35,7 @@ INT64 = 1 << 63
 CID_NAMESPACE = uuid.UUID("6c0f3c52-7a8e-4c1e-9a57-2f3d1b7e5a10")
 MACHINE_ID_FILES = ("/etc/machine-id", "/var/lib/dbus/machine-id")
 
-TOP_KEYS = {"show", "tempo", "outputs", "patterns", "groups", "fixtures", "cues"}
+TOP_KEYS = {"show", "tempo", "outputs", "patterns", "groups", "fixtures", "cues", "web", "osc_in", "midi"}
 # Keys every [outputs.NAME] takes besides its kind's own.
 OUTPUT_KEYS = {"type", "latency_ms"}
 # A path to the lights that is this much slower or faster than the others.
@@ -46,6 +46,12 @@ FIXTURE_KEYS = {"name", "output", "group", "pattern", "offset_beats", "offset_pi
 CUE_KEYS = {"name", "key", "quantize", "transition", "curve", "phase", "retrigger", "next", "after", "set"}
 TARGET_KEYS = {"pattern", "scale", "spread_beats", "spread_pips", "order", "speed", "reverse", "mirror",
                "rotate"}
+WEB_KEYS = {"host", "port"}
+OSC_IN_KEYS = {"host", "port"}
+MIDI_KEYS = {"input", "output", "layout", "notes", "controls"}
+# Inputs listen here unless the show names another address.
+LOOPBACK = "127.0.0.1"
+DEFAULT_WEB_PORT = 8080
 # Cue keys are letters and digits; these letters the player keeps for itself.
 RESERVED_KEYS = "qQ"
 _CONTROL = re.compile(r"[\x00-\x1f\x7f-\x9f]")
@@ -521,6 +527,68 @@ def _cues(r: Reader, doc: dict, fixtures: tuple, groups: dict, library, default_
     return cues, keys
 
 
+def _listen_host(r: Reader, t: dict, key: tuple) -> str:
+    host = r.name(t, key, "host", LOOPBACK)
+    if host != "localhost":
+        try:
+            ipaddress.ip_address(host)
+        except ValueError:
+            r.fail(key + ("host",), "must be an IP address to listen on (127.0.0.1, 0.0.0.0 for every "
+                                    f"interface, or one of this machine's), found {printable(repr(host))}")
+    return host
+
+
+def _midi_map(r: Reader, m: dict, key: tuple, name: str, cues: dict, targets: set) -> dict:
+    from .inputs import midi
+    out = {}
+    for number, text in r.table(m, key, name).items():
+        k = key + (name, number)
+        if not (number.isascii() and number.isdigit() and 0 <= int(number) <= 127):
+            r.fail(k, f"keys are {'note' if name == 'notes' else 'controller'} numbers from 0 to 127")
+        if not isinstance(text, str):
+            r.fail(k, f"must be a command such as \"tap\" or \"cue NAME\", found {printable(repr(text))}")
+        try:
+            action = midi.parse_action(text)
+        except ValueError as exc:
+            r.fail(k, str(exc))
+        if action.name == "cue" and action.arg not in cues:
+            r.fail(k, f"no cue named {printable(repr(action.arg))}")
+        if action.name == "release" and action.arg is not None and action.arg not in targets:
+            r.fail(k, f"no group or fixture named {printable(repr(action.arg))}")
+        if action.fader and name == "notes":
+            r.fail(k, f"{action.name} is a fader: map it under [midi.controls]")
+        out[int(number)] = action
+    return out
+
+
+def _inputs(r: Reader, doc: dict, cues: dict, groups: dict, fixtures: tuple) -> dict:
+    """The [web], [osc_in] and [midi] tables: the show's remote inputs."""
+    from .inputs import midi
+    found = {}
+    if "web" in doc:
+        key = ("web",)
+        t = r.table(doc, (), "web")
+        r.known(t, key, WEB_KEYS)
+        found["web"] = model.WebInput(_listen_host(r, t, key), r.integer(t, key, "port", DEFAULT_WEB_PORT, 0, 65535))
+    if "osc_in" in doc:
+        key = ("osc_in",)
+        t = r.table(doc, (), "osc_in")
+        r.known(t, key, OSC_IN_KEYS)
+        found["osc_in"] = model.OscInput(_listen_host(r, t, key), r.integer(t, key, "port", None, 0, 65535))
+    if "midi" in doc:
+        key = ("midi",)
+        t = r.table(doc, (), "midi")
+        r.known(t, key, MIDI_KEYS)
+        targets = set(groups) | {f.name for f in fixtures}
+        found["midi"] = model.MidiInput(
+            input=r.name(t, key, "input"),
+            output=r.name(t, key, "output", "") or None,
+            layout=r.string(t, key, "layout", "generic", tuple(midi.LAYOUTS)),
+            notes=_midi_map(r, t, key, "notes", cues, targets),
+            controls=_midi_map(r, t, key, "controls", cues, targets))
+    return found
+
+
 def machine_id() -> str:
     for path in MACHINE_ID_FILES:
         try:
@@ -619,5 +687,6 @@ def load(path: str) -> model.Show:
     groups = _groups(r, doc, fixtures)
     fixtures = _with_base_spread(fixtures, groups)
     cues, keys = _cues(r, doc, fixtures, groups, library, quantize, tempo.beats_per_bar)
+    inputs = _inputs(r, doc, cues, groups, fixtures)
     return model.Show(path, name, cid, fps, tempo, outs, fixtures, groups, cues, keys, library, quantize,
-                      latency)
+                      latency, **inputs)

@@ -287,7 +287,7 @@ def play(tmp_path, track, bpm_range=None, events=()):
     ("house_classic", 124.0, None, 6.0),
     ("techno_drive", 140.0, None, None),          # the tracker hears the offbeat hats first
     ("amen_four_bar", 172.0, (150.0, 190.0), None),
-    ("ukg_two_step", 132.0, None, None),           # swung
+    ("ukg_skip", 132.0, None, None),               # swung
 ])
 def test_tracked_clock_hits_the_rendered_beats(tmp_path, style, bpm, bpm_range, snr):
     import audio_render as ar
@@ -299,6 +299,22 @@ def test_tracked_clock_hits_the_rendered_beats(tmp_path, style, bpm, bpm_range, 
     found = ar.clock_beats(run.frames, run.lock_time)
     assert ar.f_measure(found, truth[truth >= run.lock_time]) >= 0.9
     assert abs(run.frames[-1][1] - bpm) < 0.3
+
+
+@needs_audio
+def test_one_resync_on_a_downbeat_puts_an_offbeat_lock_right(tmp_path):
+    """The tracker settles on this garage groove's offbeats; the operator's downbeat fixes it."""
+    import audio_render as ar
+    track = ar.render("ukg_two_step", 132.0, 24)
+    press = 100.0 + track.downbeats[track.downbeats > 10.0][0] + 0.012
+    run = play(tmp_path, track, events=[(press - 100.0, lambda src, clock, now:
+                                         src.command("resync", None, clock, press))])
+    truth = track.beats + 100.0
+    found = ar.clock_beats(run.frames, press + 0.05)
+    found = found[found <= truth[-1] + 0.07]          # the clock runs on past the music's end
+    assert ar.f_measure(found, truth[truth > press + 0.05]) >= 0.95
+    pos = (truth[-8] - run.frames[-1][2]) * run.frames[-1][1] / 60.0
+    assert abs(pos - round(pos)) < 0.03 and round(pos) % 4 == 0
 
 
 @needs_audio

@@ -37,6 +37,7 @@ SUPPORTED_RATES = (22050, 32000, 44100, 48000, 88200, 96000)
 FILE_FORMATS = ("WAV", "WAVEX", "RF64", "FLAC")
 HOP_S = 256 / 44100             # tracker hop (5.8 ms)
 WINDOW_HOPS = 4                 # analysis window, in hops
+ONSET_METHOD = "complex"        # aubio's onset function for the beat tracker (measured best of its eight)
 SILENCE_DB = -60.0              # below this the tracker proposes nothing
 
 # The follower's limits.
@@ -454,7 +455,7 @@ class BeatTracker:
         aubio = _require("aubio", "the aubio module (package aubio-ledfx, GPL-3)")
         self.rate = rate
         self.hop = max(64, round(HOP_S * rate))
-        self.tempo = aubio.tempo("default", self.hop * WINDOW_HOPS, self.hop, rate)
+        self.tempo = aubio.tempo(ONSET_METHOD, self.hop * WINDOW_HOPS, self.hop, rate)
         self.tempo.set_silence(SILENCE_DB)
         # accents: flux of the low band (kick, snare body) per hop, for on/off-beat decisions
         np = self.np

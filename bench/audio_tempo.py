@@ -191,16 +191,39 @@ def link_figures():
                 fine_median=statistics.median(fine), fine_largest=max(fine), arrivals=arrivals), None
 
 
+def compare_methods(bars):
+    """Mean F after lock per family for each onset function aubio's tracker can listen to."""
+    for method in ("default", "energy", "hfc", "complex", "phase", "specdiff", "kl", "mkl", "specflux"):
+        audio.ONSET_METHOD = method
+        fams: dict = {}
+        counts: dict = {}
+        with tempfile.TemporaryDirectory() as tmp:
+            for stem in ar.stems():
+                fam = ar.family(stem)
+                k = counts[fam] = counts.get(fam, -1) + 1
+                bpm = float(TEMPOS[fam][k % len(TEMPOS[fam])])
+                track = ar.render(stem, bpm, bars)
+                fams.setdefault(fam, []).append(measure(track, play(track, tmp, octave_range(bpm)))["f"])
+        every = [f for v in fams.values() for f in v]
+        print(f"{method:9s} " + "  ".join(f"{FAMILY_LABEL[f]} {statistics.mean(v):.3f}" for f, v in fams.items())
+              + f"  all {statistics.mean(every):.3f}", flush=True)
+
+
 def main(argv=None):
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--report", default=str(ROOT / "bench" / "RESULTS.md"))
     p.add_argument("--bars", type=int, default=24)
     p.add_argument("--no-link", action="store_true")
     p.add_argument("--styles", type=int, default=0, help="only the first N styles (0: all)")
+    p.add_argument("--onset-methods", action="store_true",
+                   help="only compare aubio's onset functions for the tracker (mean F per family, show range)")
     args = p.parse_args(argv)
     why = ar.kit_missing()
     if why:
         sys.exit(why)
+    if args.onset_methods:
+        compare_methods(args.bars)
+        return
     t_start = time.time()
     stems = ar.stems()[: args.styles or None]
     counts: dict = {}

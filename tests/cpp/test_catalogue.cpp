@@ -59,6 +59,19 @@ TEST(Lookup, UnknownNamesThrowWithTheNameAppended) {
     EXPECT_THROW(kinetra::sample("fla", 0), std::invalid_argument);
 }
 
+TEST(Lookup, UnknownNameErrorKeepsEveryByteOfTheName) {
+    const std::string_view name("fl\0am", 5);
+    try {
+        kinetra::sample(name, 0);
+        FAIL() << "no exception";
+    } catch (const kinetra::UnknownNameError& e) {
+        EXPECT_STREQ(e.what(), "Unknown dance rudiment: fl");
+        EXPECT_EQ(e.message(), std::string("Unknown dance rudiment: ") + std::string(name));
+        const kinetra::UnknownNameError copy = e;
+        EXPECT_EQ(copy.message(), e.message());
+    }
+}
+
 TEST(Catalogue, ListsProceduralRowsFirstThenTheRegistry) {
     const auto& rows = kinetra::catalogue();
     ASSERT_GT(rows.size(), 15u);

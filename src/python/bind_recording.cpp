@@ -56,15 +56,10 @@ struct type_caster<kinetra::python::AxisNames> {
 
     bool load(handle src, bool convert) {
         using namespace kinetra::python;
-        const Opened opened = open_collection(src, convert, max_values);
-        if (!opened.accepted || opened.over_limit) {
-            value.too_many = opened.over_limit;
-            return opened.accepted;
-        }
-        value.names.reserve(opened.room);
         std::unordered_set<std::string> seen;
         bool settled = false;
-        const ReadResult read = read_items(src, max_values, [&](object item) {
+        const auto reserve = [&](std::size_t room) { value.names.reserve(room); };
+        const ReadResult read = read_collection(src, convert, max_values, reserve, [&](object item) {
             std::string name;
             if (!load_text(item, name, 129)) {
                 return Visit::refuse;
@@ -89,13 +84,8 @@ struct type_caster<kinetra::python::RecordingRows> {
 
     bool load(handle src, bool convert) {
         using namespace kinetra::python;
-        const Opened opened = open_collection(src, convert, max_values);
-        if (!opened.accepted || opened.over_limit) {
-            value.too_many = opened.over_limit;
-            return opened.accepted;
-        }
-        value.lengths.reserve(opened.room);
-        const ReadResult read = read_items(src, max_values, [&](object row) {
+        const auto reserve = [&](std::size_t room) { value.lengths.reserve(room); };
+        const ReadResult read = read_collection(src, convert, max_values, reserve, [&](object row) {
             if (value.cut) {
                 return Visit::next;
             }

@@ -66,13 +66,8 @@ struct type_caster<kinetra::python::PatternRows> {
     bool load(handle src, bool convert) {
         using namespace kinetra::python;
         constexpr std::size_t limit = kinetra::detail::max_pattern_samples;
-        const Opened opened = open_collection(src, convert, limit);
-        if (!opened.accepted || opened.over_limit) {
-            value.too_many = opened.over_limit;
-            return opened.accepted;
-        }
-        value.rows.reserve(opened.room);
-        const ReadResult read = read_items(src, limit, [&](object item) {
+        const auto reserve = [&](std::size_t room) { value.rows.reserve(room); };
+        const ReadResult read = read_collection(src, convert, limit, reserve, [&](object item) {
             kinetra::Offset3 row{};
             if (!load_row(item, convert, row)) {
                 return Visit::refuse;
@@ -92,14 +87,9 @@ struct type_caster<kinetra::python::PatternList> {
 
     bool load(handle src, bool convert) {
         using namespace kinetra::python;
-        const Opened opened =
-            open_collection(src, convert, kinetra::detail::max_library_patterns);
-        if (!opened.accepted || opened.over_limit) {
-            value.too_many = opened.over_limit;
-            return opened.accepted;
-        }
         constexpr std::size_t limit = kinetra::detail::max_library_patterns;
-        const ReadResult read = read_items(src, limit, [&](object item) {
+        const auto reserve = [](std::size_t) {};
+        const ReadResult read = read_collection(src, convert, limit, reserve, [&](object item) {
             if (!isinstance<kinetra::SampledPattern>(item)) {
                 return Visit::refuse;
             }

@@ -11,10 +11,11 @@ import dataclasses
 import json
 from typing import Callable, Iterable, Sequence
 
+from kinetra import PIPS_PER_BEAT
+
 from . import codec, decimate, projection
 
-PIPS_PER_BEAT = 64
-
+# The procedural patterns by group, as the pattern registry (tools/patterngen) lists them.
 DANCE_MOVES = ("bounce", "sway", "circle", "figure_eight", "step_touch",
                "box_step", "helix", "clay_background")
 DRUM_RUDIMENTS = ("single_stroke_roll", "double_stroke_roll", "multiple_bounce_roll",

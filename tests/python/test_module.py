@@ -1,16 +1,17 @@
 """The module surface: constant, docstring, registration order, Offset3 and argument rules."""
 
 import math
+import pathlib
+import re
 
 import pytest
+from patterngen import registry
 
 import kinetra
+from kinetra_preview import model
 
-PROCEDURAL = [
-    "bounce", "sway", "circle", "figure_eight", "step_touch", "box_step", "helix", "clay_background",
-    "single_stroke_roll", "double_stroke_roll", "multiple_bounce_roll", "single_paradiddle", "flam",
-    "drag", "five_stroke_roll",
-]
+PROCEDURAL = list(registry.PROCEDURAL_NAMES)
+STUBS = pathlib.Path(__file__).resolve().parents[2] / "python" / "kinetra-stubs" / "__init__.pyi"
 REGISTRATION_ORDER = [
     "PIPS_PER_BEAT", "SampledRecording", "Offset3", "SampledPattern", "PatternLibrary", "sample",
     "catalogue", *PROCEDURAL,
@@ -30,6 +31,13 @@ class IntOnly:
 
     def __int__(self):
         return 3
+
+
+def test_stubs_and_preview_follow_the_registry_procedural_names():
+    declared = re.findall(r"^def (\w+)\(pip: _Int, /\) -> Offset3: \.\.\.$", STUBS.read_text(), re.M)
+    assert declared == PROCEDURAL
+    groups = {group: tuple(record[0] for record in records) for group, records in registry.PROCEDURAL_GROUPS}
+    assert groups == {"dance": model.DANCE_MOVES, "rudiment": model.DRUM_RUDIMENTS}
 
 
 def test_module_constant_and_docstring():
@@ -127,7 +135,7 @@ def test_catalogue_rows():
     rows = kinetra.catalogue()
     assert list(rows[0]) == ["name", "description", "period_pips", "dimensions"]
     assert rows[0] == {"name": "bounce", "description": "One-beat vertical bounce", "period_pips": 64, "dimensions": 1}
-    assert [r["name"] for r in rows[:15]] == PROCEDURAL
+    assert [tuple(r.values()) for r in rows[:15]] == list(registry.PROCEDURAL)
     assert rows[15]["name"] == "lfo_breathe"
     again = kinetra.catalogue()
     assert again == rows and again is not rows and again[0] is not rows[0]

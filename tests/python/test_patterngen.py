@@ -356,7 +356,8 @@ def test_output_is_deterministic(generated, tmp_path):
     emit.generate(tmp_path)
     files = sorted(p.relative_to(out) for p in out.rglob("*") if p.is_file())
     assert files == sorted(p.relative_to(tmp_path) for p in tmp_path.rglob("*") if p.is_file())
-    assert len(files) == 2 * len(registry.PACKS) + 1  # headers, pack units, registry
+    # pack headers and units, the registry, the procedural records, lookup and binding list
+    assert len(files) == 2 * len(registry.PACKS) + 4
     for rel in files:
         assert (out / rel).read_bytes() == (tmp_path / rel).read_bytes(), rel
 

@@ -6,6 +6,9 @@ Outputs, under the output directory:
                                      samplers
   src/catalogue/registry_data.cpp    the pattern registry and its sorted name index; it declares
                                      the samplers and includes no pack header
+  src/catalogue/procedural.hpp,      the procedural patterns' records and name lookup
+  src/catalogue/procedural_data.cpp
+  src/python/procedural_functions.hpp  the extension's list of the procedural functions
 
 The compilation is split so that a changed pack recompiles its own unit and nothing else: only
 pack_<pack>.cpp includes a pack header, and the registry, which needs no more than the samplers'
@@ -248,6 +251,79 @@ def render_registry(entries: Sequence[Entry]) -> str:
     return "".join(out)
 
 
+def _constant(name: str) -> str:
+    return "k" + "".join(part.capitalize() for part in name.split("_"))
+
+
+def _dispatch(names: Sequence[str]) -> List[str]:
+    """The body of find_procedural: the length picks the candidates, a byte that tells them
+    apart picks one, and only that one is compared in full."""
+    out = ["    switch (name.size()) {\n"]
+    by_length = {}
+    for name in names:
+        by_length.setdefault(len(name), []).append(name)
+    for length in sorted(by_length):
+        group = by_length[length]
+        if len(group) == 1:
+            out.append("    case %d: return match(name, %s);\n" % (length, _constant(group[0])))
+            continue
+        out.append("    case %d:\n" % length)
+        apart = [i for i in range(length) if len({n[i] for n in group}) == len(group)]
+        if not apart:
+            raise GenerationError("procedural names %s: no byte tells them apart" % ", ".join(group))
+        for n in group[:-1]:
+            out.append("        if (name[%d] == '%s') return match(name, %s);\n"
+                       % (apart[0], n[apart[0]], _constant(n)))
+        out.append("        return match(name, %s);\n" % _constant(group[-1]))
+    out.append("    default: return procedural_count;\n")
+    out.append("    }\n")
+    return out
+
+
+def render_procedural_header() -> str:
+    return "".join([
+        BANNER, "#pragma once\n", "#include <cstddef>\n", "#include <string_view>\n",
+        '#include "registry.hpp"\n', "namespace kinetra::detail {\n",
+        "// The procedural patterns in catalogue order, in the registry's record form.\n",
+        "inline constexpr std::size_t procedural_count = %d;\n" % len(registry.PROCEDURAL),
+        "extern const PatternEntry procedural_patterns[procedural_count];\n",
+        "// Position of the procedural pattern called name, or procedural_count if there is none.\n",
+        "std::size_t find_procedural(std::string_view name) noexcept;\n",
+        "}  // namespace kinetra::detail\n"])
+
+
+def render_procedural() -> str:
+    names = registry.PROCEDURAL_NAMES
+    out = [BANNER, '#include "procedural.hpp"\n', "namespace kinetra::detail {\n",
+           "constinit const PatternEntry procedural_patterns[procedural_count] = {\n"]
+    out.extend("    {%s, %s, %d, %d, &%s},\n" % (c_string(name), c_string(text), period, dims, name)
+               for name, text, period, dims in registry.PROCEDURAL)
+    out.append("};\n")
+    out.append("namespace {\n")
+    out.append("enum : std::size_t { %s };\n" % ", ".join(_constant(n) for n in names))
+    out.append("std::size_t match(std::string_view name, std::size_t candidate) noexcept {\n"
+               "    return name == procedural_patterns[candidate].name ? candidate : procedural_count;\n"
+               "}\n")
+    out.append("}  // namespace\n")
+    out.append("std::size_t find_procedural(std::string_view name) noexcept {\n")
+    out.extend(_dispatch(names))
+    out.append("}\n")
+    out.append("}  // namespace kinetra::detail\n")
+    return "".join(out)
+
+
+def render_procedural_bindings() -> str:
+    out = [BANNER, "#pragma once\n", '#include "kinetra/core.hpp"\n', "namespace kinetra::python {\n",
+           "struct ProceduralFunction {\n", "    const char* name;\n",
+           "    Offset3 (*function)(int) noexcept;\n", "};\n",
+           "// The procedural functions in catalogue order.\n",
+           "inline constexpr ProceduralFunction procedural_functions[] = {\n"]
+    out.extend('    {"%s", &%s},\n' % (name, name) for name in registry.PROCEDURAL_NAMES)
+    out.append("};\n")
+    out.append("}  // namespace kinetra::python\n")
+    return "".join(out)
+
+
 def write_if_changed(path: pathlib.Path, text: str) -> bool:
     """Write text (UTF-8, LF) unless the file already holds exactly these bytes; the new
     content replaces the old atomically. Returns whether the file was written."""
@@ -278,6 +354,9 @@ def outputs(entries: Sequence[Entry]) -> List[Tuple[str, str]]:
         files.append(("include/kinetra/packs/%s.hpp" % pack, render_pack(pack, members)))
         files.append(("src/catalogue/pack_%s.cpp" % pack, render_pack_unit(pack, members)))
     files.append(("src/catalogue/registry_data.cpp", render_registry(entries)))
+    files.append(("src/catalogue/procedural.hpp", render_procedural_header()))
+    files.append(("src/catalogue/procedural_data.cpp", render_procedural()))
+    files.append(("src/python/procedural_functions.hpp", render_procedural_bindings()))
     return files
 
 

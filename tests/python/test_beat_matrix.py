@@ -16,8 +16,8 @@ BEATS = (0, 64, 128, 192)
 
 
 @pytest.fixture(scope="module")
-def entries():
-    return emit.collect((("club", "beat"), ("dancefloor", "beat")))
+def entries(all_entries):
+    return [e for e in all_entries if e.family == "beat"]
 
 
 @pytest.fixture(scope="module")
@@ -92,13 +92,13 @@ def test_descriptions(patterns):
     ("0-4/2 2@0.8", [(0, 1.0), (32, 0.8), (64, 1.0)]),
 ])
 def test_step_tokens(steps, expected):
-    assert beat.lane_events(steps, 1.0) == expected
+    assert beat_scores.lane_events(steps, 1.0) == expected
 
 
 @pytest.mark.parametrize("steps", ["3.5", "2-", "4x", "1/3"])
 def test_bad_step_token(steps):
     with pytest.raises(ValueError):
-        beat.lane_events(steps, 1.0)
+        beat_scores.lane_events(steps, 1.0)
 
 
 def test_tuplet_lanes_are_exact():

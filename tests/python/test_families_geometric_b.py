@@ -12,7 +12,7 @@ from patterngen.curves import closed_spline
 from patterngen.families import arm, contour, dwell, reach, scan, spline, tour
 
 FAMILIES = ("contour", "spline", "tour", "scan", "reach", "arm", "dwell")
-BUILT = {m.__name__.rsplit(".", 1)[1]: m.build()
+BUILT = {m.__name__.rsplit(".", 1)[1]: m.build("continuum")
          for m in (contour, spline, tour, scan, reach, arm, dwell)}
 TABLES = {p.name: p for members in BUILT.values() for p in members}
 

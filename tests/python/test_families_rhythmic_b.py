@@ -11,7 +11,7 @@ FAMILIES = ("packet", "canon", "echo", "ladder", "necklace", "accent", "triplet"
             "burst")
 MODULES = dict(zip(FAMILIES, (packet, canon, echo, ladder, necklace, accent, triplet,
                               dialogue, burst)))
-BUILT = {f: MODULES[f].build() for f in FAMILIES}
+BUILT = {f: MODULES[f].build("continuum") for f in FAMILIES}
 P = {p.name: p for ps in BUILT.values() for p in ps}
 
 

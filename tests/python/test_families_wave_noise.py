@@ -7,8 +7,8 @@ import pytest
 
 from patterngen.families import noise, wave
 
-WAVES = {p.name: p for p in wave.build()}
-NOISES = {p.name: p for p in noise.build()}
+WAVES = {p.name: p for p in wave.build("atlas")}
+NOISES = {p.name: p for p in noise.build("atlas")}
 
 WAVE_LABELS = [
     ("wave_pinched", "Pinched sine"), ("wave_shouldered", "Shouldered sine"),
@@ -49,7 +49,7 @@ def assert_table_invariants(p):
 
 
 def test_wave_members_in_order():
-    assert [p.name for p in wave.build()] == [n for n, _ in WAVE_LABELS]
+    assert [p.name for p in wave.build("atlas")] == [n for n, _ in WAVE_LABELS]
 
 
 @pytest.mark.parametrize("name,label", WAVE_LABELS)
@@ -127,11 +127,11 @@ def test_soft_teeth_has_three_teeth_per_half_cycle():
 # ---- noise ----------------------------------------------------------------------------
 
 def test_noise_members_in_order():
-    assert [p.name for p in noise.build()] == NOISE_NAMES
+    assert [p.name for p in noise.build("atlas")] == NOISE_NAMES
 
 
 def test_noise_is_deterministic():
-    assert noise.build() == noise.build()
+    assert noise.build("atlas") == noise.build("atlas")
 
 
 @pytest.mark.parametrize("name", NOISE_NAMES)

@@ -2,6 +2,7 @@
 
 import math
 import os
+import pathlib
 import re
 
 import pytest
@@ -15,14 +16,14 @@ OWN_FAMILIES = (("initial", "lfo"), ("initial", "ease"), ("initial", "akwf"),
 
 
 @pytest.fixture(scope="module")
-def patterns():
-    return {e.pattern.name: e.pattern for e in emit.collect(OWN_FAMILIES)}
+def patterns(all_entries):
+    return {e.pattern.name: e.pattern for e in all_entries if (e.pack, e.family) in OWN_FAMILIES}
 
 
 @pytest.fixture(scope="module")
-def generated(tmp_path_factory):
+def generated(tmp_path_factory, all_entries):
     out = tmp_path_factory.mktemp("gen")
-    summary = emit.generate(out)
+    summary = emit.generate(out, entries=all_entries)
     return out, summary
 
 
@@ -46,42 +47,33 @@ def lobes(values):
 
 # --- family tables ---------------------------------------------------------------------------
 
-@pytest.mark.parametrize("pack, module, count, periods, dims", [
-    ("initial", lfo, 8, {256, 512}, {1, 2}),
-    ("expansion", lfo, 8, {256, 512, 1024}, {1, 2}),
-    ("initial", ease, 4, {256}, {1}),
-    ("initial", akwf, 4, {256}, {1}),
-    ("atlas", env, 16, {512}, {2}),
-    ("atlas", seq, 16, {512}, {2}),
-])
-def test_family_shape(pack, module, count, periods, dims):
-    family = module.__name__.rsplit(".", 1)[1]
-    assert (pack, family) in registry.FAMILIES
-    members = [e.pattern for e in emit.collect(((pack, family),))]
-    assert len(members) == count
-    assert {p.period for p in members} == periods
-    assert {p.dimensions for p in members} == dims
-    assert all(p.name.startswith(family + "_") for p in members)
-
-
 def test_registry_family_index():
-    """Packs in order, each pack's families contiguous, a module for every family, and
-    build(pack) exactly for the families that ship in two packs."""
+    """Packs in order, each pack's families contiguous, and every module of families/ listed
+    and of the one shape, build(pack)."""
     packs = [pack for pack, _ in registry.FAMILIES]
     assert sorted(set(packs), key=packs.index) == list(registry.PACKS)
     assert packs == sorted(packs, key=registry.PACKS.index)
-    assert len(registry.FAMILIES) == 47 and len({f for _, f in registry.FAMILIES}) == 44
-    assert registry.split_families() == {"lfo", "rhythm", "beat"}
-    assert len(registry.PROCEDURAL_NAMES) == 15
+    modules = {f.stem for f in pathlib.Path(registry.__file__).with_name("families").glob("*.py")}
+    assert modules - {"__init__"} == {name for _, name in registry.FAMILIES}
+    assert all(registry.family(name).name == name for name in modules - {"__init__"})
+
+
+def test_family_contract_is_checked(monkeypatch):
+    from patterngen.families import ease as module
+    monkeypatch.setattr(module, "build", lambda: [])
+    with pytest.raises(TypeError, match=r"patterngen\.families\.ease must define build\(pack\)"):
+        registry.family("ease")
+    with pytest.raises(emit.GenerationError, match="family module patterngen.families.nowhere is missing"):
+        emit.collect((("initial", "nowhere"),))
 
 
 def test_registry_order_of_named_members():
     assert [p.name for p in lfo.build("initial")] == [
         "lfo_breathe", "lfo_surge", "lfo_soft_gate", "lfo_double_pump", "lfo_ratchet",
         "lfo_glide_stair", "lfo_morph", "lfo_flower"]
-    assert [p.name for p in ease.build()] == [
+    assert [p.name for p in ease.build("initial")] == [
         "ease_rebound", "ease_anticipate", "ease_overshoot", "ease_elastic"]
-    assert [p.name for p in seq.build()][:4] == [
+    assert [p.name for p in seq.build("atlas")][:4] == [
         "seq_up_down_even", "seq_up_down_lilt", "seq_pendulum_even", "seq_pendulum_lilt"]
 
 
@@ -178,7 +170,7 @@ def test_seq_lilt_visits_even_keyframes(patterns, shape):
 
 
 def test_env_moves_only_y(patterns):
-    for p in env.build():
+    for p in env.build("atlas"):
         assert set(lane(p, "x")) == {0.0} and set(lane(p, "z")) == {0.0}
 
 

@@ -8,6 +8,7 @@ import re
 import xml.etree.ElementTree as ET
 
 import pytest
+from patterngen import manifest, registry
 
 import kinetra
 from kinetra_preview import cli, codec, csvfile, decimate, model, page, projection, render_svg, textview
@@ -222,12 +223,10 @@ def test_seam_step_tells_a_closed_loop_from_a_jump():
 
 
 def test_page_size_for_a_catalogue_of_full_size():
-    # 1731 patterns with the built-in period mix, each a smooth closed path in
+    # As many patterns as the catalogue, with its periods, each a smooth closed path in
     # three dimensions: the page must stay small enough to open fast.
-    periods = ([64] * 5 + [128] * 4 + [256] * 6 + [160] * 3 + [224] * 5 + [256] * 41 + [288] * 5 + [320] * 4
-               + [352] * 6 + [384] * 4 + [416] * 6 + [448] * 6 + [480] * 5 + [512] * 1304 + [544, 608, 640]
-               + [768] * 17 + [1024] * 307)
-    assert len(periods) == 1731
+    baked = manifest.COMMITTED.read_text(encoding="utf-8").splitlines()[1:]
+    periods = [period for _, _, period, _ in registry.PROCEDURAL] + [int(line.split("\t")[1]) for line in baked]
     tables = {}
     for k, n in enumerate(periods):
         a, b, c = 1 + k % 3, 2 + k % 5, 1 + k % 4

@@ -19,7 +19,6 @@ recompilation. Everything is emitted in a fixed order from rounded values, so th
 byte-identical from run to run.
 """
 
-import importlib
 import math
 import os
 import pathlib
@@ -70,20 +69,17 @@ class Summary:
 
 
 def collect(family_order: Sequence[Tuple[str, str]] = registry.FAMILIES) -> List[Entry]:
-    """Every pattern in registry order: (pack, family) by family_order, members by build()
-    (build(pack) for a family that ships in more than one pack)."""
+    """Every pattern in registry order: (pack, family) by family_order, members by the
+    family's build(pack)."""
     entries = []
-    split = registry.split_families()
-    for pack, family in family_order:
-        qualified = "%s.families.%s" % (__package__, family)
+    for pack, name in family_order:
         try:
-            module = importlib.import_module(qualified)
+            family = registry.family(name)
         except ModuleNotFoundError as e:
-            if e.name != qualified:
+            if e.name != "%s.families.%s" % (__package__, name):
                 raise
-            raise GenerationError("family module %s is missing" % qualified) from None
-        for p in (module.build(pack) if family in split else module.build()):
-            entries.append(Entry(pack, family, p))
+            raise GenerationError("family module %s is missing" % e.name) from None
+        entries.extend(Entry(pack, name, p) for p in family.build(pack))
     return entries
 
 

@@ -1,12 +1,18 @@
-"""The packs and the (pack, family) order of the pattern registry, in one place.
+"""The packs, the (pack, family) order of the pattern registry and the procedural patterns,
+in one place.
 
 The registry lists the packs in PACKS order; within a pack, the families follow FAMILIES;
-within a family, the members follow the family module's build(). A family that ships in two
-packs (lfo, rhythm, beat) is asked for each pack's members with build(pack); every other
-family ships in one pack and its build() takes no argument.
+within a family, the members follow the family module's build(pack). A family is the module
+families/<family>.py, whose build(pack) returns its members in that pack (family() checks
+that shape); a family listed for several packs (lfo, rhythm, beat) gives each its own members.
 
 CMake reads PACKS from here (`python3 -m patterngen --list-packs`).
 """
+
+import importlib
+import inspect
+from dataclasses import dataclass
+from typing import Callable, List
 
 PACKS = ("initial", "expansion", "atlas", "continuum", "club", "dancefloor")
 
@@ -89,9 +95,20 @@ PROCEDURAL_GROUPS = (
 PROCEDURAL = tuple(record for _, records in PROCEDURAL_GROUPS for record in records)
 PROCEDURAL_NAMES = tuple(record[0] for record in PROCEDURAL)
 
-def split_families():
-    """Families that ship in more than one pack."""
-    packs = {}
-    for pack, family in FAMILIES:
-        packs.setdefault(family, set()).add(pack)
-    return frozenset(f for f, p in packs.items() if len(p) > 1)
+
+@dataclass(frozen=True)
+class Family:
+    """A family of baked patterns: build(pack) returns its members in that pack, in registry
+    order, each named <name>_<member>."""
+
+    name: str
+    build: Callable[[str], List]
+
+
+def family(name: str) -> Family:
+    """The family of module families/<name>.py; ModuleNotFoundError if there is none."""
+    module = importlib.import_module("%s.families.%s" % (__package__, name))
+    build = getattr(module, "build", None)
+    if not callable(build) or list(inspect.signature(build).parameters) != ["pack"]:
+        raise TypeError("%s must define build(pack)" % module.__name__)
+    return Family(name, build)

@@ -51,7 +51,7 @@ def score(a, k):
     return onsets
 
 
-def build():
+def build(pack):
     return [pattern("accent_walk_%d_%d" % (a, k), DESCRIPTION,
                     render(N, score(a, k), CONTINUUM_PULSE))
             for a, k in MEMBERS]

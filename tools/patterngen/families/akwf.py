@@ -35,7 +35,7 @@ def load(source: str):
     return values
 
 
-def build():
+def build(pack):
     return [
         pattern(name,
                 source + ".h: an actual CC0 waveform slowed to a four-beat position loop.",

@@ -84,6 +84,6 @@ def tip(l, f, g, phi, a_amp, b_amp, d_amp):
     return at
 
 
-def build():
+def build(pack):
     return [pattern("arm_coupled_%02d" % j, DESCRIPTION, scaled_on_half_pips(tip(*m), N))
             for j, m in enumerate(MEMBERS, 1)]

@@ -73,10 +73,9 @@ sentences name the pack label PACK_LABEL.
 """
 
 import math
-import re
 from fractions import Fraction
 
-from ..data.beat_scores import BACKBEAT, CLUB_STYLES, EXTRA, GHOST, LANES, STYLES
+from ..data.beat_scores import BACKBEAT, CLUB_STYLES, EXTRA, LANES, STYLES, lane_events
 from ..rhythm import RaisedCosine, beats, pulse_lane, weighted_clock
 from ..toolkit import pattern
 
@@ -278,26 +277,6 @@ SENTENCES = {
 
 
 # --- scores -------------------------------------------------------------------------------------
-
-_TOKEN = re.compile(r"(\d+)(?:-(\d+)/(\d+))?(?:\+(\d+)/(\d+))?(g)?(?:@([0-9.]+))?\Z")
-
-
-def lane_events(steps, default_velocity):
-    """(pip, velocity) events of a lane's step string, in time order; a later token at the
-    same time sets that onset's velocity (an accent over a running figure)."""
-    events = {}
-    for token in steps.split():
-        m = _TOKEN.match(token)
-        if not m:
-            raise ValueError("bad step token %r" % token)
-        first, last, every, num, den, ghost, vel = m.groups()
-        positions = range(int(first), int(last) + 1, int(every)) if last else (int(first),)
-        shift = Fraction(int(num), int(den)) if num else Fraction(0)
-        v = GHOST if ghost else float(vel) if vel else default_velocity
-        for s in positions:
-            events[(s + shift) * 16] = v
-    return sorted(events.items())
-
 
 def _pulse(name):
     a, r = name

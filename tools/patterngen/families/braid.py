@@ -46,6 +46,6 @@ def braid(a, b):
     return f
 
 
-def build():
+def build(pack):
     return [pattern("braid_%d_%d" % (a, b), DESCRIPTION, scaled_on_half_pips(braid(a, b), N))
             for a, b in PAIRS]

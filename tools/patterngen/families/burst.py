@@ -41,6 +41,6 @@ def score(counts):
     return onsets
 
 
-def build():
+def build(pack):
     return [pattern("burst_%d_%d_%d" % c, DESCRIPTION, render(N, score(c), CONTINUUM_PULSE))
             for c in MEMBERS]

@@ -65,7 +65,7 @@ def score(m, entry):
     return onsets
 
 
-def build():
+def build(pack):
     return [pattern("canon_%02d_%s" % (m + 1, trail), DESCRIPTION,
                     render(N, score(m, entry), CONTINUUM_PULSE))
             for m in range(len(MOTIFS)) for trail, entry in TRAILS]

@@ -82,6 +82,6 @@ def shape(p, q, m, eps, t0, d, b, w, k):
     return at
 
 
-def build():
+def build(pack):
     return [pattern("contour_shaped_%02d" % j, DESCRIPTION, scaled_on_half_pips(shape(*m), N))
             for j, m in enumerate(MEMBERS, 1)]

@@ -45,7 +45,7 @@ def score(groups):
     return onsets
 
 
-def build():
+def build(pack):
     return [pattern("dialogue_" + "_".join(map(str, g)), DESCRIPTION,
                     render(EIGHTH * sum(g), score(g), CONTINUUM_PULSE))
             for g in MEMBERS]

@@ -52,6 +52,6 @@ def phrase(member: int):
     return keyframe_path(keys, N)
 
 
-def build():
+def build(pack):
     return [pattern("dwell_phrase_%02d" % j, DESCRIPTION, path_scaled_on_half_pips(phrase(j), N))
             for j in range(1, 17)]

@@ -70,7 +70,7 @@ def elastic():
     return scale_to(xs, 0.8)
 
 
-def build():
+def build(pack):
     return [
         pattern("ease_rebound", ATTRIBUTED, out_and_return(bounce_out)),
         pattern("ease_anticipate", ATTRIBUTED, out_and_return(back_in)),

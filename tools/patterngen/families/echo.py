@@ -68,6 +68,6 @@ def score(spacing, n):
     return onsets
 
 
-def build():
+def build(pack):
     return [pattern("echo_%s_%d" % (s, n), DESCRIPTION, render(N, score(s, n), SHORT_PULSE))
             for s in SPACINGS for n in COUNTS]

@@ -47,7 +47,7 @@ MEMBERS = (
 )
 
 
-def build():
+def build(pack):
     return [
         pattern(name, label + " over an eight-beat phrase; smooth, resting joins.",
                 [(0.0, y) for y in breakpoints(points, N)])

@@ -27,6 +27,6 @@ def score(k, n):
     return out
 
 
-def build():
+def build(pack):
     return [pattern("euclid_%d_%d" % (k, n), DESCRIPTION, render(STEP * n, score(k, n), PULSE))
             for k, n in PAIRS]

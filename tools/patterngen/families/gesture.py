@@ -121,7 +121,7 @@ def spiral_reach():
     return scale_to(rows)
 
 
-def build():
+def build(pack):
     out = []
     for name, label, times, units in GESTURES:
         if name == "corner_taps":

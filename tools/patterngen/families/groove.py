@@ -48,7 +48,7 @@ def score(excerpt, played):
     return out
 
 
-def build():
+def build(pack):
     return [pattern("groove_%s_%s" % (key, timing),
                     DESCRIPTION.format(key.upper(), beats, phrase),
                     render(N, score(excerpt, timing == "played")))

@@ -51,7 +51,7 @@ def score(member, counts):
     return onsets
 
 
-def build():
+def build(pack):
     return [pattern("ladder_%d_%d_%d_%d" % counts, DESCRIPTION,
                     render(N, score(m, counts), CONTINUUM_PULSE))
             for m, counts in enumerate(MEMBERS)]

@@ -130,7 +130,7 @@ MEMBERS = (
 )
 
 
-def build():
+def build(pack):
     return [pattern(name, DESCRIPTION.format(label),
                     (scaled_on_pips if scaled else closed_curve)(shape, N))
             for name, label, scaled, shape in MEMBERS]

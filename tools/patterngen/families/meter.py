@@ -26,7 +26,7 @@ def score(groups):
     return signed_onsets(starts, 0.72, -0.33) + [onset(t, 0.0, -0.1134, 0.0504) for t in inner]
 
 
-def build():
+def build(pack):
     return [pattern("meter_" + "_".join(map(str, g)), DESCRIPTION,
                     render(STEP * sum(g), score(g), PULSE))
             for g in GROUPINGS]

@@ -45,6 +45,6 @@ def score(word):
     return onsets
 
 
-def build():
+def build(pack):
     return [pattern("necklace_%02d" % (m + 1), DESCRIPTION, render(N, score(w), CONTINUUM_PULSE))
             for m, w in enumerate(WORDS)]

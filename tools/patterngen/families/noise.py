@@ -121,7 +121,7 @@ def ripple_rows(name: str, n: int):
     return rows
 
 
-def build():
+def build(pack):
     out = []
     for kind, counts in KINDS:
         for n in counts:

@@ -31,7 +31,7 @@ def orbit(h, rho, psi):
     return f
 
 
-def build():
+def build(pack):
     return [pattern("orbit_harmonic_%02d" % j, DESCRIPTION,
                     scaled_on_pips(orbit(h, rho, phase(j)), N))
             for j, (h, rho) in enumerate(HARMONICS, start=1)]

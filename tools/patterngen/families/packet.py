@@ -72,6 +72,6 @@ def scaled(rows):
     return out
 
 
-def build():
+def build(pack):
     return [pattern("packet_%s_%d" % (v, n), DESCRIPTION, scaled(packet_rows(v, n)))
             for v in VARIANTS for n in COUNTS]

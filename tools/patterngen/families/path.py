@@ -82,5 +82,5 @@ MEMBERS = (
 )
 
 
-def build():
+def build(pack):
     return [pattern(name, description, rows()) for name, description, rows in MEMBERS]

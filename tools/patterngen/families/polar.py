@@ -32,7 +32,7 @@ def scallop(k):
     return f
 
 
-def build():
+def build(pack):
     return ([pattern("polar_rose_%d" % k, ROSE, rose(k, N)) for k in ROSES]
             + [pattern("polar_scallop_%d" % k, SCALLOP, closed_curve(scallop(k), N))
                for k in SCALLOPS])

@@ -31,6 +31,6 @@ def score(a, b):
     return out
 
 
-def build():
+def build(pack):
     return [pattern("poly_%d_%d" % (a, b), DESCRIPTION, render(N, score(a, b), PULSE))
             for a, b in PAIRS]

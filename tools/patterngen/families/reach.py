@@ -76,7 +76,7 @@ def reaches(shape: str, k: int):
     return at
 
 
-def build():
+def build(pack):
     out = []
     for k in COUNTS:
         for shape in SHAPES:

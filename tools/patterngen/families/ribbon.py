@@ -46,7 +46,7 @@ def ribbon(a, b, swing, depth):
     return f
 
 
-def build():
+def build(pack):
     out = []
     for a, b, slim, deep in PAIRS:
         for width, depth in (("slim", slim), ("deep", deep)):

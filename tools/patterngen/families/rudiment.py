@@ -54,5 +54,5 @@ def flam_accent():
     return pattern("rudiment_flam_accent", FLAM_DESCRIPTION, render(N, onsets, PULSE))
 
 
-def build():
+def build(pack):
     return [triplet_study(name, sticking) for name, sticking in TRIPLET_STUDIES] + [flam_accent()]

@@ -73,7 +73,7 @@ def vertices(variant: str, n: int):
     return scan + [corner + pad for corner in OUTER_RETURN]
 
 
-def build():
+def build(pack):
     out = []
     for n in ROWS:
         for variant in VARIANTS:

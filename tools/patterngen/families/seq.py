@@ -49,7 +49,7 @@ def keyframes(ms):
     return [(STEP * m, 0.287 * math.sin(2.0 * math.pi * j / k)) for j, m in enumerate(ms)]
 
 
-def build():
+def build(pack):
     out = []
     for shape, ms in SHAPES:
         for timing in TIMINGS:

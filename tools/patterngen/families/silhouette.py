@@ -39,7 +39,7 @@ def silhouette(p, q, r, b, c):
     return f
 
 
-def build():
+def build(pack):
     return [pattern("silhouette_harmonic_%02d" % j, DESCRIPTION,
                     scaled_on_half_pips(silhouette(*h), N))
             for j, h in enumerate(HARMONICS, start=1)]

@@ -30,7 +30,7 @@ def weave(a, b, c):
     return lambda t: (math.sin(a * t), 0.8 * math.sin(b * t + 0.4), 0.7 * math.cos(c * t + 0.7))
 
 
-def build():
+def build(pack):
     return ([pattern("space_torus_%d_%d" % (p, q), TORUS,
                      scaled_on_pips(torus_knot(p, q, 2.9, 1.0, 2.1), N)) for p, q in TORI]
             + [pattern("space_weave_%d_%d_%d" % abc, WEAVE, scaled_on_pips(weave(*abc), N))

@@ -45,7 +45,7 @@ def outside(R, r, d):
     return f
 
 
-def build():
+def build(pack):
     out = []
     for R, r, lam in PAIRS:
         d = lam * r

@@ -109,7 +109,7 @@ SHAPES = (
 )
 
 
-def build():
+def build(pack):
     return [pattern("spline_" + shape, DESCRIPTION,
                     path_scaled_on_half_pips(closed_spline(controls, weights, N), N))
             for shape, controls, weights in SHAPES]

@@ -22,7 +22,7 @@ DESCRIPTION = ("Original R/L movement study with accented group leads, followed 
                "hand-swapped answer. Not an official rudiment transcription.")
 
 
-def build():
+def build(pack):
     out = []
     for j, study in enumerate(STUDIES, 1):
         sticking = study + swap_hands(study)

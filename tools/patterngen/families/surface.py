@@ -39,7 +39,7 @@ def surface(a, b, amplitude):
     return f
 
 
-def build():
+def build(pack):
     out = []
     for a, b, low, wide in PAIRS:
         for spread, amplitude in (("low", low), ("wide", wide)):

@@ -60,7 +60,7 @@ def score(kind, p, q):
     return out
 
 
-def build():
+def build(pack):
     return [pattern("swing_%s_%d_%d" % (kind, p, q), DESCRIPTION.format(kind, p, q),
                     render(N, score(kind, p, q), PULSE))
             for p, q in RATIOS for kind in SCORES]

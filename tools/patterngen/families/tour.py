@@ -60,7 +60,7 @@ def visits(n: int, k: int, deep: bool):
     return out
 
 
-def build():
+def build(pack):
     out = []
     for pairs, deep in ((FLAT, False), (DEEP, True)):
         for n, k in pairs:

@@ -64,7 +64,7 @@ def score(word, variant):
     return onsets
 
 
-def build():
+def build(pack):
     return [pattern("triplet_%02d_%s" % (m + 1, v), DESCRIPTION,
                     render(N, score(w, v), SHORT_PULSE))
             for m, w in enumerate(WORDS) for v in VARIANTS]

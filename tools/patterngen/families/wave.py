@@ -94,7 +94,7 @@ MEMBERS = (
 )
 
 
-def build():
+def build(pack):
     out = []
     for name, label, shape in MEMBERS:
         rows = scale_to([(shape(theta(i, N)),) for i in range(N)])

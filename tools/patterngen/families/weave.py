@@ -22,7 +22,7 @@ def weave(a, b):
     return lambda t: (math.sin(a * t + 0.37), 0.8125 * math.sin(b * t))
 
 
-def build():
+def build(pack):
     return [pattern("weave_%d_%d" % (a, b), DESCRIPTION.format(a, b),
                     scaled_on_pips(weave(a, b), N))
             for a, b in PAIRS]

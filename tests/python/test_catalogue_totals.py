@@ -8,8 +8,24 @@ import itertools
 import pytest
 from patterngen import registry
 
-PERIODS = {160: 3, 224: 5, 256: 41, 288: 5, 320: 4, 352: 6, 384: 4, 416: 6, 448: 6, 480: 5,
-           512: 1304, 544: 1, 608: 1, 640: 1, 768: 17, 1024: 307}
+PERIODS = {
+    160: 3,
+    224: 5,
+    256: 41,
+    288: 5,
+    320: 4,
+    352: 6,
+    384: 4,
+    416: 6,
+    448: 6,
+    480: 5,
+    512: 1304,
+    544: 1,
+    608: 1,
+    640: 1,
+    768: 17,
+    1024: 307,
+}
 
 
 @pytest.fixture(scope="module")
@@ -26,8 +42,7 @@ def test_families_follow_the_registry(entries):
 
 def test_pack_sizes(entries):
     sizes = collections.Counter(e.pack for e in entries)
-    assert sizes == {"initial": 28, "expansion": 24, "atlas": 256, "continuum": 320,
-                     "club": 144, "dancefloor": 944}
+    assert sizes == {"initial": 28, "expansion": 24, "atlas": 256, "continuum": 320, "club": 144, "dancefloor": 944}
     assert len(entries) == 1716
     assert sum(e.pattern.period for e in entries) == 1_022_912
 
@@ -54,7 +69,7 @@ def test_module_catalogue_lists_the_registry(entries):
     assert rows[0]["name"] == "bounce" and rows[15]["name"] == "lfo_breathe"
     assert rows[-1]["name"] == "beat_dembow_push_ricochet"
     assert [(r["name"], r["description"], r["period_pips"], r["dimensions"]) for r in rows[15:]] == [
-        (e.pattern.name, e.pattern.description, e.pattern.period, e.pattern.dimensions)
-        for e in entries]
+        (e.pattern.name, e.pattern.description, e.pattern.period, e.pattern.dimensions) for e in entries
+    ]
     last = entries[-1].pattern
     assert kinetra.sample(last.name, -1).as_tuple() == last.rows[-1]

@@ -4,17 +4,22 @@ import math
 import pathlib
 import re
 
-import pytest
-from patterngen import registry
-
 import kinetra
+import pytest
 from kinetra_preview import model
+from patterngen import registry
 
 PROCEDURAL = list(registry.PROCEDURAL_NAMES)
 STUBS = pathlib.Path(__file__).resolve().parents[2] / "python" / "kinetra-stubs" / "__init__.pyi"
 REGISTRATION_ORDER = [
-    "PIPS_PER_BEAT", "SampledRecording", "Offset3", "SampledPattern", "PatternLibrary", "sample",
-    "catalogue", *PROCEDURAL,
+    "PIPS_PER_BEAT",
+    "SampledRecording",
+    "Offset3",
+    "SampledPattern",
+    "PatternLibrary",
+    "sample",
+    "catalogue",
+    *PROCEDURAL,
 ]
 
 
@@ -66,13 +71,13 @@ def test_procedural_functions_take_one_positional_pip(name):
 
 @pytest.mark.parametrize(
     "argument, pip",
-    [(True, 1), (False, 0), (Index(5), 5), (IntOnly(), 3), (-2**31, -2**31), (2**31 - 1, 2**31 - 1)],
+    [(True, 1), (False, 0), (Index(5), 5), (IntOnly(), 3), (-(2**31), -(2**31)), (2**31 - 1, 2**31 - 1)],
 )
 def test_integer_arguments_that_are_accepted(argument, pip):
     assert kinetra.bounce(argument).as_tuple() == kinetra.bounce(pip).as_tuple()
 
 
-@pytest.mark.parametrize("argument", [3.0, 2**31, -2**31 - 1, Index(2**31), "3", None, 1j])
+@pytest.mark.parametrize("argument", [3.0, 2**31, -(2**31) - 1, Index(2**31), "3", None, 1j])
 def test_integer_arguments_that_are_refused(argument):
     with pytest.raises(TypeError):
         kinetra.bounce(argument)
@@ -156,8 +161,9 @@ def test_bare_new_is_refused_instead_of_handing_out_an_unbuilt_object(cls):
 # name short.
 @pytest.mark.parametrize("raw", [b"\xff", b"bounce\xfe", bytearray(b"\xc3"), b"circle\0tail", "a\0b"])
 def test_unknown_name_with_odd_bytes_is_still_a_value_error(raw):
-    expected = "Unknown dance rudiment: " + (raw if isinstance(raw, str) else
-                                              bytes(raw).decode("utf-8", "backslashreplace"))
+    expected = "Unknown dance rudiment: " + (
+        raw if isinstance(raw, str) else bytes(raw).decode("utf-8", "backslashreplace")
+    )
     with pytest.raises(ValueError, match="^Unknown dance rudiment: ") as raised:
         kinetra.sample(raw, 0)
     assert str(raised.value) == expected

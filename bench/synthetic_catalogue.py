@@ -38,7 +38,7 @@ def family_table():
     start = 0
     for k, (pack, family) in enumerate(registry.FAMILIES):
         end = start
-        following = registry.FAMILIES[k + 1:k + 2]
+        following = registry.FAMILIES[k + 1 : k + 2]
         if following and following[0][1] == family:
             end += len(registry.family(family).build(pack))
         else:
@@ -57,8 +57,7 @@ def rows(period, dimensions, serial, seed):
     out = []
     for i in range(period):
         t = i * step
-        out.append(tuple(0.82 * math.sin(turns[a] * t + phase + a) if a < dimensions else 0.0
-                         for a in range(3)))
+        out.append(tuple(0.82 * math.sin(turns[a] * t + phase + a) if a < dimensions else 0.0 for a in range(3)))
     return out
 
 
@@ -71,13 +70,13 @@ def entries(seeds=None):
             n = serial.get(family, 0)
             serial[family] = n + 1
             dash = "\u2014" if family == "beat" else "-"
-            description = ("Synthetic %s pattern %d %s a %d-pip loop in %d dimensions, "
-                           "standing in for the real table in build and benchmark figures"
-                           % (family, n, dash, period, dimensions))
+            description = (
+                "Synthetic %s pattern %d %s a %d-pip loop in %d dimensions, "
+                "standing in for the real table in build and benchmark figures" % (family, n, dash, period, dimensions)
+            )
             # The first keeps the real first name, which the benchmarks sample by name.
             name = FIRST_NAME if not out else "%s_synthetic_%04d" % (family, n)
-            p = pattern(name, description,
-                        rows(period, dimensions, len(out), seeds.get(pack, 0)))
+            p = pattern(name, description, rows(period, dimensions, len(out), seeds.get(pack, 0)))
             out.append(emit.Entry(pack, family, p))
     return out
 

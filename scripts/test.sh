@@ -7,7 +7,9 @@ cd "$ROOT"
 
 ensure_apt build-essential libgtest-dev chromium pkgconf ola
 ensure_fuzz_tools  # the fuzz targets' corpus replay needs clang's FuzzedDataProvider.h
+ensure_lint_tools
 ensure_venv
+lint  # first, so that a style slip fails in seconds
 
 # One build tree serves both: pip builds and installs the module from it, and the same tree
 # holds the shared library and the C++ tests, so the core compiles once.

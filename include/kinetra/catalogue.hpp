@@ -26,7 +26,8 @@ struct RudimentInfo {
 class UnknownNameError : public std::invalid_argument {
 public:
     explicit UnknownNameError(std::string message)
-        : std::invalid_argument(message), message_(std::make_shared<const std::string>(std::move(message))) {}
+        : std::invalid_argument(message),
+          message_(std::make_shared<const std::string>(std::move(message))) {}
     std::string_view message() const noexcept { return *message_; }
 
 private:

@@ -72,7 +72,8 @@ inline bool load_real(py::handle src, bool convert, double& out) {
         !PyBytes_Check(src.ptr())) {
         const double again = PyFloat_AsDouble(src.ptr());
         if (again == -1.0 && PyErr_Occurred()) {
-            throw_type_error_from_pending("an argument for a float parameter cannot be converted to float");
+            throw_type_error_from_pending(
+                "an argument for a float parameter cannot be converted to float");
         }
     }
     return false;
@@ -95,12 +96,14 @@ inline bool load_int(py::handle src, bool convert, int& out) {
     py::object number = py::reinterpret_steal<py::object>(has_index ? PyNumber_Index(src.ptr())
                                                                     : PyNumber_Long(src.ptr()));
     if (!number) {
-        throw_type_error_from_pending("an argument for an int parameter cannot be converted to int");
+        throw_type_error_from_pending(
+            "an argument for an int parameter cannot be converted to int");
     }
     int overflow = 0;
     const long long value = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
     if (value == -1 && PyErr_Occurred()) {
-        throw_type_error_from_pending("an argument for an int parameter cannot be converted to int");
+        throw_type_error_from_pending(
+            "an argument for an int parameter cannot be converted to int");
     }
     if (overflow != 0 || value < INT32_MIN || value > INT32_MAX) {
         PyErr_SetString(PyExc_OverflowError, "value outside [-2147483648, 2147483647]");

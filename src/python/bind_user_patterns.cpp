@@ -143,29 +143,32 @@ PatternLibrary make_library(PatternList list) {
 }  // namespace
 
 void bind_user_patterns(py::module_& m) {
-    auto pattern_class = py::class_<SampledPattern>(m, "SampledPattern")
-        .def(py::init(&make_pattern), py::arg("name"), py::arg("description"),
-             py::arg("samples"))
-        // Strings decode strictly as UTF-8 on every read.
-        .def_property_readonly("name", &SampledPattern::name)
-        .def_property_readonly("description", &SampledPattern::description)
-        .def_property_readonly("period_pips", &SampledPattern::sample_count)
-        .def("sample",
-             [](const SampledPattern& pattern, Int32 pip) { return pattern.sample(pip.value); },
-             py::arg("pip_count").noconvert());
+    auto pattern_class =
+        py::class_<SampledPattern>(m, "SampledPattern")
+            .def(py::init(&make_pattern), py::arg("name"), py::arg("description"),
+                 py::arg("samples"))
+            // Strings decode strictly as UTF-8 on every read.
+            .def_property_readonly("name", &SampledPattern::name)
+            .def_property_readonly("description", &SampledPattern::description)
+            .def_property_readonly("period_pips", &SampledPattern::sample_count)
+            .def(
+                "sample",
+                [](const SampledPattern& pattern, Int32 pip) { return pattern.sample(pip.value); },
+                py::arg("pip_count").noconvert());
     guard_allocation(pattern_class);
 
     // The list converts into copies of the library objects, so the Python patterns are never
     // moved from and stay usable.
     auto library_class = py::class_<PatternLibrary>(m, "PatternLibrary")
-        .def(py::init(&make_library), py::arg("patterns"))
-        .def("sample",
-             [](const PatternLibrary& library, std::string_view name, Int32 pip) {
-                 return library.sample(name, pip.value);
-             },
-             py::arg("name"), py::arg("pip_count").noconvert())
-        .def("catalogue",
-             [](const PatternLibrary& library) { return catalogue_rows(library.catalogue()); });
+                             .def(py::init(&make_library), py::arg("patterns"))
+                             .def(
+                                 "sample",
+                                 [](const PatternLibrary& library, std::string_view name,
+                                    Int32 pip) { return library.sample(name, pip.value); },
+                                 py::arg("name"), py::arg("pip_count").noconvert())
+                             .def("catalogue", [](const PatternLibrary& library) {
+                                 return catalogue_rows(library.catalogue());
+                             });
     guard_allocation(library_class);
 }
 

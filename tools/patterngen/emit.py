@@ -64,8 +64,13 @@ class Summary:
     seconds: float
 
     def line(self) -> str:
-        return ("patterngen: %d patterns, %d rows, %d of %d files rewritten, %.2f s"
-                % (self.patterns, self.rows, self.written, self.files, self.seconds))
+        return "patterngen: %d patterns, %d rows, %d of %d files rewritten, %.2f s" % (
+            self.patterns,
+            self.rows,
+            self.written,
+            self.files,
+            self.seconds,
+        )
 
 
 def collect(family_order: Sequence[Tuple[str, str]] = registry.FAMILIES) -> List[Entry]:
@@ -113,8 +118,10 @@ def check(entries: Sequence[Entry]) -> None:
             continue
         bad = [i for i, r in enumerate(p.rows) if not all(map(_stored_value, r))]
         if bad:
-            problems.append("%s: row %d is not a stored value (finite, within [-1, 1], "
-                            "12 decimals, no negative zero)" % (where, bad[0]))
+            problems.append(
+                "%s: row %d is not a stored value (finite, within [-1, 1], "
+                "12 decimals, no negative zero)" % (where, bad[0])
+            )
             continue
         problems.extend("%s: %s" % (where, m) for m in loop_problems(p.rows))
     if problems:
@@ -122,8 +129,7 @@ def check(entries: Sequence[Entry]) -> None:
 
 
 def _stored_value(v: float) -> bool:
-    return (math.isfinite(v) and -1.0 <= v <= 1.0 and round(v, 12) == v
-            and (v != 0.0 or math.copysign(1.0, v) > 0.0))
+    return math.isfinite(v) and -1.0 <= v <= 1.0 and round(v, 12) == v and (v != 0.0 or math.copysign(1.0, v) > 0.0)
 
 
 def loop_problems(rows: Sequence[Sequence[float]]) -> List[str]:
@@ -156,15 +162,16 @@ def c_string(text: str) -> str:
 
 
 def render_pack(pack: str, patterns: Sequence[Pattern]) -> str:
-    out = [BANNER, "#pragma once\n", '#include "kinetra/core.hpp"\n',
-           "namespace kinetra_%s {\n" % pack]
+    out = [BANNER, "#pragma once\n", '#include "kinetra/core.hpp"\n', "namespace kinetra_%s {\n" % pack]
     for p in patterns:
         n = p.period
         out.append("KINETRA_API inline constexpr kinetra::Offset3 table_%s[%d] = {\n" % (p.name, n))
         out.extend("    {%.12f, %.12f, %.12f},\n" % r for r in p.rows)
         out.append("};\n")
-        out.append("KINETRA_API inline kinetra::Offset3 sample_%s(int pip) noexcept "
-                   "{ return table_%s[kinetra::wrap_pip(pip, %d)]; }\n" % (p.name, p.name, n))
+        out.append(
+            "KINETRA_API inline kinetra::Offset3 sample_%s(int pip) noexcept "
+            "{ return table_%s[kinetra::wrap_pip(pip, %d)]; }\n" % (p.name, p.name, n)
+        )
     out.append("}  // namespace kinetra_%s\n" % pack)
     return "".join(out)
 
@@ -182,10 +189,9 @@ def name_key(name: str) -> Tuple[int, int, int, int]:
     byte, so the padding never ties two different names and a proper prefix sorts first."""
     data = name.encode("utf-8")
     if len(data) > NAME_KEY_BYTES or 0 in data:
-        raise GenerationError("%s: a name key holds at most %d non-zero bytes"
-                              % (name, NAME_KEY_BYTES))
+        raise GenerationError("%s: a name key holds at most %d non-zero bytes" % (name, NAME_KEY_BYTES))
     data = data.ljust(NAME_KEY_BYTES, b"\0")
-    return tuple(int.from_bytes(data[i:i + 8], "big") for i in range(0, NAME_KEY_BYTES, 8))
+    return tuple(int.from_bytes(data[i : i + 8], "big") for i in range(0, NAME_KEY_BYTES, 8))
 
 
 def render_pack_unit(pack: str, patterns: Sequence[Pattern]) -> str:
@@ -213,8 +219,7 @@ def render_registry(entries: Sequence[Entry]) -> str:
         if not members:
             continue
         out.append("namespace kinetra_%s {\n" % pack)
-        out.extend("KINETRA_API kinetra::Offset3 sample_%s(int pip) noexcept;\n" % p.name
-                   for p in members)
+        out.extend("KINETRA_API kinetra::Offset3 sample_%s(int pip) noexcept;\n" % p.name for p in members)
         out.append("}  // namespace kinetra_%s\n" % pack)
     out.append("namespace kinetra::detail {\n")
     # constinit: all of it is constant data, read-only after relocation; nothing fills it at
@@ -222,15 +227,16 @@ def render_registry(entries: Sequence[Entry]) -> str:
     out.append("constinit const PatternEntry registry[] = {\n")
     for e in entries:
         p = e.pattern
-        out.append("    {%s, %s, %d, %d, &kinetra_%s::sample_%s},\n"
-                   % (c_string(p.name), c_string(p.description), p.period, p.dimensions,
-                      e.pack, p.name))
+        out.append(
+            "    {%s, %s, %d, %d, &kinetra_%s::sample_%s},\n"
+            % (c_string(p.name), c_string(p.description), p.period, p.dimensions, e.pack, p.name)
+        )
     out.append("};\n")
     out.append("constinit const std::size_t registry_size = %d;\n" % len(entries))
     out.append("constinit const std::uint64_t registry_name_index[] = {\n")
     index = name_index([e.pattern.name for e in entries])
     for k in range(0, len(index), 16):
-        out.append("    " + " ".join("%d," % i for i in index[k:k + 16]) + "\n")
+        out.append("    " + " ".join("%d," % i for i in index[k : k + 16]) + "\n")
     out.append("};\n")
     # The names in index order, in the fixed-width form the lookup compares, and the samplers
     # in the same order, so that a found index position leads straight to its sampler.
@@ -240,8 +246,7 @@ def render_registry(entries: Sequence[Entry]) -> str:
         out.append("    {{%s}},\n" % ", ".join("0x%016xu" % w for w in words))
     out.append("};\n")
     out.append("constinit const Sampler registry_name_samplers[] = {\n")
-    out.extend("    &kinetra_%s::sample_%s,\n" % (entries[i].pack, entries[i].pattern.name)
-               for i in index)
+    out.extend("    &kinetra_%s::sample_%s,\n" % (entries[i].pack, entries[i].pattern.name) for i in index)
     out.append("};\n")
     out.append("}  // namespace kinetra::detail\n")
     return "".join(out)
@@ -268,8 +273,9 @@ def _dispatch(names: Sequence[str]) -> List[str]:
         if not apart:
             raise GenerationError("procedural names %s: no byte tells them apart" % ", ".join(group))
         for n in group[:-1]:
-            out.append("        if (name[%d] == '%s') return match(name, %s);\n"
-                       % (apart[0], n[apart[0]], _constant(n)))
+            out.append(
+                "        if (name[%d] == '%s') return match(name, %s);\n" % (apart[0], n[apart[0]], _constant(n))
+            )
         out.append("        return match(name, %s);\n" % _constant(group[-1]))
     out.append("    default: return procedural_count;\n")
     out.append("    }\n")
@@ -277,29 +283,44 @@ def _dispatch(names: Sequence[str]) -> List[str]:
 
 
 def render_procedural_header() -> str:
-    return "".join([
-        BANNER, "#pragma once\n", "#include <cstddef>\n", "#include <string_view>\n",
-        '#include "registry.hpp"\n', "namespace kinetra::detail {\n",
-        "// The procedural patterns in catalogue order, in the registry's record form.\n",
-        "inline constexpr std::size_t procedural_count = %d;\n" % len(registry.PROCEDURAL),
-        "extern const PatternEntry procedural_patterns[procedural_count];\n",
-        "// Position of the procedural pattern called name, or procedural_count if there is none.\n",
-        "std::size_t find_procedural(std::string_view name) noexcept;\n",
-        "}  // namespace kinetra::detail\n"])
+    return "".join(
+        [
+            BANNER,
+            "#pragma once\n",
+            "#include <cstddef>\n",
+            "#include <string_view>\n",
+            '#include "registry.hpp"\n',
+            "namespace kinetra::detail {\n",
+            "// The procedural patterns in catalogue order, in the registry's record form.\n",
+            "inline constexpr std::size_t procedural_count = %d;\n" % len(registry.PROCEDURAL),
+            "extern const PatternEntry procedural_patterns[procedural_count];\n",
+            "// Position of the procedural pattern called name, or procedural_count if there is none.\n",
+            "std::size_t find_procedural(std::string_view name) noexcept;\n",
+            "}  // namespace kinetra::detail\n",
+        ]
+    )
 
 
 def render_procedural() -> str:
     names = registry.PROCEDURAL_NAMES
-    out = [BANNER, '#include "procedural.hpp"\n', "namespace kinetra::detail {\n",
-           "constinit const PatternEntry procedural_patterns[procedural_count] = {\n"]
-    out.extend("    {%s, %s, %d, %d, &%s},\n" % (c_string(name), c_string(text), period, dims, name)
-               for name, text, period, dims in registry.PROCEDURAL)
+    out = [
+        BANNER,
+        '#include "procedural.hpp"\n',
+        "namespace kinetra::detail {\n",
+        "constinit const PatternEntry procedural_patterns[procedural_count] = {\n",
+    ]
+    out.extend(
+        "    {%s, %s, %d, %d, &%s},\n" % (c_string(name), c_string(text), period, dims, name)
+        for name, text, period, dims in registry.PROCEDURAL
+    )
     out.append("};\n")
     out.append("namespace {\n")
     out.append("enum : std::size_t { %s };\n" % ", ".join(_constant(n) for n in names))
-    out.append("std::size_t match(std::string_view name, std::size_t candidate) noexcept {\n"
-               "    return name == procedural_patterns[candidate].name ? candidate : procedural_count;\n"
-               "}\n")
+    out.append(
+        "std::size_t match(std::string_view name, std::size_t candidate) noexcept {\n"
+        "    return name == procedural_patterns[candidate].name ? candidate : procedural_count;\n"
+        "}\n"
+    )
     out.append("}  // namespace\n")
     out.append("std::size_t find_procedural(std::string_view name) noexcept {\n")
     out.extend(_dispatch(names))
@@ -309,11 +330,18 @@ def render_procedural() -> str:
 
 
 def render_procedural_bindings() -> str:
-    out = [BANNER, "#pragma once\n", '#include "kinetra/core.hpp"\n', "namespace kinetra::python {\n",
-           "struct ProceduralFunction {\n", "    const char* name;\n",
-           "    Offset3 (*function)(int) noexcept;\n", "};\n",
-           "// The procedural functions in catalogue order.\n",
-           "inline constexpr ProceduralFunction procedural_functions[] = {\n"]
+    out = [
+        BANNER,
+        "#pragma once\n",
+        '#include "kinetra/core.hpp"\n',
+        "namespace kinetra::python {\n",
+        "struct ProceduralFunction {\n",
+        "    const char* name;\n",
+        "    Offset3 (*function)(int) noexcept;\n",
+        "};\n",
+        "// The procedural functions in catalogue order.\n",
+        "inline constexpr ProceduralFunction procedural_functions[] = {\n",
+    ]
     out.extend('    {"%s", &%s},\n' % (name, name) for name in registry.PROCEDURAL_NAMES)
     out.append("};\n")
     out.append("}  // namespace kinetra::python\n")
@@ -356,8 +384,9 @@ def outputs(entries: Sequence[Entry]) -> List[Tuple[str, str]]:
     return files
 
 
-def generate(out_dir, family_order: Sequence[Tuple[str, str]] = registry.FAMILIES,
-             entries: Sequence[Entry] = None) -> Summary:
+def generate(
+    out_dir, family_order: Sequence[Tuple[str, str]] = registry.FAMILIES, entries: Sequence[Entry] = None
+) -> Summary:
     """Write every output under out_dir: the patterns of family_order, or the given entries
     (the benchmarks' synthetic catalogue), checked first."""
     start = time.perf_counter()
@@ -367,5 +396,10 @@ def generate(out_dir, family_order: Sequence[Tuple[str, str]] = registry.FAMILIE
     files = outputs(entries)
     root = pathlib.Path(out_dir)
     written = sum(write_if_changed(root / rel, text) for rel, text in files)
-    return Summary(patterns=len(entries), rows=sum(e.pattern.period for e in entries),
-                   written=written, files=len(files), seconds=time.perf_counter() - start)
+    return Summary(
+        patterns=len(entries),
+        rows=sum(e.pattern.period for e in entries),
+        written=written,
+        files=len(files),
+        seconds=time.perf_counter() - start,
+    )

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The fast loop while developing: lint, an incremental build of the same tree as scripts/test.sh,
+# the C++ tests and the Python tests, without the browser, the lighting daemon, the typing checks
+# and the source distribution round trip. scripts/test.sh remains the full run.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+cd "$ROOT"
+
+ensure_apt build-essential libgtest-dev pkgconf
+ensure_fuzz_tools
+ensure_lint_tools
+ensure_venv
+lint
+
+BUILD="$ROOT/build/dev"
+say "building in $BUILD"
+pip_install_project "$BUILD" \
+    -C cmake.define.KINETRA_BUILD_SHARED=ON \
+    -C cmake.define.KINETRA_BUILD_TESTS=ON \
+    -C build.verbose=false
+
+say "C++ tests"
+ctest --test-dir "$BUILD" --output-on-failure -j2 -E '^installed_package_'
+
+say "Python tests"
+"$VENV_PY" -m pytest -q -n 0 tests/python "$@"

@@ -41,7 +41,9 @@ class IntOnly:
 def test_stubs_and_preview_follow_the_registry_procedural_names():
     declared = re.findall(r"^def (\w+)\(pip: _Int, /\) -> Offset3: \.\.\.$", STUBS.read_text(), re.M)
     assert declared == PROCEDURAL
-    groups = {group: tuple(record[0] for record in records) for group, records in registry.PROCEDURAL_GROUPS}
+    groups = {}
+    for group, name, *_ in registry.PROCEDURAL:
+        groups[group] = groups.get(group, ()) + (name,)
     assert groups == {"dance": model.DANCE_MOVES, "rudiment": model.DRUM_RUDIMENTS}
 
 
@@ -140,7 +142,7 @@ def test_catalogue_rows():
     rows = kinetra.catalogue()
     assert list(rows[0]) == ["name", "description", "period_pips", "dimensions"]
     assert rows[0] == {"name": "bounce", "description": "One-beat vertical bounce", "period_pips": 64, "dimensions": 1}
-    assert [tuple(r.values()) for r in rows[:15]] == list(registry.PROCEDURAL)
+    assert [tuple(r.values()) for r in rows[:15]] == [record[1:] for record in registry.PROCEDURAL]
     assert rows[15]["name"] == "lfo_breathe"
     again = kinetra.catalogue()
     assert again == rows and again is not rows and again[0] is not rows[0]

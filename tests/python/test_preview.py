@@ -246,7 +246,7 @@ def test_page_size_for_a_catalogue_of_full_size():
     # As many patterns as the catalogue, with its periods, each a smooth closed path in
     # three dimensions: the page must stay small enough to open fast.
     baked = manifest.COMMITTED.read_text(encoding="utf-8").splitlines()[1:]
-    periods = [period for _, _, period, _ in registry.PROCEDURAL] + [int(line.split("\t")[1]) for line in baked]
+    periods = [period for _, _, _, period, _ in registry.PROCEDURAL] + [int(line.split("\t")[1]) for line in baked]
     tables = {}
     for k, n in enumerate(periods):
         a, b, c = 1 + k % 3, 2 + k % 5, 1 + k % 4

@@ -311,7 +311,7 @@ def render_procedural() -> str:
     ]
     out.extend(
         "    {%s, %s, %d, %d, &%s},\n" % (c_string(name), c_string(text), period, dims, name)
-        for name, text, period, dims in registry.PROCEDURAL
+        for _, name, text, period, dims in registry.PROCEDURAL
     )
     out.append("};\n")
     out.append("namespace {\n")

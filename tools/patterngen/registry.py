@@ -66,40 +66,28 @@ FAMILIES = (
     ("dancefloor", "beat"),
 )
 
-# The procedural patterns by group, in catalogue order: name, description, period in pips and
+# The procedural patterns in catalogue order: group, name, description, period in pips and
 # dimensions. Their functions are declared in include/kinetra/core.hpp; the generator writes
 # their records, their name lookup and the extension's list of them. No baked pattern may take
 # one of their names.
-PROCEDURAL_GROUPS = (
-    (
-        "dance",
-        (
-            ("bounce", "One-beat vertical bounce", 64, 1),
-            ("sway", "Two-beat side-to-side sway", 128, 1),
-            ("circle", "One-beat circular orbit", 64, 2),
-            ("figure_eight", "Two-beat figure eight", 128, 2),
-            ("step_touch", "Two-beat side step with a small lift", 128, 2),
-            ("box_step", "Four-beat softened square path", 256, 2),
-            ("helix", "Four-beat double-turn helix", 256, 3),
-            ("clay_background", "Sculpted four-beat accented background drift", 256, 2),
-        ),
-    ),
-    (
-        "rudiment",
-        (
-            ("single_stroke_roll", "Alternating R/L strokes with smooth attack and decay", 64, 2),
-            ("double_stroke_roll", "RRLL strokes with a softer second motion", 64, 2),
-            ("multiple_bounce_roll", "Decaying same-hand bounce clusters", 64, 2),
-            ("single_paradiddle", "RLRR LRLL with accented lead strokes", 128, 2),
-            ("flam", "Grace motion flowing into an opposite-hand primary motion", 64, 2),
-            ("drag", "Two grace motions flowing into an opposite-hand primary motion", 64, 2),
-            ("five_stroke_roll", "Two diddles resolving to an accented fifth motion", 128, 2),
-        ),
-    ),
+PROCEDURAL = (
+    ("dance", "bounce", "One-beat vertical bounce", 64, 1),
+    ("dance", "sway", "Two-beat side-to-side sway", 128, 1),
+    ("dance", "circle", "One-beat circular orbit", 64, 2),
+    ("dance", "figure_eight", "Two-beat figure eight", 128, 2),
+    ("dance", "step_touch", "Two-beat side step with a small lift", 128, 2),
+    ("dance", "box_step", "Four-beat softened square path", 256, 2),
+    ("dance", "helix", "Four-beat double-turn helix", 256, 3),
+    ("dance", "clay_background", "Sculpted four-beat accented background drift", 256, 2),
+    ("rudiment", "single_stroke_roll", "Alternating R/L strokes with smooth attack and decay", 64, 2),
+    ("rudiment", "double_stroke_roll", "RRLL strokes with a softer second motion", 64, 2),
+    ("rudiment", "multiple_bounce_roll", "Decaying same-hand bounce clusters", 64, 2),
+    ("rudiment", "single_paradiddle", "RLRR LRLL with accented lead strokes", 128, 2),
+    ("rudiment", "flam", "Grace motion flowing into an opposite-hand primary motion", 64, 2),
+    ("rudiment", "drag", "Two grace motions flowing into an opposite-hand primary motion", 64, 2),
+    ("rudiment", "five_stroke_roll", "Two diddles resolving to an accented fifth motion", 128, 2),
 )
-
-PROCEDURAL = tuple(record for _, records in PROCEDURAL_GROUPS for record in records)
-PROCEDURAL_NAMES = tuple(record[0] for record in PROCEDURAL)
+PROCEDURAL_NAMES = tuple(record[1] for record in PROCEDURAL)
 
 
 @dataclass(frozen=True)

@@ -16,24 +16,10 @@ BARS = 4
 PLAIN = (0.116, -0.06, 0.0)
 ACCENT_X, ACCENT_Y, ACCENT_Z = 0.256, -0.09, 0.1536
 
-MEMBERS = (
-    (5, 1),
-    (5, 2),
-    (7, 1),
-    (7, 2),
-    (7, 3),
-    (8, 1),
-    (8, 3),
-    (9, 1),
-    (9, 2),
-    (9, 4),
-    (10, 3),
-    (11, 2),
-    (11, 3),
-    (12, 5),
-    (13, 3),
-    (13, 5),
-)
+# fmt: off
+MEMBERS = ((5, 1), (5, 2), (7, 1), (7, 2), (7, 3), (8, 1), (8, 3), (9, 1),
+           (9, 2), (9, 4), (10, 3), (11, 2), (11, 3), (12, 5), (13, 3), (13, 5))
+# fmt: on
 
 DESCRIPTION = "A four-bar grid keeps its pulse spacing while a two-accent motif migrates between bars."
 

@@ -37,75 +37,42 @@ LANE_PULSES = {
 KICK_FURTHER = ("0.11", "0.48")
 
 # Clock density per lane at velocity 1 (added to 0.3 + K, or to 1 + 3.05*K).
-CLOCK_BASIC = {
-    "back": 0.6,
-    "ohat": 0.12,
-    "chat": 0.08,
-    "shaker": 0.05,
-    "tom": 0.4,
-    "bell": 0.2,
-    "perc": 0.25,
-    "bass": 0.3,
-}
-CLOCK_FURTHER = {
-    "back": 1.8,
-    "ohat": 0.35,
-    "chat": 0.25,
-    "shaker": 0.15,
-    "tom": 1.2,
-    "bell": 0.6,
-    "perc": 0.75,
-    "bass": 0.5,
-}
+# fmt: off
+CLOCK_BASIC = {"back": 0.6, "ohat": 0.12, "chat": 0.08, "shaker": 0.05, "tom": 0.4,
+               "bell": 0.2, "perc": 0.25, "bass": 0.3}
+# fmt: on
+# fmt: off
+CLOCK_FURTHER = {"back": 1.8, "ohat": 0.35, "chat": 0.25, "shaker": 0.15, "tom": 1.2,
+                 "bell": 0.6, "perc": 0.75, "bass": 0.5}
+# fmt: on
 
 # Lane terms: motion -> key -> ((lane, sign, weight), ...). Keys are the axes "x", "y", "z"
 # (added to the motion's coordinate) or a named inner quantity (radius "r", "rx", "ry",
 # pendulum amplitude "a" and angle "phi", recoil push "push"). "kick" terms appear only in
 # the pure pulse motions; the path motions carry their kick terms in their expressions.
+# fmt: off
 LANE_TERMS = {
     "bounce": {
         "x": (("back", "±", 0.243),),
-        "y": (("kick", "+", 0.55), ("back", "+", -0.198), ("ohat", "+", -0.0223), ("chat", "+", -0.0144)),
-        "z": (
-            ("bass", "±", 0.038),
-            ("tom", "±", 0.034),
-            ("bell", "+", 0.022),
-            ("perc", "±", 0.026),
-            ("shaker", "+", 0.012),
-        ),
+        "y": (("kick", "+", 0.55), ("back", "+", -0.198), ("ohat", "+", -0.0223),
+              ("chat", "+", -0.0144)),
+        "z": (("bass", "±", 0.038), ("tom", "±", 0.034), ("bell", "+", 0.022),
+              ("perc", "±", 0.026), ("shaker", "+", 0.012)),
     },
     "step": {
         "x": (("kick", "±", 0.42), ("back", "∓", 0.288), ("chat", "±", 0.0256)),
-        "y": (("kick", "+", -0.22), ("back", "+", -0.126), ("ohat", "+", 0.0446), ("chat", "+", 0.0288)),
-        "z": (
-            ("bass", "∓", 0.036),
-            ("tom", "∓", 0.03),
-            ("bell", "+", -0.02),
-            ("perc", "∓", 0.024),
-            ("shaker", "+", -0.012),
-        ),
+        "y": (("kick", "+", -0.22), ("back", "+", -0.126), ("ohat", "+", 0.0446),
+              ("chat", "+", 0.0288)),
+        "z": (("bass", "∓", 0.036), ("tom", "∓", 0.03), ("bell", "+", -0.02),
+              ("perc", "∓", 0.024), ("shaker", "+", -0.012)),
     },
     "orbit": {
-        "r": (
-            ("back", "+", -0.063),
-            ("ohat", "+", 0.03),
-            ("chat", "+", 0.02),
-            ("shaker", "+", 0.01),
-            ("tom", "+", 0.06),
-            ("bell", "+", 0.03),
-            ("perc", "+", 0.04),
-            ("bass", "+", 0.05),
-        ),
-        "z": (
-            ("back", "±", 0.144),
-            ("ohat", "+", 0.0223),
-            ("chat", "+", 0.0144),
-            ("shaker", "+", 0.012),
-            ("tom", "±", 0.05),
-            ("bell", "+", 0.03),
-            ("perc", "±", 0.04),
-            ("bass", "+", 0.06),
-        ),
+        "r": (("back", "+", -0.063), ("ohat", "+", 0.03), ("chat", "+", 0.02),
+              ("shaker", "+", 0.01), ("tom", "+", 0.06), ("bell", "+", 0.03),
+              ("perc", "+", 0.04), ("bass", "+", 0.05)),
+        "z": (("back", "±", 0.144), ("ohat", "+", 0.0223), ("chat", "+", 0.0144),
+              ("shaker", "+", 0.012), ("tom", "±", 0.05), ("bell", "+", 0.03),
+              ("perc", "±", 0.04), ("bass", "+", 0.06)),
     },
     "glide": {
         "x": (("bass", "±", 0.12), ("tom", "±", 0.05)),
@@ -113,26 +80,25 @@ LANE_TERMS = {
         "z": (("bass", "+", 0.18), ("tom", "+", 0.05), ("perc", "±", 0.04)),
     },
     "surge": {
-        "x": (("chat", "±", 0.03), ("ohat", "±", 0.04), ("shaker", "±", 0.02), ("tom", "±", 0.08), ("perc", "±", 0.04)),
-        "y": (("back", "+", -0.2), ("chat", "+", -0.02), ("ohat", "+", -0.03), ("bell", "+", -0.04)),
+        "x": (("chat", "±", 0.03), ("ohat", "±", 0.04), ("shaker", "±", 0.02),
+              ("tom", "±", 0.08), ("perc", "±", 0.04)),
+        "y": (("back", "+", -0.2), ("chat", "+", -0.02), ("ohat", "+", -0.03),
+              ("bell", "+", -0.04)),
         "z": (("bass", "+", 0.26),),
     },
     "recoil": {
         "push": (("back", "±", 0.16),),
         "y": (("back", "+", -0.05), ("tom", "+", 0.06), ("bass", "+", 0.08)),
-        "z": (("back", "+", 0.09), ("ohat", "+", -0.03), ("perc", "±", 0.04), ("bell", "+", 0.03)),
+        "z": (("back", "+", 0.09), ("ohat", "+", -0.03), ("perc", "±", 0.04),
+              ("bell", "+", 0.03)),
     },
     "flutter": {
-        "x": (("back", "∓", 0.09), ("chat", "±", 0.045), ("ohat", "±", 0.05), ("shaker", "±", 0.04)),
-        "y": (("back", "+", -0.16), ("chat", "+", -0.035), ("ohat", "+", -0.04), ("shaker", "+", -0.03)),
-        "z": (
-            ("chat", "∓", 0.02),
-            ("shaker", "∓", 0.02),
-            ("bell", "±", 0.04),
-            ("perc", "±", 0.03),
-            ("tom", "+", 0.04),
-            ("bass", "+", 0.05),
-        ),
+        "x": (("back", "∓", 0.09), ("chat", "±", 0.045), ("ohat", "±", 0.05),
+              ("shaker", "±", 0.04)),
+        "y": (("back", "+", -0.16), ("chat", "+", -0.035), ("ohat", "+", -0.04),
+              ("shaker", "+", -0.03)),
+        "z": (("chat", "∓", 0.02), ("shaker", "∓", 0.02), ("bell", "±", 0.04),
+              ("perc", "±", 0.03), ("tom", "+", 0.04), ("bass", "+", 0.05)),
     },
     "dive": {
         "x": (("back", "∓", 0.18), ("tom", "∓", 0.1), ("perc", "∓", 0.04)),
@@ -143,31 +109,29 @@ LANE_TERMS = {
         "a": (("back", "+", 0.08), ("tom", "+", 0.06), ("bass", "+", 0.05)),
         "phi": (("back", "±", 0.07), ("perc", "±", 0.03)),
         "y": (("chat", "+", -0.015), ("ohat", "+", -0.02), ("shaker", "+", -0.015)),
-        "z": (("back", "±", 0.07), ("bass", "+", 0.08), ("perc", "±", 0.03), ("tom", "±", 0.04)),
+        "z": (("back", "±", 0.07), ("bass", "+", 0.08), ("perc", "±", 0.03),
+              ("tom", "±", 0.04)),
     },
     "figure8": {
         "y": (("back", "+", -0.14), ("ohat", "+", -0.03)),
-        "z": (("back", "±", 0.1), ("bass", "+", 0.12), ("tom", "±", 0.06), ("perc", "±", 0.03)),
+        "z": (("back", "±", 0.1), ("bass", "+", 0.12), ("tom", "±", 0.06),
+              ("perc", "±", 0.03)),
     },
     "box": {
         "rx": (("back", "+", 0.04), ("tom", "+", 0.04), ("bass", "+", 0.03)),
         "ry": (("back", "+", 0.04), ("perc", "+", 0.03), ("bell", "+", 0.03)),
-        "z": (("back", "±", 0.08), ("chat", "+", 0.02), ("bass", "+", 0.1), ("tom", "±", 0.04)),
+        "z": (("back", "±", 0.08), ("chat", "+", 0.02), ("bass", "+", 0.1),
+              ("tom", "±", 0.04)),
     },
     "corkscrew": {
-        "r": (
-            ("back", "+", 0.05),
-            ("chat", "+", 0.02),
-            ("ohat", "+", 0.03),
-            ("shaker", "+", 0.02),
-            ("tom", "+", 0.07),
-            ("bell", "+", 0.05),
-            ("perc", "+", 0.06),
-        ),
+        "r": (("back", "+", 0.05), ("chat", "+", 0.02), ("ohat", "+", 0.03),
+              ("shaker", "+", 0.02), ("tom", "+", 0.07), ("bell", "+", 0.05),
+              ("perc", "+", 0.06)),
         "z": (("back", "±", 0.06), ("bass", "+", 0.08)),
     },
     "spiral": {
-        "r": (("back", "+", -0.05), ("perc", "+", 0.03), ("tom", "+", 0.03), ("bell", "+", 0.03)),
+        "r": (("back", "+", -0.05), ("perc", "+", 0.03), ("tom", "+", 0.03),
+              ("bell", "+", 0.03)),
         "z": (("back", "∓", 0.06), ("bass", "+", 0.08)),
     },
     "slalom": {
@@ -181,6 +145,7 @@ LANE_TERMS = {
         "z": (("perc", "±", 0.05), ("tom", "±", 0.05), ("bell", "+", 0.03)),
     },
 }
+# fmt: on
 
 ECHO_DELAY = 26
 ECHO_GAIN = -0.65
@@ -209,20 +174,10 @@ RICOCHET_TARGETS = ((0.54, -0.12, 0.126), (0.0, 0.34, -0.03), (-0.54, -0.12, 0.1
 RICOCHET_BACK_SCALE = 0.8
 
 BASIC = ("bounce", "step", "orbit", "glide")
-FURTHER = (
-    "surge",
-    "recoil",
-    "flutter",
-    "dive",
-    "pendulum",
-    "figure8",
-    "box",
-    "corkscrew",
-    "spiral",
-    "slalom",
-    "spring",
-    "ricochet",
-)
+# fmt: off
+FURTHER = ("surge", "recoil", "flutter", "dive", "pendulum", "figure8", "box", "corkscrew",
+           "spiral", "slalom", "spring", "ricochet")
+# fmt: on
 
 LABELS = {
     "bounce": "Kick-led bounce",
@@ -544,24 +499,14 @@ def ricochet(s):
     return _finish(s, "ricochet", *axes)
 
 
+# fmt: off
 MOTIONS = {
-    "bounce": bounce,
-    "step": step,
-    "orbit": orbit,
-    "glide": glide,
-    "surge": surge,
-    "recoil": recoil,
-    "flutter": flutter,
-    "dive": dive,
-    "pendulum": pendulum,
-    "figure8": figure8,
-    "box": box,
-    "corkscrew": corkscrew,
-    "spiral": spiral,
-    "slalom": slalom,
-    "spring": spring,
-    "ricochet": ricochet,
+    "bounce": bounce, "step": step, "orbit": orbit, "glide": glide, "surge": surge,
+    "recoil": recoil, "flutter": flutter, "dive": dive, "pendulum": pendulum,
+    "figure8": figure8, "box": box, "corkscrew": corkscrew, "spiral": spiral,
+    "slalom": slalom, "spring": spring, "ricochet": ricochet,
 }
+# fmt: on
 
 
 # --- members ------------------------------------------------------------------------------------

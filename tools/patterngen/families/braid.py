@@ -12,24 +12,10 @@ from ..toolkit import pattern
 
 N = 1024
 DESCRIPTION = "An offset tube centreline and a rolling cross-section with a second depth ripple."
-PAIRS = (
-    (1, 2),
-    (1, 3),
-    (1, 4),
-    (1, 5),
-    (2, 3),
-    (2, 5),
-    (3, 4),
-    (3, 5),
-    (1, 6),
-    (2, 7),
-    (3, 7),
-    (4, 5),
-    (4, 7),
-    (5, 6),
-    (5, 7),
-    (5, 8),
-)
+# fmt: off
+PAIRS = ((1, 2), (1, 3), (1, 4), (1, 5), (2, 3), (2, 5), (3, 4), (3, 5),
+         (1, 6), (2, 7), (3, 7), (4, 5), (4, 7), (5, 6), (5, 7), (5, 8))
+# fmt: on
 SECTION = 0.32  # radial half-axis r of the cross-section
 DEPTH = 0.40  # depth half-axis h
 RIPPLE = 0.09  # e, each of the two neighbouring depth harmonics

@@ -9,24 +9,10 @@ from ..toolkit import pattern
 
 STEP = 32
 PULSE = Hann(24)
-PAIRS = (
-    (2, 5),
-    (3, 7),
-    (3, 10),
-    (4, 9),
-    (4, 11),
-    (5, 9),
-    (5, 11),
-    (5, 13),
-    (5, 14),
-    (6, 13),
-    (7, 12),
-    (7, 15),
-    (7, 17),
-    (8, 19),
-    (9, 20),
-    (11, 24),
-)
+# fmt: off
+PAIRS = ((2, 5), (3, 7), (3, 10), (4, 9), (4, 11), (5, 9), (5, 11), (5, 13), (5, 14),
+         (6, 13), (7, 12), (7, 15), (7, 17), (8, 19), (9, 20), (11, 24))
+# fmt: on
 DESCRIPTION = "Evenly distributed accents with alternating sides; first onset is the phrase accent."
 
 

@@ -17,24 +17,11 @@ INNER = 0.5  # inner onsets: this share of the region's accent
 # (axis, sign) of the four leans, in the order of ladder_2_3_4_6.
 LEANS = ((0, -1.0), (0, 1.0), (2, 1.0), (1, -1.0))
 
-MEMBERS = (
-    (2, 3, 4, 6),
-    (3, 5, 4, 2),
-    (2, 5, 3, 7),
-    (4, 3, 6, 5),
-    (2, 4, 7, 3),
-    (3, 6, 2, 5),
-    (5, 3, 7, 4),
-    (6, 4, 3, 2),
-    (2, 7, 4, 5),
-    (7, 3, 5, 2),
-    (4, 7, 3, 6),
-    (5, 2, 6, 3),
-    (3, 4, 5, 7),
-    (6, 5, 4, 3),
-    (7, 5, 3, 4),
-    (4, 6, 7, 5),
-)
+# fmt: off
+MEMBERS = ((2, 3, 4, 6), (3, 5, 4, 2), (2, 5, 3, 7), (4, 3, 6, 5), (2, 4, 7, 3), (3, 6, 2, 5),
+           (5, 3, 7, 4), (6, 4, 3, 2), (2, 7, 4, 5), (7, 3, 5, 2), (4, 7, 3, 6), (5, 2, 6, 3),
+           (3, 4, 5, 7), (6, 5, 4, 3), (7, 5, 3, 4), (4, 6, 7, 5))
+# fmt: on
 
 DESCRIPTION = "Four two-beat regions change subdivision density while accents mark region starts."
 

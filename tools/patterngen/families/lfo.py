@@ -12,6 +12,7 @@ from ..rhythm import Hann, pulse_lane
 from ..seeds import hashed_fractions
 from ..toolkit import pattern
 
+# fmt: off
 DESCRIPTIONS = {
     "lfo_breathe": "A four-beat, single-axis sine. The quiet reference for judging busier shapes.",
     "lfo_surge": "A long rounded sweep and short recovery; an independently authored smooth-reset shape.",
@@ -26,12 +27,12 @@ DESCRIPTIONS = {
     "lfo_sweep_ratchet": "A slow lateral sweep followed by three decaying vertical ratchets; no reset jump.",
     "lfo_triplet_wobble": "Three rounded oscillations per two beats, breathing in depth over an eight-beat phrase.",
     "lfo_breathing_orbit": "A closed ellipse expands and contracts twice during its eight-beat revolution.",
-    "lfo_seeded_drift": (
-        "Two independently seeded smooth random lanes; irregular-looking but exactly periodic and seekable."
-    ),
+    "lfo_seeded_drift": "Two independently seeded smooth random lanes; irregular-looking but exactly periodic "
+                        "and seekable.",
     "lfo_pendulum_dwell": "Rounded saturation slows the pendulum near either side; a shallow arc connects the turns.",
     "lfo_reverse_swell": "A long anticipatory rise, quick softened return, and two diminishing aftershocks.",
 }
+# fmt: on
 
 
 def _x_only(xs):
@@ -147,28 +148,17 @@ def reverse_swell():
     return list(zip(x, y))
 
 
+# fmt: off
 MEMBERS = {
-    "initial": (
-        ("lfo_breathe", breathe),
-        ("lfo_surge", surge),
-        ("lfo_soft_gate", soft_gate),
-        ("lfo_double_pump", double_pump),
-        ("lfo_ratchet", ratchet),
-        ("lfo_glide_stair", glide_stair),
-        ("lfo_morph", morph),
-        ("lfo_flower", flower),
-    ),
-    "expansion": (
-        ("lfo_twin_swell", twin_swell),
-        ("lfo_pulse_hold", pulse_hold),
-        ("lfo_sweep_ratchet", sweep_ratchet),
-        ("lfo_triplet_wobble", triplet_wobble),
-        ("lfo_breathing_orbit", breathing_orbit),
-        ("lfo_seeded_drift", seeded_drift),
-        ("lfo_pendulum_dwell", pendulum_dwell),
-        ("lfo_reverse_swell", reverse_swell),
-    ),
+    "initial": (("lfo_breathe", breathe), ("lfo_surge", surge), ("lfo_soft_gate", soft_gate),
+                ("lfo_double_pump", double_pump), ("lfo_ratchet", ratchet),
+                ("lfo_glide_stair", glide_stair), ("lfo_morph", morph), ("lfo_flower", flower)),
+    "expansion": (("lfo_twin_swell", twin_swell), ("lfo_pulse_hold", pulse_hold),
+                  ("lfo_sweep_ratchet", sweep_ratchet), ("lfo_triplet_wobble", triplet_wobble),
+                  ("lfo_breathing_orbit", breathing_orbit), ("lfo_seeded_drift", seeded_drift),
+                  ("lfo_pendulum_dwell", pendulum_dwell), ("lfo_reverse_swell", reverse_swell)),
 }
+# fmt: on
 
 
 def build(pack: str):

@@ -9,24 +9,11 @@ from ..toolkit import pattern
 
 STEP = 32
 PULSE = Hann(beats("0.3"))  # 19.2 pips
-GROUPINGS = (
-    (2, 3),
-    (3, 2),
-    (3, 2, 2),
-    (2, 3, 2),
-    (3, 4),
-    (4, 3),
-    (2, 2, 2, 3),
-    (2, 3, 2, 2),
-    (3, 2, 3, 2),
-    (3, 3, 2, 3),
-    (2, 2, 3, 2, 3),
-    (3, 3, 3, 2),
-    (4, 3, 3),
-    (3, 4, 4),
-    (2, 3, 3, 2, 3),
-    (3, 3, 3, 4),
-)
+# fmt: off
+GROUPINGS = ((2, 3), (3, 2), (3, 2, 2), (2, 3, 2), (3, 4), (4, 3), (2, 2, 2, 3), (2, 3, 2, 2),
+             (3, 2, 3, 2), (3, 3, 2, 3), (2, 2, 3, 2, 3), (3, 3, 3, 2), (4, 3, 3), (3, 4, 4),
+             (2, 3, 3, 2, 3), (3, 3, 3, 4))
+# fmt: on
 DESCRIPTION = "Group starts lean alternately left and right; quieter subdivisions mark the eighth-note grid."
 
 

@@ -37,49 +37,38 @@ def crank(t):
 
 
 # (name, description, rows), in catalogue order.
+# fmt: off
 MEMBERS = (
-    (
-        "path_lissajous_2_3",
-        "Two horizontal cycles cross three vertical cycles in a closed eight-beat Lissajous path.",
-        lambda: closed_curve(lissajous_2_3, 512),
-    ),
-    (
-        "path_rose_4",
-        "A signed radial oscillation draws four petals, passing through the centre between them.",
-        lambda: rose(4, 512),
-    ),
-    (
-        "path_rose_5",
-        "Five petals in one complete eight-beat traversal; the odd-petal parameter runs through pi, not two pi.",
-        lambda: rose(5, 512),
-    ),
-    (
-        "path_bowed_diamond",
-        "An astroid-shaped loop with inward-curved edges and naturally slow corners.",
-        lambda: closed_curve(bowed_diamond, 512),
-    ),
-    (
-        "path_orbit_dwell",
-        "An ellipse whose phase slows to zero speed at the loop boundary and accelerates through the opposite side.",
-        lambda: closed_curve(orbit_dwell, 512),
-    ),
-    (
-        "path_torus_knot",
-        "Two turns around the axis and three through the tube. XYZ is retained; the demo projects depth.",
-        lambda: closed_curve(torus_knot(2, 3, 0.54, 0.22, 0.36), 1024),
-    ),
-    (
-        "path_woven_3d",
-        "Independent two-, three-, and five-cycle XYZ oscillations close after sixteen beats.",
-        lambda: closed_curve(woven_3d, 1024),
-    ),
-    (
-        "path_crank_slider",
-        "Horizontal slider-crank travel with rod length three and crank radius one; vertical "
-        "motion follows the crank tip.",
-        lambda: closed_curve(crank, 256),
-    ),
+    ("path_lissajous_2_3",
+     "Two horizontal cycles cross three vertical cycles in a closed eight-beat Lissajous path.",
+     lambda: closed_curve(lissajous_2_3, 512)),
+    ("path_rose_4",
+     "A signed radial oscillation draws four petals, passing through the centre between them.",
+     lambda: rose(4, 512)),
+    ("path_rose_5",
+     "Five petals in one complete eight-beat traversal; the odd-petal parameter runs through "
+     "pi, not two pi.",
+     lambda: rose(5, 512)),
+    ("path_bowed_diamond",
+     "An astroid-shaped loop with inward-curved edges and naturally slow corners.",
+     lambda: closed_curve(bowed_diamond, 512)),
+    ("path_orbit_dwell",
+     "An ellipse whose phase slows to zero speed at the loop boundary and accelerates through "
+     "the opposite side.",
+     lambda: closed_curve(orbit_dwell, 512)),
+    ("path_torus_knot",
+     "Two turns around the axis and three through the tube. XYZ is retained; the demo projects "
+     "depth.",
+     lambda: closed_curve(torus_knot(2, 3, 0.54, 0.22, 0.36), 1024)),
+    ("path_woven_3d",
+     "Independent two-, three-, and five-cycle XYZ oscillations close after sixteen beats.",
+     lambda: closed_curve(woven_3d, 1024)),
+    ("path_crank_slider",
+     "Horizontal slider-crank travel with rod length three and crank radius one; vertical "
+     "motion follows the crank tip.",
+     lambda: closed_curve(crank, 256)),
 )
+# fmt: on
 
 
 def build(pack):

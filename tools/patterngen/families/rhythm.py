@@ -64,104 +64,44 @@ def three_four_five():
 
 
 # (pack, name, period, half-width, score, description) in registry order.
+# fmt: off
 MEMBERS = (
-    (
-        "initial",
-        "rhythm_euclid_3_8",
-        256,
-        12,
-        lambda: euclid_study(3, 8, 32),
-        "3 evenly distributed onsets on a 8-step grid. Alternating lateral gestures.",
-    ),
-    (
-        "initial",
-        "rhythm_euclid_5_12",
-        256,
-        12,
-        lambda: euclid_study(5, 12, Fraction(64, 3)),
-        "5 evenly distributed onsets on a 12-step grid. Alternating lateral gestures.",
-    ),
-    (
-        "initial",
-        "rhythm_three_two",
-        256,
-        24,
-        three_two,
-        "Three horizontal gestures interlock with two vertical gestures in one four-beat cycle.",
-    ),
-    (
-        "initial",
-        "rhythm_half_time",
-        256,
-        16,
-        half_time,
-        "A strong downbeat, snare-like accent on beat three, and smaller offbeat shuffles.",
-    ),
-    (
-        "expansion",
-        "rhythm_five_four",
-        512,
-        12,
-        lambda: against_beats(5),
-        "5 lateral hits against four vertical hits per four beats; two bars preserve alternating directions.",
-    ),
-    (
-        "expansion",
-        "rhythm_seven_four",
-        512,
-        12,
-        lambda: against_beats(7),
-        "7 lateral hits against four vertical hits per four beats; two bars preserve alternating directions.",
-    ),
-    (
-        "expansion",
-        "rhythm_euclid_7_16",
-        512,
-        12,
-        lambda: accented_euclid(7, (0, 12)),
-        "7 evenly distributed onsets on a sixteen-step grid, repeated with alternating sides over eight beats.",
-    ),
-    (
-        "expansion",
-        "rhythm_euclid_5_16",
-        512,
-        12,
-        lambda: accented_euclid(5, (0, 4)),
-        "5 evenly distributed onsets on a sixteen-step grid, repeated with alternating sides over eight beats.",
-    ),
-    (
-        "expansion",
-        "rhythm_swung_answer",
-        256,
-        8,
-        swung_answer,
-        "A two-to-one swung call on the right, answered on the left; four beats and eight peak-aligned gestures.",
-    ),
-    (
-        "expansion",
-        "rhythm_group_332",
-        512,
-        16,
-        lambda: grouped((3, 3, 2), (0.76, -0.5472, 0.6536), (-0.38, -0.2736, -0.3268)),
-        "Groups of three, three, and two eighth notes. Six alternating accents make an eight-beat loop.",
-    ),
-    (
-        "expansion",
-        "rhythm_group_223",
-        448,
-        16,
-        lambda: grouped((2, 2, 3), (0.74, -0.518, 0.629), (-0.4, -0.28, -0.34)),
-        "Two 7/8 bars grouped as 2+2+3 eighth notes: a seven-quarter-note loop, not forced into four beats.",
-    ),
-    (
-        "expansion",
-        "rhythm_three_four_five",
-        512,
-        24,
-        three_four_five,
-        "Three X, four Y, and five Z gestures share an eight-beat phrase, with exact rational peak times.",
-    ),
+    ("initial", "rhythm_euclid_3_8", 256, 12, lambda: euclid_study(3, 8, 32),
+     "3 evenly distributed onsets on a 8-step grid. Alternating lateral gestures."),
+    ("initial", "rhythm_euclid_5_12", 256, 12, lambda: euclid_study(5, 12, Fraction(64, 3)),
+     "5 evenly distributed onsets on a 12-step grid. Alternating lateral gestures."),
+    ("initial", "rhythm_three_two", 256, 24, three_two,
+     "Three horizontal gestures interlock with two vertical gestures in one four-beat cycle."),
+    ("initial", "rhythm_half_time", 256, 16, half_time,
+     "A strong downbeat, snare-like accent on beat three, and smaller offbeat shuffles."),
+    ("expansion", "rhythm_five_four", 512, 12, lambda: against_beats(5),
+     "5 lateral hits against four vertical hits per four beats; two bars preserve alternating "
+     "directions."),
+    ("expansion", "rhythm_seven_four", 512, 12, lambda: against_beats(7),
+     "7 lateral hits against four vertical hits per four beats; two bars preserve alternating "
+     "directions."),
+    ("expansion", "rhythm_euclid_7_16", 512, 12, lambda: accented_euclid(7, (0, 12)),
+     "7 evenly distributed onsets on a sixteen-step grid, repeated with alternating sides over "
+     "eight beats."),
+    ("expansion", "rhythm_euclid_5_16", 512, 12, lambda: accented_euclid(5, (0, 4)),
+     "5 evenly distributed onsets on a sixteen-step grid, repeated with alternating sides over "
+     "eight beats."),
+    ("expansion", "rhythm_swung_answer", 256, 8, swung_answer,
+     "A two-to-one swung call on the right, answered on the left; four beats and eight "
+     "peak-aligned gestures."),
+    ("expansion", "rhythm_group_332", 512, 16,
+     lambda: grouped((3, 3, 2), (0.76, -0.5472, 0.6536), (-0.38, -0.2736, -0.3268)),
+     "Groups of three, three, and two eighth notes. Six alternating accents make an eight-beat "
+     "loop."),
+    ("expansion", "rhythm_group_223", 448, 16,
+     lambda: grouped((2, 2, 3), (0.74, -0.518, 0.629), (-0.4, -0.28, -0.34)),
+     "Two 7/8 bars grouped as 2+2+3 eighth notes: a seven-quarter-note loop, not forced into "
+     "four beats."),
+    ("expansion", "rhythm_three_four_five", 512, 24, three_four_five,
+     "Three X, four Y, and five Z gestures share an eight-beat phrase, with exact rational peak "
+     "times."),
 )
+# fmt: on
 
 
 def build(pack: str):

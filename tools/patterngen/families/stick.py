@@ -12,24 +12,11 @@ STEP = 32
 PULSE = Hann(12)
 ACCENT = (0.74, -0.34)
 PLAIN = (0.407, -0.187)
-STUDIES = (
-    "RlrrLrll",
-    "RrlrLlrl",
-    "RllrLrrl",
-    "RrllRlrl",
-    "RlrlRrll",
-    "RrrlLlrl",
-    "RlllRrrl",
-    "RrlrRlll",
-    "RlrrLlrl",
-    "RrllRllr",
-    "RlrlLrrl",
-    "RrrlRlll",
-    "RrrrLrll",
-    "RrllLrrl",
-    "RlrrRlll",
-    "RrlrLllr",
-)
+# fmt: off
+STUDIES = ("RlrrLrll", "RrlrLlrl", "RllrLrrl", "RrllRlrl", "RlrlRrll", "RrrlLlrl",
+           "RlllRrrl", "RrlrRlll", "RlrrLlrl", "RrllRllr", "RlrlLrrl", "RrrlRlll",
+           "RrrrLrll", "RrllLrrl", "RlrrRlll", "RrlrLllr")
+# fmt: on
 DESCRIPTION = (
     "Original R/L movement study with accented group leads, followed by its "
     "hand-swapped answer. Not an official rudiment transcription."

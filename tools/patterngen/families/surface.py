@@ -14,16 +14,10 @@ N = 1024
 DESCRIPTION = "A varying-radius surface path with coupled longitude and latitude; all three coordinates are retained."
 
 # (a, b, Phi low, Phi wide), in catalogue order.
-PAIRS = (
-    (1, 2, 0.50, 1.10),
-    (1, 3, 0.65, 1.20),
-    (1, 4, 0.80, 1.00),
-    (1, 5, 0.55, 1.25),
-    (2, 3, 0.60, 1.15),
-    (2, 5, 0.75, 1.00),
-    (3, 4, 0.50, 1.20),
-    (3, 5, 0.70, 1.05),
-)
+# fmt: off
+PAIRS = ((1, 2, 0.50, 1.10), (1, 3, 0.65, 1.20), (1, 4, 0.80, 1.00), (1, 5, 0.55, 1.25),
+         (2, 3, 0.60, 1.15), (2, 5, 0.75, 1.00), (3, 4, 0.50, 1.20), (3, 5, 0.70, 1.05))
+# fmt: on
 
 
 def surface(a, b, amplitude):

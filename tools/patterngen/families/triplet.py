@@ -21,16 +21,12 @@ ANSWER = (-0.19, 0.072)  # y, z
 DEPTH = 0.072
 VARIANTS = ("answer", "turnaround")
 
+# fmt: off
 WORDS = (
-    "101110101011",
-    "110011101110",
-    "100101110101",
-    "111010110011",
-    "101101100111",
-    "110110011010",
-    "100111010101",
-    "111001101100",
+    "101110101011", "110011101110", "100101110101", "111010110011",
+    "101101100111", "110110011010", "100111010101", "111001101100",
 )
+# fmt: on
 
 DESCRIPTION = "Triplet-grid gestures with deliberate omissions; gaps either answer off-grid or rotate after four beats."
 

@@ -10,24 +10,10 @@ from ..curves import scaled_on_pips
 from ..toolkit import pattern
 
 N = 1024
-PAIRS = (
-    (1, 3),
-    (1, 4),
-    (1, 5),
-    (2, 5),
-    (2, 7),
-    (3, 4),
-    (3, 5),
-    (3, 7),
-    (3, 8),
-    (4, 5),
-    (4, 7),
-    (4, 9),
-    (5, 6),
-    (5, 7),
-    (5, 8),
-    (5, 9),
-)
+# fmt: off
+PAIRS = ((1, 3), (1, 4), (1, 5), (2, 5), (2, 7), (3, 4), (3, 5), (3, 7),
+         (3, 8), (4, 5), (4, 7), (4, 9), (5, 6), (5, 7), (5, 8), (5, 9))
+# fmt: on
 DESCRIPTION = "{} horizontal and {} vertical cycles; a phase-offset, closed 16-beat traversal."
 
 

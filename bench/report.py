@@ -12,10 +12,15 @@ import datetime
 import json
 import math
 import os
+import pathlib
 import platform
 import re
 import subprocess
 import sys
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tools"))
+
+from patterngen import registry  # noqa: E402
 
 # C++ benchmarks: run name -> (figure, target). A benchmark named "<run>/baseline_<what>" is a
 # baseline of <run>.
@@ -42,23 +47,7 @@ CPP_BASELINES = {
 }
 SUFFIXES = re.compile(r"(/iterations:\d+)?(/manual_time)?$")
 # Report order (the benchmarks themselves run in random interleaved order).
-MOVES = (
-    "bounce",
-    "sway",
-    "circle",
-    "figure_eight",
-    "step_touch",
-    "box_step",
-    "helix",
-    "clay_background",
-    "single_stroke_roll",
-    "double_stroke_roll",
-    "multiple_bounce_roll",
-    "single_paradiddle",
-    "flam",
-    "drag",
-    "five_stroke_roll",
-)
+MOVES = registry.PROCEDURAL_NAMES
 ORDER = ["move/" + m for m in MOVES] + list(CPP_FIGURES)
 
 

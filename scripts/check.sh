@@ -13,15 +13,10 @@ ensure_lint_tools
 ensure_venv
 lint
 
-BUILD="$ROOT/build/dev"
-say "building in $BUILD"
-pip_install_project "$BUILD" \
-    -C cmake.define.KINETRA_BUILD_SHARED=ON \
-    -C cmake.define.KINETRA_BUILD_TESTS=ON \
-    -C build.verbose=false
+build_dev
 
 say "C++ tests"
-ctest --test-dir "$BUILD" --output-on-failure -j2 -E '^installed_package_'
+ctest --test-dir "$DEV_BUILD" --output-on-failure -j2 -E '^installed_package_'
 
 say "Python tests"
 "$VENV_PY" -m pytest -q tests/python --ignore=tests/python/test_preview_browser.py \

@@ -67,6 +67,17 @@ pip_install_project() {
         -C "build-dir=$build_dir" "$@" "$ROOT"
 }
 
+# build_dev: builds and installs the package from build/dev. The same tree holds the shared
+# library and the C++ tests, so the core compiles once.
+DEV_BUILD="$ROOT/build/dev"
+build_dev() {
+    say "building in $DEV_BUILD"
+    pip_install_project "$DEV_BUILD" \
+        -C cmake.define.KINETRA_BUILD_SHARED=ON \
+        -C cmake.define.KINETRA_BUILD_TESTS=ON \
+        -C build.verbose=false
+}
+
 # ensure_fuzz_tools: clang with its libFuzzer and sanitizer runtimes, and the LLVM coverage tools.
 ensure_fuzz_tools() {
     ensure_apt build-essential clang-16 libclang-rt-16-dev llvm-16

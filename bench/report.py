@@ -12,10 +12,15 @@ import datetime
 import json
 import math
 import os
+import pathlib
 import platform
 import re
 import subprocess
 import sys
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tools"))
+
+from patterngen import registry  # noqa: E402
 
 # C++ benchmarks: run name -> (figure, target). A benchmark named "<run>/baseline_<what>" is a
 # baseline of <run>.
@@ -42,9 +47,7 @@ CPP_BASELINES = {
 }
 SUFFIXES = re.compile(r"(/iterations:\d+)?(/manual_time)?$")
 # Report order (the benchmarks themselves run in random interleaved order).
-MOVES = ("bounce", "sway", "circle", "figure_eight", "step_touch", "box_step", "helix",
-         "clay_background", "single_stroke_roll", "double_stroke_roll", "multiple_bounce_roll",
-         "single_paradiddle", "flam", "drag", "five_stroke_roll")
+MOVES = registry.PROCEDURAL_NAMES
 ORDER = ["move/" + m for m in MOVES] + list(CPP_FIGURES)
 
 
@@ -68,7 +71,7 @@ def cpp_rows(path):
         if "/baseline_" in name:
             continue
         if name.startswith("move/"):
-            figure = "procedural move kinetra::%s(pip)" % name[len("move/"):]
+            figure = "procedural move kinetra::%s(pip)" % name[len("move/") :]
         else:
             figure = CPP_FIGURES.get(name, name)
         if "names" in counters[name]:
@@ -76,11 +79,18 @@ def cpp_rows(path):
         baselines = sorted(k for k in per_call if k.startswith(name + "/baseline_"))
         for base in baselines or [None]:
             what = base.split("/baseline_", 1)[1] if base else None
-            rows.append({
-                "group": "C++", "figure": figure, "value": ns, "unit": "ns",
-                "baseline": CPP_BASELINES.get(what, what), "baseline_value":
-                per_call[base] if base else None,
-                "target": CPP_TARGETS.get((name, what)), "note": ""})
+            rows.append(
+                {
+                    "group": "C++",
+                    "figure": figure,
+                    "value": ns,
+                    "unit": "ns",
+                    "baseline": CPP_BASELINES.get(what, what),
+                    "baseline_value": per_call[base] if base else None,
+                    "target": CPP_TARGETS.get((name, what)),
+                    "note": "",
+                }
+            )
     return rows, data.get("context", {})
 
 
@@ -158,9 +168,14 @@ def machine():
             first.setdefault(k, v)
         count = sum(k == "processor" for k, _ in fields)
         cpu = "%s (family %s, model %s), %d logical CPUs at %.0f MHz, %s cache per core%s" % (
-            first["model name"], first.get("cpu family", "?"), first.get("model", "?"), count,
-            float(first.get("cpu MHz", "0")), first.get("cache size", "?"),
-            ", virtual machine" if " hypervisor" in " " + first.get("flags", "") else "")
+            first["model name"],
+            first.get("cpu family", "?"),
+            first.get("model", "?"),
+            count,
+            float(first.get("cpu MHz", "0")),
+            first.get("cache size", "?"),
+            ", virtual machine" if " hypervisor" in " " + first.get("flags", "") else "",
+        )
     except (OSError, KeyError, ValueError):
         pass
     memory = ""
@@ -182,26 +197,35 @@ def machine():
     return [
         "CPU: %s%s" % (cpu, memory),
         "System: %s" % system,
-        "Compiler: %s; Python %s" % (compiler[0] if compiler else "unknown",
-                                     platform.python_version()),
+        "Compiler: %s; Python %s" % (compiler[0] if compiler else "unknown", platform.python_version()),
         "Load average when the report was written: %s" % load,
     ]
 
 
 def render(rows, context, lines, catalogue=None):
-    out = ["# Benchmark results", "",
-           "Written by `scripts/bench.sh` on %s." % datetime.datetime.now(
-               datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"), ""]
+    out = [
+        "# Benchmark results",
+        "",
+        "Written by `scripts/bench.sh` on %s."
+        % datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
+        "",
+    ]
     out += ["- " + l for l in machine()]
-    out.append("- kinetra built as Release (-O3; the pack units -O1), with -j2; the C++ "
-               "benchmarks link its objects statically, the Python ones import the extension "
-               "module of the same build")
+    out.append(
+        "- kinetra built as Release (-O3; the pack units -O1), with -j2; the C++ "
+        "benchmarks link its objects statically, the Python ones import the extension "
+        "module of the same build"
+    )
     if catalogue:
         out.append("- Catalogue: " + catalogue)
-    out += ["", "Times are per call; a ratio is measured / baseline, both from this run. "
-            "C++ figures are medians of repetitions; Python figures are pyperf means over "
-            "several worker processes net of the loop around the calls, ± one standard "
-            "deviation (a ratio's spread combines both sides').", ""]
+    out += [
+        "",
+        "Times are per call; a ratio is measured / baseline, both from this run. "
+        "C++ figures are medians of repetitions; Python figures are pyperf means over "
+        "several worker processes net of the loop around the calls, ± one standard "
+        "deviation (a ratio's spread combines both sides').",
+        "",
+    ]
     out.append("| Group | Figure | Measured | Baseline | Baseline measured | Ratio | Target | Met |")
     out.append("|---|---|---|---|---|---|---|---|")
     notes = []
@@ -211,10 +235,19 @@ def render(rows, context, lines, catalogue=None):
         if r.get("note"):
             notes.append(r["note"])
             figure += " [%d]" % len(notes)
-        out.append("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
-            r["group"], figure, fmt_spread(r["value"], r.get("sd"), r["unit"]),
-            r["baseline"] or "-",
-            fmt_spread(r["baseline_value"], r.get("baseline_sd"), r["unit"]), ratio, target, met))
+        out.append(
+            "| %s | %s | %s | %s | %s | %s | %s | %s |"
+            % (
+                r["group"],
+                figure,
+                fmt_spread(r["value"], r.get("sd"), r["unit"]),
+                r["baseline"] or "-",
+                fmt_spread(r["baseline_value"], r.get("baseline_sd"), r["unit"]),
+                ratio,
+                target,
+                met,
+            )
+        )
     if notes:
         out.append("")
         out += ["%d. %s" % (i + 1, n) for i, n in enumerate(notes)]
@@ -243,8 +276,7 @@ def main(argv=None):
         f.write(text)
     sys.stdout.write(text)
     unmet = sum(judge(r)[2] == "**not met**" for r in rows)
-    print("\n%d of %d targets not met" % (unmet, sum(bool(r["target"]) for r in rows)),
-          file=sys.stderr)
+    print("\n%d of %d targets not met" % (unmet, sum(bool(r["target"]) for r in rows)), file=sys.stderr)
     return 0
 
 

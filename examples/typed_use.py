@@ -1,6 +1,6 @@
 """Typed use of kinetra: checked by mypy and pyright in the test suite, and runnable as is.
 
-    python examples/typed_use.py
+python examples/typed_use.py
 """
 
 import kinetra

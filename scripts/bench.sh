@@ -5,7 +5,8 @@
 #   scripts/bench.sh [--full-size] [REPORT]
 #
 # --full-size builds the synthetic catalogue of the final size (bench/synthetic_catalogue.py:
-# 1716 patterns, 1,022,912 rows in the real pack split) instead of the families in the tree.
+# made-up rows with the periods and dimensions of the manifest, in the real pack split) instead of
+# the families in the tree.
 #
 # Steps, all in build/bench, which is rebuilt from scratch on every run so that the build
 # figures are those of a clean build:

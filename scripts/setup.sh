@@ -67,7 +67,36 @@ pip_install_project() {
         -C "build-dir=$build_dir" "$@" "$ROOT"
 }
 
+# build_dev: builds and installs the package from build/dev. The same tree holds the shared
+# library and the C++ tests, so the core compiles once.
+DEV_BUILD="$ROOT/build/dev"
+build_dev() {
+    say "building in $DEV_BUILD"
+    pip_install_project "$DEV_BUILD" \
+        -C cmake.define.KINETRA_BUILD_SHARED=ON \
+        -C cmake.define.KINETRA_BUILD_TESTS=ON \
+        -C build.verbose=false
+}
+
 # ensure_fuzz_tools: clang with its libFuzzer and sanitizer runtimes, and the LLVM coverage tools.
 ensure_fuzz_tools() {
     ensure_apt build-essential clang-16 libclang-rt-16-dev llvm-16
+}
+
+# The C++ sources under clang-format's check (.clang-format); generated sources are not among them.
+cxx_sources() {
+    git -C "$ROOT" ls-files 'src/*.cpp' 'src/*.hpp' 'include/*.hpp' 'tests/cpp/*.cpp' 'tests/fuzz/*.cpp' \
+        'tests/fuzz/*.hpp' 'bench/*.cpp' 'bench/*.hpp'
+}
+
+# lint: ruff (lint and format check, configured in pyproject.toml) and clang-format; fails on the
+# first style slip. Needs ensure_venv and ensure_lint_tools first.
+lint() {
+    say "lint"
+    (cd "$ROOT" && "$VENV/bin/ruff" check --quiet . && "$VENV/bin/ruff" format --check --quiet . \
+        && cxx_sources | xargs clang-format-16 --dry-run --Werror)
+}
+
+ensure_lint_tools() {
+    ensure_apt clang-format-16
 }

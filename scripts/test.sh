@@ -7,23 +7,18 @@ cd "$ROOT"
 
 ensure_apt build-essential libgtest-dev chromium pkgconf ola
 ensure_fuzz_tools  # the fuzz targets' corpus replay needs clang's FuzzedDataProvider.h
+ensure_lint_tools
 ensure_apt hydrogen-data libportaudio2   # drum samples and PortAudio for the audio tempo tests
 ensure_venv
 # the optional extra "audio" (its list is written once, in pyproject.toml)
 "$VENV_PY" -m pip install -q --disable-pip-version-check $("$VENV_PY" -c 'import tomllib
 print(" ".join(tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"]["audio"]))')
+lint  # first, so that a style slip fails in seconds
 
-# One build tree serves both: pip builds and installs the module from it, and the same tree
-# holds the shared library and the C++ tests, so the core compiles once.
-BUILD="$ROOT/build/dev"
-say "building in $BUILD"
-pip_install_project "$BUILD" \
-    -C cmake.define.KINETRA_BUILD_SHARED=ON \
-    -C cmake.define.KINETRA_BUILD_TESTS=ON \
-    -C build.verbose=false
+build_dev
 
 say "C++ tests"
-ctest --test-dir "$BUILD" --output-on-failure -j2
+ctest --test-dir "$DEV_BUILD" --output-on-failure -j2
 
 say "Python tests"
 cd "$ROOT"

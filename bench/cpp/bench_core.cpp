@@ -50,8 +50,8 @@ void raw_index(benchmark::State& state) {
     count_calls(state);
 }
 
-#define KINETRA_BENCH_MOVE(name, period)                                                   \
-    BENCHMARK(evaluate<&kinetra::name>)->Name("move/" #name);                             \
+#define KINETRA_BENCH_MOVE(name, period)                      \
+    BENCHMARK(evaluate<&kinetra::name>)->Name("move/" #name); \
     BENCHMARK(raw_index<&kinetra::name, period>)->Name("move/" #name "/baseline_raw_index")
 
 KINETRA_BENCH_MOVE(bounce, 64);

@@ -59,13 +59,16 @@ bool time_first_build(FirstBuild& out) {
 // Replays measured samples as the manual iteration times of a benchmark.
 void register_samples(const char* name, std::vector<double> seconds) {
     const auto count = static_cast<benchmark::IterationCount>(seconds.size());
-    benchmark::RegisterBenchmark(name, [seconds](benchmark::State& state) {
-        std::size_t i = 0;
-        for (auto _ : state) {
-            state.SetIterationTime(seconds[i++ % seconds.size()]);
-        }
-        state.SetItemsProcessed(state.iterations());
-    })->UseManualTime()->Iterations(count);
+    benchmark::RegisterBenchmark(name,
+                                 [seconds](benchmark::State& state) {
+                                     std::size_t i = 0;
+                                     for (auto _ : state) {
+                                         state.SetIterationTime(seconds[i++ % seconds.size()]);
+                                     }
+                                     state.SetItemsProcessed(state.iterations());
+                                 })
+        ->UseManualTime()
+        ->Iterations(count);
 }
 
 }  // namespace

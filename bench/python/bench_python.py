@@ -25,10 +25,9 @@ import random
 import sys
 import time
 
-import pyperf
-
 import kinetra
 import kinetra_bench_baseline as baseline
+import pyperf
 
 BATCH = 4096
 PROCESSES = 8
@@ -59,8 +58,7 @@ class Figures:
         bench = self.runner.bench_time_func(name, time_func, inner_loops=calls)
         if bench is not None and not self.runner.args.worker:
             values = bench.get_values()
-            self.results[name] = (sum(values) / len(values),
-                                  bench.stdev() if len(values) > 1 else 0.0)
+            self.results[name] = (sum(values) / len(values), bench.stdev() if len(values) > 1 else 0.0)
 
     def net(self, name, empty):
         """(mean, standard deviation) of a benchmark net of its empty loop, in ns per call."""
@@ -77,17 +75,34 @@ def compare(figures, figure, key, baselines, target=None, note=""):
     rows = []
     for base_key, label, base_target in baselines:
         base, base_sd = figures.net(base_key, key + ":empty")
-        rows.append({
-            "group": "Python", "figure": figure, "value": value, "sd": sd, "unit": "ns",
-            "baseline": label, "baseline_value": base, "baseline_sd": base_sd,
-            "target": base_target, "note": note})
+        rows.append(
+            {
+                "group": "Python",
+                "figure": figure,
+                "value": value,
+                "sd": sd,
+                "unit": "ns",
+                "baseline": label,
+                "baseline_value": base,
+                "baseline_sd": base_sd,
+                "target": base_target,
+                "note": note,
+            }
+        )
     return rows
 
 
 def absent(figure, what):
-    return {"group": "Python", "figure": figure, "value": None, "unit": "ns",
-            "baseline": None, "baseline_value": None, "target": None,
-            "note": "%s is not in this build of the module" % what}
+    return {
+        "group": "Python",
+        "figure": figure,
+        "value": None,
+        "unit": "ns",
+        "baseline": None,
+        "baseline_value": None,
+        "target": None,
+        "note": "%s is not in this build of the module" % what,
+    }
 
 
 def name_calls(names, seed):
@@ -99,6 +114,7 @@ def pair_loop(fn, pairs):
     def run():
         for name, pip in pairs:
             fn(name, pip)
+
     return run
 
 
@@ -106,6 +122,7 @@ def empty_pair_loop(pairs):
     def run():
         for name, pip in pairs:
             pass
+
     return run
 
 
@@ -113,6 +130,7 @@ def pip_loop(fn, pips):
     def run():
         for pip in pips:
             fn(pip)
+
     return run
 
 
@@ -120,6 +138,7 @@ def empty_pip_loop(pips):
     def run():
         for pip in pips:
             pass
+
     return run
 
 
@@ -135,10 +154,20 @@ def bench_sample(figures, names, baked_rows):
     figures.measure(key + ":baseline", lambda: pair_loop(baseline.sample, pairs), BATCH)
     figures.measure(key + ":floor", floor, BATCH)
     figures.measure(key + ":empty", lambda: empty_pair_loop(pairs), BATCH)
-    return compare(figures, "kinetra.sample(name, pip), random mix of all %d names" % len(names),
-                   key, [(key + ":baseline", "baseline sample(name, pip_count)", {"ratio": 1.3}),
-                         (key + ":floor", "baseline sample(name, pip_count) plus one read of a "
-                          "random row of %d (all baked rows, one block)" % baked_rows, None)])
+    return compare(
+        figures,
+        "kinetra.sample(name, pip), random mix of all %d names" % len(names),
+        key,
+        [
+            (key + ":baseline", "baseline sample(name, pip_count)", {"ratio": 1.3}),
+            (
+                key + ":floor",
+                "baseline sample(name, pip_count) plus one read of a "
+                "random row of %d (all baked rows, one block)" % baked_rows,
+                None,
+            ),
+        ],
+    )
 
 
 def bench_sample_one_name(figures, name):
@@ -147,8 +176,12 @@ def bench_sample_one_name(figures, name):
     figures.measure(key, lambda: pair_loop(kinetra.sample, pairs), BATCH)
     figures.measure(key + ":baseline", lambda: pair_loop(baseline.sample, pairs), BATCH)
     figures.measure(key + ":empty", lambda: empty_pair_loop(pairs), BATCH)
-    return compare(figures, "kinetra.sample(name, pip), one name (%s)" % name, key,
-                   [(key + ":baseline", "baseline sample(name, pip_count)", {"ratio": 1.3})])
+    return compare(
+        figures,
+        "kinetra.sample(name, pip), one name (%s)" % name,
+        key,
+        [(key + ":baseline", "baseline sample(name, pip_count)", {"ratio": 1.3})],
+    )
 
 
 def bench_bounce(figures):
@@ -157,20 +190,17 @@ def bench_bounce(figures):
     figures.measure(key, lambda: pip_loop(kinetra.bounce, pips), BATCH)
     figures.measure(key + ":baseline", lambda: pip_loop(baseline.bounce, pips), BATCH)
     figures.measure(key + ":empty", lambda: empty_pip_loop(pips), BATCH)
-    return compare(figures, "kinetra.bounce(pip)", key,
-                   [(key + ":baseline", "baseline bounce(pip)", {"ratio": 1.2})])
+    return compare(figures, "kinetra.bounce(pip)", key, [(key + ":baseline", "baseline bounce(pip)", {"ratio": 1.2})])
 
 
 def bench_catalogue(figures):
     rows = kinetra.catalogue()
 
     def comprehension():
-        cached = [(r["name"], r["description"], r["period_pips"], r["dimensions"])
-                  for r in kinetra.catalogue()]
+        cached = [(r["name"], r["description"], r["period_pips"], r["dimensions"]) for r in kinetra.catalogue()]
 
         def build():
-            return [{"name": n, "description": d, "period_pips": p, "dimensions": k}
-                    for n, d, p, k in cached]
+            return [{"name": n, "description": d, "period_pips": p, "dimensions": k} for n, d, p, k in cached]
 
         assert build() == kinetra.catalogue()
         return build
@@ -178,15 +208,24 @@ def bench_catalogue(figures):
     key = "catalogue"
     figures.measure(key, lambda: kinetra.catalogue, 1)
     figures.measure(key + ":baseline", comprehension, 1)
-    figures.measure(key + ":empty", lambda: (lambda: None), 1)
-    return compare(figures, "kinetra.catalogue(), %d rows" % len(rows), key,
-                   [(key + ":baseline", "Python comprehension of the same dicts from cached "
-                     "tuples", {"ratio": 3.0})])
+    figures.measure(key + ":empty", lambda: lambda: None, 1)
+    return compare(
+        figures,
+        "kinetra.catalogue(), %d rows" % len(rows),
+        key,
+        [(key + ":baseline", "Python comprehension of the same dicts from cached tuples", {"ratio": 3.0})],
+    )
 
 
 def smooth_rows(count, seed):
-    return [(0.5 * math.sin(6.283185307179586 * i / count + seed),
-             0.25 * math.cos(6.283185307179586 * i / count + seed), 0.0) for i in range(count)]
+    return [
+        (
+            0.5 * math.sin(6.283185307179586 * i / count + seed),
+            0.25 * math.cos(6.283185307179586 * i / count + seed),
+            0.0,
+        )
+        for i in range(count)
+    ]
 
 
 def bench_sampled_pattern(figures):
@@ -202,8 +241,12 @@ def bench_sampled_pattern(figures):
     figures.measure(key, run, BATCH)
     figures.measure(key + ":baseline", lambda: pip_loop(baseline.Pattern().sample, pips), BATCH)
     figures.measure(key + ":empty", lambda: empty_pip_loop(pips), BATCH)
-    return compare(figures, "SampledPattern.sample(pip), 512 rows", key,
-                   [(key + ":baseline", "baseline method sample(pip_count)", None)])
+    return compare(
+        figures,
+        "SampledPattern.sample(pip), 512 rows",
+        key,
+        [(key + ":baseline", "baseline method sample(pip_count)", None)],
+    )
 
 
 def bench_pattern_library(figures, size=64):
@@ -214,16 +257,20 @@ def bench_pattern_library(figures, size=64):
 
     def run():
         library = kinetra.PatternLibrary(
-            [kinetra.SampledPattern(n, "A user pattern", smooth_rows(256, i))
-             for i, n in enumerate(names)])
+            [kinetra.SampledPattern(n, "A user pattern", smooth_rows(256, i)) for i, n in enumerate(names)]
+        )
         return pair_loop(library.sample, pairs)
 
     key = "pattern_library"
     figures.measure(key, run, BATCH)
     figures.measure(key + ":baseline", lambda: pair_loop(baseline.Library().sample, pairs), BATCH)
     figures.measure(key + ":empty", lambda: empty_pair_loop(pairs), BATCH)
-    return compare(figures, "PatternLibrary.sample(name, pip), own names of %d patterns" % size,
-                   key, [(key + ":baseline", "baseline method sample(name, pip_count)", None)])
+    return compare(
+        figures,
+        "PatternLibrary.sample(name, pip), own names of %d patterns" % size,
+        key,
+        [(key + ":baseline", "baseline method sample(name, pip_count)", None)],
+    )
 
 
 def bench_sampled_recording(figures):
@@ -234,17 +281,19 @@ def bench_sampled_recording(figures):
 
     def run():
         rows = [[0.5 * ((r * 7 + a) % 100) / 100.0 for a in range(3)] for r in range(4096)]
-        recording = kinetra.SampledRecording("take", ["pan", "tilt", "zoom"], rows, 120.0, 0.0,
-                                             -1000)
+        recording = kinetra.SampledRecording("take", ["pan", "tilt", "zoom"], rows, 120.0, 0.0, -1000)
         return pip_loop(recording.sample, pips)
 
     key = "sampled_recording"
     figures.measure(key, run, BATCH)
-    figures.measure(key + ":baseline", lambda: pip_loop(baseline.Recording(3).sample, pips),
-                    BATCH)
+    figures.measure(key + ":baseline", lambda: pip_loop(baseline.Recording(3).sample, pips), BATCH)
     figures.measure(key + ":empty", lambda: empty_pip_loop(pips), BATCH)
-    return compare(figures, "SampledRecording.sample(pip), 3 axes", key,
-                   [(key + ":baseline", "baseline method sample(pip) returning 3 floats", None)])
+    return compare(
+        figures,
+        "SampledRecording.sample(pip), 3 axes",
+        key,
+        [(key + ":baseline", "baseline method sample(pip) returning 3 floats", None)],
+    )
 
 
 def main():
@@ -256,9 +305,15 @@ def main():
     names = [row["name"] for row in catalogue]
     procedural = 15
     baked_rows = sum(row["period_pips"] for row in catalogue[procedural:])
-    rows = (bench_sample(figures, names, baked_rows) + bench_sample_one_name(figures, names[procedural]) +
-            bench_bounce(figures) + bench_catalogue(figures) + bench_sampled_pattern(figures) +
-            bench_pattern_library(figures) + bench_sampled_recording(figures))
+    rows = (
+        bench_sample(figures, names, baked_rows)
+        + bench_sample_one_name(figures, names[procedural])
+        + bench_bounce(figures)
+        + bench_catalogue(figures)
+        + bench_sampled_pattern(figures)
+        + bench_pattern_library(figures)
+        + bench_sampled_recording(figures)
+    )
     if args.worker:
         return 0
     if args.rows:
@@ -268,9 +323,11 @@ def main():
         if row["value"] is None:
             continue
         ratio = row["value"] / row["baseline_value"] if row["baseline_value"] else float("nan")
-        print("%-64s %8.1f ns +- %5.1f  %5.2fx  (%s)" % (
-            row["figure"][:64], row["value"], row["sd"], ratio, row["baseline"][:40]),
-            file=sys.stderr)
+        print(
+            "%-64s %8.1f ns +- %5.1f  %5.2fx  (%s)"
+            % (row["figure"][:64], row["value"], row["sd"], ratio, row["baseline"][:40]),
+            file=sys.stderr,
+        )
     return 0
 
 

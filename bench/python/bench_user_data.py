@@ -29,8 +29,7 @@ def bench_library():
         start = time.perf_counter()
         library = kinetra.PatternLibrary(patterns)
         times.append(time.perf_counter() - start)
-    print(f"PatternLibrary(1024 patterns, 1,048,576 samples): best {min(times) * 1e3:.2f} ms "
-          f"of {len(times)}")
+    print(f"PatternLibrary(1024 patterns, 1,048,576 samples): best {min(times) * 1e3:.2f} ms of {len(times)}")
     for name in ("user_pattern_0", "user_pattern_1023", "lfo_breathe", "bounce"):
         n = 200_000
         best = min(timeit.repeat(lambda: library.sample(name, 77), number=n, repeat=3))
@@ -50,10 +49,11 @@ def bench_recording():
     recording = kinetra.SampledRecording("rec", ["x"], rows, 120.0)
     constructed = time.perf_counter() - start
     print(f"input list of 8,388,608 one-value rows: {built * 1e3:.0f} ms")
-    print(f"SampledRecording construction: {constructed * 1e3:.0f} ms "
-          f"(sample_count {recording.sample_count})")
-    print(f"peak RSS: {before:.0f} MiB at start, {after_rows:.0f} MiB with the input list, "
-          f"{peak_mib():.0f} MiB after construction")
+    print(f"SampledRecording construction: {constructed * 1e3:.0f} ms (sample_count {recording.sample_count})")
+    print(
+        f"peak RSS: {before:.0f} MiB at start, {after_rows:.0f} MiB with the input list, "
+        f"{peak_mib():.0f} MiB after construction"
+    )
 
 
 if __name__ == "__main__":

@@ -51,8 +51,8 @@ class SampledRecording {
 public:
     // Validates in a fixed order and throws std::invalid_argument on the first failure.
     SampledRecording(std::string name, std::vector<std::string> dimensions,
-                     std::vector<std::vector<double>> samples, double bpm,
-                     double beat_zero_seconds, int start_pip)
+                     std::vector<std::vector<double>> samples, double bpm, double beat_zero_seconds,
+                     int start_pip)
         : name_(std::move(name)),
           dimensions_(std::move(dimensions)),
           bpm_(bpm),
@@ -122,8 +122,8 @@ public:
             throw std::out_of_range("Pip outside non-looping recording");
         }
         const std::size_t axes = dimensions_.size();
-        const auto first = samples_.begin() +
-                           static_cast<std::ptrdiff_t>(static_cast<std::size_t>(offset) * axes);
+        const auto first =
+            samples_.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(offset) * axes);
         return std::vector<double>(first, first + static_cast<std::ptrdiff_t>(axes));
     }
 

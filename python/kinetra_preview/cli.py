@@ -25,26 +25,35 @@ def build_parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(
         prog="python -m kinetra_preview",
         description="See kinetra patterns move: a browsable gallery of the whole catalogue, "
-                    "or the large view of one pattern.")
+        "or the large view of one pattern.",
+    )
     sub = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     def common(sp):
-        sp.add_argument("--pattern-file", metavar="FILE", action="append", default=[],
-                        help="CSV of x,y,z rows, one per pip (optional header); shown beside the "
-                             "built-in patterns; may be given more than once")
-        sp.add_argument("--name", help="pattern name for a single --pattern-file "
-                                       "(default: the file name's stem)")
+        sp.add_argument(
+            "--pattern-file",
+            metavar="FILE",
+            action="append",
+            default=[],
+            help="CSV of x,y,z rows, one per pip (optional header); shown beside the "
+            "built-in patterns; may be given more than once",
+        )
+        sp.add_argument("--name", help="pattern name for a single --pattern-file (default: the file name's stem)")
         sp.add_argument("--bpm", type=_bpm, default=120.0, help="tempo in beats per minute (default 120)")
 
     g = sub.add_parser("gallery", help="write one self-contained HTML page with every pattern")
-    g.add_argument("--out", metavar="FILE.html", default=DEFAULT_GALLERY,
-                   help=f"output file (default {DEFAULT_GALLERY})")
+    g.add_argument(
+        "--out", metavar="FILE.html", default=DEFAULT_GALLERY, help=f"output file (default {DEFAULT_GALLERY})"
+    )
     common(g)
 
     s = sub.add_parser("show", help="one pattern: a text view, or an SVG or HTML file with --out")
     s.add_argument("pattern", metavar="NAME", help="a built-in pattern, or one from --pattern-file")
-    s.add_argument("--out", metavar="FILE.svg|FILE.html",
-                   help="write the large view to this file instead of printing the text view")
+    s.add_argument(
+        "--out",
+        metavar="FILE.svg|FILE.html",
+        help="write the large view to this file instead of printing the text view",
+    )
     common(s)
     return p
 
@@ -68,8 +77,7 @@ def cmd_gallery(args, out=None) -> int:
     elapsed = time.perf_counter() - start
     users = sum(1 for r in rows if r.user)
     extra = f" ({users} from pattern files)" if users else ""
-    print(f"Wrote {os.path.abspath(args.out)}: {len(rows)} patterns{extra}, {size} bytes, "
-          f"in {elapsed:.2f} s", file=out)
+    print(f"Wrote {os.path.abspath(args.out)}: {len(rows)} patterns{extra}, {size} bytes, in {elapsed:.2f} s", file=out)
     return 0
 
 

@@ -164,8 +164,9 @@ def trace(values, axis_up: bool, max_points: int = 96, grid_tolerance: float = 1
     return out
 
 
-def fit_to_grid(points, grid: int = THUMB_GRID, margin: int = THUMB_MARGIN,
-                min_extent: float = THUMB_MIN_EXTENT) -> list[tuple[float, float]]:
+def fit_to_grid(
+    points, grid: int = THUMB_GRID, margin: int = THUMB_MARGIN, min_extent: float = THUMB_MIN_EXTENT
+) -> list[tuple[float, float]]:
     """Scale and centre 2-D points into the square 0..grid, keeping the aspect ratio.
 
     The larger side of the bounding box spans grid - 2 * margin; a box smaller

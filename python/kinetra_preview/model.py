@@ -11,14 +11,21 @@ import dataclasses
 import json
 from typing import Callable, Iterable, Sequence
 
+from kinetra import PIPS_PER_BEAT
+
 from . import codec, decimate, projection
 
-PIPS_PER_BEAT = 64
-
-DANCE_MOVES = ("bounce", "sway", "circle", "figure_eight", "step_touch",
-               "box_step", "helix", "clay_background")
-DRUM_RUDIMENTS = ("single_stroke_roll", "double_stroke_roll", "multiple_bounce_roll",
-                  "single_paradiddle", "flam", "drag", "five_stroke_roll")
+# The procedural patterns by group, as the pattern registry (tools/patterngen) lists them.
+DANCE_MOVES = ("bounce", "sway", "circle", "figure_eight", "step_touch", "box_step", "helix", "clay_background")
+DRUM_RUDIMENTS = (
+    "single_stroke_roll",
+    "double_stroke_roll",
+    "multiple_bounce_roll",
+    "single_paradiddle",
+    "flam",
+    "drag",
+    "five_stroke_roll",
+)
 USER_FAMILY = "user"
 
 Row = tuple[float, float, float]
@@ -63,8 +70,16 @@ def rows_from_catalogue(catalogue: Sequence[dict], builtin_count: int | None = N
     out = []
     for i, r in enumerate(catalogue):
         user = i >= builtin_count
-        out.append(PatternRow(r["name"], r["description"], int(r["period_pips"]),
-                              int(r["dimensions"]), family_of(r["name"], user), user))
+        out.append(
+            PatternRow(
+                r["name"],
+                r["description"],
+                int(r["period_pips"]),
+                int(r["dimensions"]),
+                family_of(r["name"], user),
+                user,
+            )
+        )
     return out
 
 
@@ -90,8 +105,10 @@ def seam_step(table: Sequence[Row]) -> tuple[float, float]:
     n = len(table)
     if n < 2:
         return (0.0, 0.0)
+
     def step(a: Row, b: Row) -> float:
         return max(abs(a[0] - b[0]), abs(a[1] - b[1]), abs(a[2] - b[2]))
+
     inner = max(step(table[i], table[i + 1]) for i in range(n - 1))
     return (step(table[-1], table[0]), inner)
 
@@ -123,6 +140,7 @@ class PageModel:
     `mode` is "gallery" (cards for all rows) or "single" (one large view,
     `selected` names its pattern).
     """
+
     rows: list[PatternRow]
     thumbs: list[str]
     tables: list[str]
@@ -168,9 +186,15 @@ class PageModel:
         return text.replace("</", "<\\/").replace("<!--", "<\\u0021--")
 
 
-def build_page_model(rows: Sequence[PatternRow], sample: Sampler, *, bpm: float = 120.0,
-                     mode: str = "gallery", selected: str | None = None,
-                     progress: Callable[[int, int], None] | None = None) -> PageModel:
+def build_page_model(
+    rows: Sequence[PatternRow],
+    sample: Sampler,
+    *,
+    bpm: float = 120.0,
+    mode: str = "gallery",
+    selected: str | None = None,
+    progress: Callable[[int, int], None] | None = None,
+) -> PageModel:
     """Sample every row over one period and encode its thumbnail and table."""
     if mode not in ("gallery", "single"):
         raise ValueError(f"unknown page mode: {mode}")

@@ -20,11 +20,13 @@ def asset(name: str) -> str:
 def fill(template: str, values: dict[str, str]) -> str:
     """Replace each {{NAME}} of the template once, in one pass, so that
     inserted text is never scanned for placeholders itself."""
+
     def sub(m: re.Match) -> str:
         key = m.group(1)
         if key not in values:
             raise KeyError(f"no value for placeholder {key}")
         return values[key]
+
     return _PLACEHOLDER.sub(sub, template)
 
 
@@ -33,13 +35,16 @@ def render_page(model: PageModel) -> str:
     script = asset("preview.js")
     if "</script" in script.lower():
         raise ValueError("the page script must not contain a closing script tag")
-    return fill(asset("page.html"), {
-        "TITLE": html.escape(model.title),
-        "MODE": model.mode,
-        "CSS": asset("preview.css"),
-        "DATA": model.to_json(),
-        "JS": script,
-    })
+    return fill(
+        asset("page.html"),
+        {
+            "TITLE": html.escape(model.title),
+            "MODE": model.mode,
+            "CSS": asset("preview.css"),
+            "DATA": model.to_json(),
+            "JS": script,
+        },
+    )
 
 
 def _umask() -> int:

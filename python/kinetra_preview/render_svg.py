@@ -40,6 +40,14 @@ def to_plot(x: float, y: float, z: float) -> tuple[float, float]:
     return (WIDTH / 2 + sx * s, PLOT_TOP + PLOT_SIZE / 2 + sy * s)
 
 
+def _animate(attr: str, seconds: float, values: list[str]) -> str:
+    """A discrete SVG animation of attr through values, once per `seconds`, repeated."""
+    return (
+        f'<animate attributeName="{attr}" dur="{seconds:.6g}s" repeatCount="indefinite" '
+        f'calcMode="discrete" values="{";".join(values)}"/>'
+    )
+
+
 def _n(v: float) -> str:
     s = f"{v:.1f}"
     return "0" if s in ("0.0", "-0.0") else s[:-2] if s.endswith(".0") else s
@@ -47,10 +55,12 @@ def _n(v: float) -> str:
 
 def _frame(dimensions: int) -> list[str]:
     out = []
+
     def square(z: float, style: str) -> str:
         pts = [to_plot(x, y, z) for x, y in ((-1, -1), (1, -1), (1, 1), (-1, 1))]
         d = "M" + " L".join(f"{_n(a)} {_n(b)}" for a, b in pts) + " Z"
         return f'<path d="{d}" {style}/>'
+
     if dimensions == 3:
         out.append(square(-1.0, 'fill="none" stroke="#ccc" stroke-width="1"'))
         out.append(square(1.0, 'fill="none" stroke="#bbb" stroke-width="1"'))
@@ -89,9 +99,11 @@ def _path(table: Sequence[tuple[float, float, float]]) -> list[str]:
         if not segs:
             continue
         strength = 0.25 + 0.75 * (b + 0.5) / DEPTH_BINS
-        out.append(f'<path d="{"".join(segs)}" fill="none" stroke="{PATH_COLOUR}" '
-                   f'stroke-opacity="{strength:.2f}" stroke-width="{1 + 2.5 * strength:.2f}" '
-                   f'stroke-linecap="round" stroke-linejoin="round"/>')
+        out.append(
+            f'<path d="{"".join(segs)}" fill="none" stroke="{PATH_COLOUR}" '
+            f'stroke-opacity="{strength:.2f}" stroke-width="{1 + 2.5 * strength:.2f}" '
+            f'stroke-linecap="round" stroke-linejoin="round"/>'
+        )
     return out
 
 
@@ -127,25 +139,32 @@ def _point(table, seconds: float) -> list[str]:
         ys.append(_n(b))
         rs.append(f"{5 + 4 * projection.depth_strength(r[2]):.1f}")
     a, b = xs[0], ys[0]
-    dur = f"{seconds:.6g}s"
-    anim = lambda attr, vals: (f'<animate attributeName="{attr}" dur="{dur}" repeatCount="indefinite" '
-                               f'calcMode="discrete" values="{";".join(vals)}"/>')
-    return [f'<circle cx="{a}" cy="{b}" r="{rs[0]}" fill="{POINT_COLOUR}" stroke="#fff" class="point">',
-            anim("cx", xs), anim("cy", ys), anim("r", rs), "</circle>"]
+    return [
+        f'<circle cx="{a}" cy="{b}" r="{rs[0]}" fill="{POINT_COLOUR}" stroke="#fff" class="point">',
+        _animate("cx", seconds, xs),
+        _animate("cy", seconds, ys),
+        _animate("r", seconds, rs),
+        "</circle>",
+    ]
 
 
 def _curves(table, seconds: float) -> list[str]:
     n = len(table)
     left, right = 50, WIDTH - 20
     top, h = CURVES_TOP, CURVES_HEIGHT
+
     def px(pip: float) -> float:
         return left + (right - left) * pip / n
+
     def py(v: float) -> float:
         return top + h / 2 - v * (h / 2 - 6)
-    out = [f'<rect x="{left}" y="{top}" width="{right - left}" height="{h}" fill="#fff" stroke="#ccc"/>',
-           f'<line x1="{left}" y1="{_n(py(0))}" x2="{right}" y2="{_n(py(0))}" stroke="#ddd"/>',
-           f'<text x="{left - 6}" y="{_n(py(1) + 4)}" class="small" text-anchor="end">+1</text>',
-           f'<text x="{left - 6}" y="{_n(py(-1) + 4)}" class="small" text-anchor="end">-1</text>']
+
+    out = [
+        f'<rect x="{left}" y="{top}" width="{right - left}" height="{h}" fill="#fff" stroke="#ccc"/>',
+        f'<line x1="{left}" y1="{_n(py(0))}" x2="{right}" y2="{_n(py(0))}" stroke="#ddd"/>',
+        f'<text x="{left - 6}" y="{_n(py(1) + 4)}" class="small" text-anchor="end">+1</text>',
+        f'<text x="{left - 6}" y="{_n(py(-1) + 4)}" class="small" text-anchor="end">-1</text>',
+    ]
     for beat, pip in enumerate(range(0, n, PIPS_PER_BEAT)):
         out.append(f'<line x1="{_n(px(pip))}" y1="{top}" x2="{_n(px(pip))}" y2="{top + h}" stroke="#eee"/>')
         out.append(f'<text x="{_n(px(pip) + 2)}" y="{top + h + 14}" class="small">{beat + 1}</text>')
@@ -155,10 +174,12 @@ def _curves(table, seconds: float) -> list[str]:
     for axis, (name, colour) in enumerate(zip(("x", "y (negative = up)", "z (positive = near)"), AXIS_COLOURS)):
         out.append(f'<text x="{left + 8 + 150 * axis}" y="{top - 6}" class="small" style="fill:{colour}">{name}</text>')
     xs = [_n(px(i)) for i in range(n)]
-    out.append(f'<line x1="{left}" y1="{top}" x2="{left}" y2="{top + h}" stroke="{POINT_COLOUR}" stroke-width="1.5">'
-               f'<animate attributeName="x1" dur="{seconds:.6g}s" repeatCount="indefinite" calcMode="discrete" values="{";".join(xs)}"/>'
-               f'<animate attributeName="x2" dur="{seconds:.6g}s" repeatCount="indefinite" calcMode="discrete" values="{";".join(xs)}"/>'
-               "</line>")
+    out.append(
+        f'<line x1="{left}" y1="{top}" x2="{left}" y2="{top + h}" stroke="{POINT_COLOUR}" stroke-width="1.5">'
+        + _animate("x1", seconds, xs)
+        + _animate("x2", seconds, xs)
+        + "</line>"
+    )
     return out
 
 
@@ -177,7 +198,7 @@ def render_svg(row: PatternRow, table: Sequence[tuple[float, float, float]], bpm
         f'<rect width="{WIDTH}" height="{HEIGHT}" fill="#fbfbfa"/>',
         f'<text x="20" y="32" class="title">{escape(row.name)}</text>',
         f'<text x="20" y="52" font-size="12" fill="#333">{escape(row.family)} \u00b7 {beats:g} beats '
-        f'({row.period_pips} pips) \u00b7 {row.dimensions}-D \u00b7 {bpm:g} BPM, one period {seconds:.3f} s</text>',
+        f"({row.period_pips} pips) \u00b7 {row.dimensions}-D \u00b7 {bpm:g} BPM, one period {seconds:.3f} s</text>",
     ]
     for i, line in enumerate(desc_lines):
         parts.append(f'<text x="20" y="{72 + 15 * i}" font-size="12" fill="#555">{escape(line)}</text>')

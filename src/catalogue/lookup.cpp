@@ -5,7 +5,6 @@
 #include <string>
 
 #include "kinetra/catalogue.hpp"
-#include "named_error.hpp"
 #include "procedural.hpp"
 #include "registry.hpp"
 
@@ -117,7 +116,7 @@ Offset3 sample(std::string_view name, int pip) {
     if (const detail::Sampler sampler = find_sampler(name)) {
         return sampler(pip);
     }
-    throw detail::NamedError("Unknown dance rudiment: " + std::string(name));
+    throw UnknownNameError("Unknown dance rudiment: " + std::string(name));
 }
 
 }  // namespace kinetra

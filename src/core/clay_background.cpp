@@ -55,8 +55,6 @@ const std::array<Offset3, kClayPeriod> clay_table = build_clay_table();
 
 }  // namespace
 
-Offset3 clay_background(int pip) noexcept {
-    return clay_table[wrap_pip(pip, kClayPeriod)];
-}
+Offset3 clay_background(int pip) noexcept { return clay_table[wrap_pip(pip, kClayPeriod)]; }
 
 }  // namespace kinetra

@@ -23,7 +23,8 @@ struct Corner {
 };
 
 // Corners visited by box_step, one side per beat; side s runs from corner s to corner s + 1.
-constexpr Corner kBoxCorners[5] = {{-1.0, -1.0}, {1.0, -1.0}, {1.0, 1.0}, {-1.0, 1.0}, {-1.0, -1.0}};
+constexpr Corner kBoxCorners[5] = {
+    {-1.0, -1.0}, {1.0, -1.0}, {1.0, 1.0}, {-1.0, 1.0}, {-1.0, -1.0}};
 
 // Half-beat steps of step_touch: from -1 to 0, 0 to 1, 1 to 0, 0 to -1.
 constexpr double kStepFrom[4] = {-1.0, 0.0, 1.0, 0.0};

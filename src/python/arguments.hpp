@@ -72,7 +72,8 @@ inline bool load_real(py::handle src, bool convert, double& out) {
         !PyBytes_Check(src.ptr())) {
         const double again = PyFloat_AsDouble(src.ptr());
         if (again == -1.0 && PyErr_Occurred()) {
-            throw_type_error_from_pending("an argument for a float parameter cannot be converted to float");
+            throw_type_error_from_pending(
+                "an argument for a float parameter cannot be converted to float");
         }
     }
     return false;
@@ -95,12 +96,14 @@ inline bool load_int(py::handle src, bool convert, int& out) {
     py::object number = py::reinterpret_steal<py::object>(has_index ? PyNumber_Index(src.ptr())
                                                                     : PyNumber_Long(src.ptr()));
     if (!number) {
-        throw_type_error_from_pending("an argument for an int parameter cannot be converted to int");
+        throw_type_error_from_pending(
+            "an argument for an int parameter cannot be converted to int");
     }
     int overflow = 0;
     const long long value = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
     if (value == -1 && PyErr_Occurred()) {
-        throw_type_error_from_pending("an argument for an int parameter cannot be converted to int");
+        throw_type_error_from_pending(
+            "an argument for an int parameter cannot be converted to int");
     }
     if (overflow != 0 || value < INT32_MIN || value > INT32_MAX) {
         PyErr_SetString(PyExc_OverflowError, "value outside [-2147483648, 2147483647]");
@@ -127,27 +130,6 @@ inline Py_ssize_t reported_length(py::handle src) {
         throw_type_error_from_pending("cannot take the length of a collection argument");
     }
     return length;
-}
-
-// A collection argument before its items are read: whether it is accepted as one, whether it
-// reports more items than `limit` (it is then refused by its length alone), and how many items
-// to make room for.
-struct Opened {
-    bool accepted = false;
-    bool over_limit = false;
-    std::size_t room = 0;
-};
-
-// Non-sequence iterables are taken only with implicit conversion, as by the binding library.
-inline Opened open_collection(py::handle src, bool convert, std::size_t limit) {
-    if (!is_collection(src) || (!convert && PySequence_Check(src.ptr()) == 0)) {
-        return {};
-    }
-    const Py_ssize_t length = reported_length(src);
-    if (length > static_cast<Py_ssize_t>(limit)) {
-        return {true, true, 0};
-    }
-    return {true, false, length > 0 ? static_cast<std::size_t>(length) : 0};
 }
 
 enum class Visit { next, refuse, stop };
@@ -189,6 +171,25 @@ ReadResult read_items(py::handle src, std::size_t limit, Visitor&& visit) {
             return result;
         }
     }
+}
+
+// A sized collection argument converted with a limit. Non-sequence iterables are taken only
+// with implicit conversion, as by the binding library. One that reports more than `limit`
+// items is accepted but refused by its length alone (over_limit, nothing read); otherwise
+// reserve is told how many items it reports and its items are read as by read_items. The
+// argument is not accepted when the result is refused.
+template <typename Reserve, typename Visitor>
+ReadResult read_collection(py::handle src, bool convert, std::size_t limit, Reserve&& reserve,
+                           Visitor&& visit) {
+    if (!is_collection(src) || (!convert && PySequence_Check(src.ptr()) == 0)) {
+        return {.refused = true};
+    }
+    const Py_ssize_t length = reported_length(src);
+    if (length > static_cast<Py_ssize_t>(limit)) {
+        return {.over_limit = true};
+    }
+    reserve(length > 0 ? static_cast<std::size_t>(length) : 0);
+    return read_items(src, limit, std::forward<Visitor>(visit));
 }
 
 // Counts the items of a collection without converting them, up to limit + 1.

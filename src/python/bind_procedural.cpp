@@ -1,7 +1,7 @@
 #include <pybind11/pybind11.h>
 
 #include "bindings.hpp"
-#include "kinetra/core.hpp"
+#include "procedural_functions.hpp"
 
 namespace py = pybind11;
 
@@ -9,21 +9,9 @@ namespace kinetra::python {
 
 void bind_procedural(py::module_& m) {
     // Bound directly, with an unnamed (positional-only) pip argument.
-    m.def("bounce", &bounce);
-    m.def("sway", &sway);
-    m.def("circle", &circle);
-    m.def("figure_eight", &figure_eight);
-    m.def("step_touch", &step_touch);
-    m.def("box_step", &box_step);
-    m.def("helix", &helix);
-    m.def("clay_background", &clay_background);
-    m.def("single_stroke_roll", &single_stroke_roll);
-    m.def("double_stroke_roll", &double_stroke_roll);
-    m.def("multiple_bounce_roll", &multiple_bounce_roll);
-    m.def("single_paradiddle", &single_paradiddle);
-    m.def("flam", &flam);
-    m.def("drag", &drag);
-    m.def("five_stroke_roll", &five_stroke_roll);
+    for (const ProceduralFunction& procedural : procedural_functions) {
+        m.def(procedural.name, procedural.function);
+    }
 }
 
 }  // namespace kinetra::python

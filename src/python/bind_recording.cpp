@@ -51,30 +51,25 @@ namespace pybind11::detail {
 
 template <>
 struct type_caster<kinetra::python::AxisNames> {
-    PYBIND11_TYPE_CASTER(kinetra::python::AxisNames,
-                         make_caster<std::vector<std::string>>::name);
+    PYBIND11_TYPE_CASTER(kinetra::python::AxisNames, make_caster<std::vector<std::string>>::name);
 
     bool load(handle src, bool convert) {
         using namespace kinetra::python;
-        const Opened opened = open_collection(src, convert, max_values);
-        if (!opened.accepted || opened.over_limit) {
-            value.too_many = opened.over_limit;
-            return opened.accepted;
-        }
-        value.names.reserve(opened.room);
         std::unordered_set<std::string> seen;
         bool settled = false;
-        const ReadResult read = read_items(src, max_values, [&](object item) {
-            std::string name;
-            if (!load_text(item, name, 129)) {
-                return Visit::refuse;
-            }
-            if (!settled) {
-                settled = !kinetra::detail::is_identifier(name) || !seen.insert(name).second;
-                value.names.push_back(std::move(name));
-            }
-            return Visit::next;
-        });
+        const auto reserve = [&](std::size_t room) { value.names.reserve(room); };
+        const ReadResult read =
+            read_collection(src, convert, max_values, reserve, [&](object item) {
+                std::string name;
+                if (!load_text(item, name, 129)) {
+                    return Visit::refuse;
+                }
+                if (!settled) {
+                    settled = !kinetra::detail::is_identifier(name) || !seen.insert(name).second;
+                    value.names.push_back(std::move(name));
+                }
+                return Visit::next;
+            });
         value.count = read.count;
         value.too_many = read.over_limit;
         value.settled = settled;
@@ -89,13 +84,8 @@ struct type_caster<kinetra::python::RecordingRows> {
 
     bool load(handle src, bool convert) {
         using namespace kinetra::python;
-        const Opened opened = open_collection(src, convert, max_values);
-        if (!opened.accepted || opened.over_limit) {
-            value.too_many = opened.over_limit;
-            return opened.accepted;
-        }
-        value.lengths.reserve(opened.room);
-        const ReadResult read = read_items(src, max_values, [&](object row) {
+        const auto reserve = [&](std::size_t room) { value.lengths.reserve(room); };
+        const ReadResult read = read_collection(src, convert, max_values, reserve, [&](object row) {
             if (value.cut) {
                 return Visit::next;
             }
@@ -194,19 +184,22 @@ SampledRecording make_recording(Text name, AxisNames dimensions, RecordingRows s
 
 void bind_recording(py::module_& m) {
     auto cls = py::class_<SampledRecording>(m, "SampledRecording")
-        .def(py::init(&make_recording), py::arg("name"), py::arg("dimensions"),
-             py::arg("samples"), py::arg("bpm"), py::arg("beat_zero_seconds") = 0.0,
-             py::arg("start_pip") = 0)
-        .def_property_readonly("name", &SampledRecording::name)
-        .def_property_readonly("dimensions", &SampledRecording::dimensions)
-        .def_property_readonly("sample_count", &SampledRecording::sample_count)
-        .def_property_readonly("bpm", &SampledRecording::bpm)
-        .def_property_readonly("beat_zero_seconds", &SampledRecording::beat_zero_seconds)
-        .def_property_readonly("start_pip", &SampledRecording::start_pip)
-        // A float pip is refused even when it holds a whole number.
-        .def("sample",
-             [](const SampledRecording& recording, Int32 pip) { return recording.sample(pip.value); },
-             py::arg("pip").noconvert());
+                   .def(py::init(&make_recording), py::arg("name"), py::arg("dimensions"),
+                        py::arg("samples"), py::arg("bpm"), py::arg("beat_zero_seconds") = 0.0,
+                        py::arg("start_pip") = 0)
+                   .def_property_readonly("name", &SampledRecording::name)
+                   .def_property_readonly("dimensions", &SampledRecording::dimensions)
+                   .def_property_readonly("sample_count", &SampledRecording::sample_count)
+                   .def_property_readonly("bpm", &SampledRecording::bpm)
+                   .def_property_readonly("beat_zero_seconds", &SampledRecording::beat_zero_seconds)
+                   .def_property_readonly("start_pip", &SampledRecording::start_pip)
+                   // A float pip is refused even when it holds a whole number.
+                   .def(
+                       "sample",
+                       [](const SampledRecording& recording, Int32 pip) {
+                           return recording.sample(pip.value);
+                       },
+                       py::arg("pip").noconvert());
     guard_allocation(cls);
 }
 

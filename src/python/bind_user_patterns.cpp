@@ -66,13 +66,8 @@ struct type_caster<kinetra::python::PatternRows> {
     bool load(handle src, bool convert) {
         using namespace kinetra::python;
         constexpr std::size_t limit = kinetra::detail::max_pattern_samples;
-        const Opened opened = open_collection(src, convert, limit);
-        if (!opened.accepted || opened.over_limit) {
-            value.too_many = opened.over_limit;
-            return opened.accepted;
-        }
-        value.rows.reserve(opened.room);
-        const ReadResult read = read_items(src, limit, [&](object item) {
+        const auto reserve = [&](std::size_t room) { value.rows.reserve(room); };
+        const ReadResult read = read_collection(src, convert, limit, reserve, [&](object item) {
             kinetra::Offset3 row{};
             if (!load_row(item, convert, row)) {
                 return Visit::refuse;
@@ -92,14 +87,9 @@ struct type_caster<kinetra::python::PatternList> {
 
     bool load(handle src, bool convert) {
         using namespace kinetra::python;
-        const Opened opened =
-            open_collection(src, convert, kinetra::detail::max_library_patterns);
-        if (!opened.accepted || opened.over_limit) {
-            value.too_many = opened.over_limit;
-            return opened.accepted;
-        }
         constexpr std::size_t limit = kinetra::detail::max_library_patterns;
-        const ReadResult read = read_items(src, limit, [&](object item) {
+        const auto reserve = [](std::size_t) {};
+        const ReadResult read = read_collection(src, convert, limit, reserve, [&](object item) {
             if (!isinstance<kinetra::SampledPattern>(item)) {
                 return Visit::refuse;
             }
@@ -153,29 +143,32 @@ PatternLibrary make_library(PatternList list) {
 }  // namespace
 
 void bind_user_patterns(py::module_& m) {
-    auto pattern_class = py::class_<SampledPattern>(m, "SampledPattern")
-        .def(py::init(&make_pattern), py::arg("name"), py::arg("description"),
-             py::arg("samples"))
-        // Strings decode strictly as UTF-8 on every read.
-        .def_property_readonly("name", &SampledPattern::name)
-        .def_property_readonly("description", &SampledPattern::description)
-        .def_property_readonly("period_pips", &SampledPattern::sample_count)
-        .def("sample",
-             [](const SampledPattern& pattern, Int32 pip) { return pattern.sample(pip.value); },
-             py::arg("pip_count").noconvert());
+    auto pattern_class =
+        py::class_<SampledPattern>(m, "SampledPattern")
+            .def(py::init(&make_pattern), py::arg("name"), py::arg("description"),
+                 py::arg("samples"))
+            // Strings decode strictly as UTF-8 on every read.
+            .def_property_readonly("name", &SampledPattern::name)
+            .def_property_readonly("description", &SampledPattern::description)
+            .def_property_readonly("period_pips", &SampledPattern::sample_count)
+            .def(
+                "sample",
+                [](const SampledPattern& pattern, Int32 pip) { return pattern.sample(pip.value); },
+                py::arg("pip_count").noconvert());
     guard_allocation(pattern_class);
 
     // The list converts into copies of the library objects, so the Python patterns are never
     // moved from and stay usable.
     auto library_class = py::class_<PatternLibrary>(m, "PatternLibrary")
-        .def(py::init(&make_library), py::arg("patterns"))
-        .def("sample",
-             [](const PatternLibrary& library, std::string_view name, Int32 pip) {
-                 return library.sample(name, pip.value);
-             },
-             py::arg("name"), py::arg("pip_count").noconvert())
-        .def("catalogue",
-             [](const PatternLibrary& library) { return catalogue_rows(library.catalogue()); });
+                             .def(py::init(&make_library), py::arg("patterns"))
+                             .def(
+                                 "sample",
+                                 [](const PatternLibrary& library, std::string_view name,
+                                    Int32 pip) { return library.sample(name, pip.value); },
+                                 py::arg("name"), py::arg("pip_count").noconvert())
+                             .def("catalogue", [](const PatternLibrary& library) {
+                                 return catalogue_rows(library.catalogue());
+                             });
     guard_allocation(library_class);
 }
 

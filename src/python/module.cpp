@@ -3,8 +3,8 @@
 #include <pybind11/pybind11.h>
 
 #include "bindings.hpp"
+#include "kinetra/catalogue.hpp"
 #include "kinetra/core.hpp"
-#include "named_error.hpp"
 
 namespace py = pybind11;
 
@@ -18,10 +18,11 @@ void translate_invalid_argument(std::exception_ptr thrown) {
     try {
         std::rethrow_exception(thrown);
     } catch (const std::invalid_argument& e) {
-        const auto* named = dynamic_cast<const kinetra::detail::NamedError*>(&e);
-        const std::string_view text = named != nullptr ? named->message() : std::string_view(e.what());
-        py::object message = py::reinterpret_steal<py::object>(
-            PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "backslashreplace"));
+        const auto* named = dynamic_cast<const kinetra::UnknownNameError*>(&e);
+        const std::string_view text =
+            named != nullptr ? named->message() : std::string_view(e.what());
+        py::object message = py::reinterpret_steal<py::object>(PyUnicode_DecodeUTF8(
+            text.data(), static_cast<Py_ssize_t>(text.size()), "backslashreplace"));
         if (!message) {
             throw py::error_already_set();
         }

@@ -9,9 +9,7 @@ namespace kinetra {
 namespace {
 
 // Both comparisons are false for NaN, and infinities lie outside the range.
-bool is_sample_value(double value) noexcept {
-    return value >= -1.0 && value <= 1.0;
-}
+bool is_sample_value(double value) noexcept { return value >= -1.0 && value <= 1.0; }
 
 }  // namespace
 

@@ -41,16 +41,24 @@ TEST(Lookup, BakedNamesAnswerThroughTheirSamplers) {
     EXPECT_EQ(breathe.x, 0.8);
     EXPECT_EQ(breathe.y, 0.0);
     EXPECT_EQ(breathe.z, 0.0);
-    EXPECT_TRUE(same_bits(kinetra::sample("lfo_breathe", -1), kinetra_initial::table_lfo_breathe[255]));
+    EXPECT_TRUE(
+        same_bits(kinetra::sample("lfo_breathe", -1), kinetra_initial::table_lfo_breathe[255]));
     EXPECT_EQ(kinetra_initial::sample_lfo_breathe(1).x, 0.019632982818);
     EXPECT_EQ(kinetra_initial::sample_lfo_breathe(-1).x, -0.019632982818);
     EXPECT_EQ(kinetra_initial::sample_lfo_breathe(257).x, 0.019632982818);
-    EXPECT_TRUE(same_bits(kinetra_initial::sample_lfo_breathe(256), kinetra_initial::table_lfo_breathe[0]));
+    EXPECT_TRUE(
+        same_bits(kinetra_initial::sample_lfo_breathe(256), kinetra_initial::table_lfo_breathe[0]));
     EXPECT_EQ(kinetra_atlas::sample_env_lift_hold_drop(16).y, -0.0828125);
 }
 
 TEST(Lookup, UnknownNamesThrowWithTheNameAppended) {
-    const char* names[] = {"Bounce", "", "lfo_breath", "lfo_breathe ", " bounce", "bounce\n", "kinetra_initial::lfo_breathe"};
+    const char* names[] = {"Bounce",
+                           "",
+                           "lfo_breath",
+                           "lfo_breathe ",
+                           " bounce",
+                           "bounce\n",
+                           "kinetra_initial::lfo_breathe"};
     for (const char* name : names) {
         EXPECT_EQ(unknown_message(name), std::string("Unknown dance rudiment: ") + name);
     }
@@ -59,20 +67,37 @@ TEST(Lookup, UnknownNamesThrowWithTheNameAppended) {
     EXPECT_THROW(kinetra::sample("fla", 0), std::invalid_argument);
 }
 
+TEST(Lookup, UnknownNameErrorKeepsEveryByteOfTheName) {
+    const std::string_view name("fl\0am", 5);
+    try {
+        kinetra::sample(name, 0);
+        FAIL() << "no exception";
+    } catch (const kinetra::UnknownNameError& e) {
+        EXPECT_STREQ(e.what(), "Unknown dance rudiment: fl");
+        EXPECT_EQ(e.message(), std::string("Unknown dance rudiment: ") + std::string(name));
+        const kinetra::UnknownNameError copy = e;
+        EXPECT_EQ(copy.message(), e.message());
+    }
+}
+
 TEST(Catalogue, ListsProceduralRowsFirstThenTheRegistry) {
     const auto& rows = kinetra::catalogue();
     ASSERT_GT(rows.size(), 15u);
-    const char* procedural[] = {"bounce", "sway", "circle", "figure_eight", "step_touch", "box_step", "helix",
-                                "clay_background", "single_stroke_roll", "double_stroke_roll",
-                                "multiple_bounce_roll", "single_paradiddle", "flam", "drag", "five_stroke_roll"};
+    std::string names;
     for (std::size_t i = 0; i < 15; ++i) {
-        EXPECT_EQ(rows[i].name, procedural[i]);
+        names += std::string(rows[i].name) + " ";
     }
+    EXPECT_EQ(
+        names,
+        "bounce sway circle figure_eight step_touch box_step helix clay_background "
+        "single_stroke_roll double_stroke_roll multiple_bounce_roll single_paradiddle flam drag "
+        "five_stroke_roll ");
     EXPECT_EQ(rows[0].description, "One-beat vertical bounce");
     EXPECT_EQ(rows[6].dimensions, 3);
     const std::string_view clay = rows[7].description;
     EXPECT_TRUE(clay.ends_with(" four-beat accented background drift"));
-    EXPECT_EQ(clay.find(' '), clay.size() - std::string_view(" four-beat accented background drift").size());
+    EXPECT_EQ(clay.find(' '),
+              clay.size() - std::string_view(" four-beat accented background drift").size());
     EXPECT_EQ(rows[15].name, "lfo_breathe");
     EXPECT_EQ(rows[15].period_pips, 256);
     EXPECT_EQ(rows[15].dimensions, 1);
@@ -88,8 +113,10 @@ TEST(Catalogue, EveryRowSamplesPeriodicallyAndWithinItsDimensions) {
         bool moves_z = false;
         for (int pip = 0; pip < period; ++pip) {
             const Offset3 o = kinetra::sample(row.name, pip);
-            ASSERT_TRUE(same_bits(o, kinetra::sample(row.name, pip + period))) << row.name << " " << pip;
-            ASSERT_TRUE(same_bits(o, kinetra::sample(row.name, pip - period))) << row.name << " " << pip;
+            ASSERT_TRUE(same_bits(o, kinetra::sample(row.name, pip + period)))
+                << row.name << " " << pip;
+            ASSERT_TRUE(same_bits(o, kinetra::sample(row.name, pip - period)))
+                << row.name << " " << pip;
             moves_y = moves_y || o.y != 0.0;
             moves_z = moves_z || o.z != 0.0;
             if (row.dimensions == 1) ASSERT_EQ(o.y, 0.0) << row.name;
@@ -155,19 +182,26 @@ TEST(Lookup, EveryProceduralNameAnswersThroughItsFunction) {
         const char* name;
         Offset3 (*move)(int);
     } moves[] = {
-        {"bounce", &kinetra::bounce}, {"sway", &kinetra::sway}, {"circle", &kinetra::circle},
-        {"figure_eight", &kinetra::figure_eight}, {"step_touch", &kinetra::step_touch},
-        {"box_step", &kinetra::box_step}, {"helix", &kinetra::helix},
+        {"bounce", &kinetra::bounce},
+        {"sway", &kinetra::sway},
+        {"circle", &kinetra::circle},
+        {"figure_eight", &kinetra::figure_eight},
+        {"step_touch", &kinetra::step_touch},
+        {"box_step", &kinetra::box_step},
+        {"helix", &kinetra::helix},
         {"clay_background", &kinetra::clay_background},
         {"single_stroke_roll", &kinetra::single_stroke_roll},
         {"double_stroke_roll", &kinetra::double_stroke_roll},
         {"multiple_bounce_roll", &kinetra::multiple_bounce_roll},
-        {"single_paradiddle", &kinetra::single_paradiddle}, {"flam", &kinetra::flam},
-        {"drag", &kinetra::drag}, {"five_stroke_roll", &kinetra::five_stroke_roll},
+        {"single_paradiddle", &kinetra::single_paradiddle},
+        {"flam", &kinetra::flam},
+        {"drag", &kinetra::drag},
+        {"five_stroke_roll", &kinetra::five_stroke_roll},
     };
     for (const auto& m : moves) {
         for (const int pip : {-70, -1, 0, 5, 17, 31, 42, 63, 100, 255}) {
-            EXPECT_TRUE(same_bits(kinetra::sample(m.name, pip), m.move(pip))) << m.name << " " << pip;
+            EXPECT_TRUE(same_bits(kinetra::sample(m.name, pip), m.move(pip)))
+                << m.name << " " << pip;
         }
     }
 }

@@ -25,12 +25,26 @@ struct WrapCase {
 
 TEST(WrapPip, FoldsIntoThePeriod) {
     const WrapCase cases[] = {
-        {0, 64, 0},          {63, 64, 63},       {64, 64, 0},        {-1, 64, 63},
-        {-64, 64, 0},        {-65, 64, 63},      {5, 0, 0},          {5, -7, 0},
-        {INT_MIN, 64, 0},    {INT_MIN, 100, 52}, {INT_MAX, 64, 63},  {INT_MAX, 100, 47},
-        {INT_MIN, 0, 0},     {INT_MIN, -1, 0},   {INT_MIN, INT_MIN, 0}, {INT_MAX, INT_MAX, 0},
-        {INT_MIN, INT_MAX, INT_MAX - 1},         {-1, INT_MAX, INT_MAX - 1},
-        {7, 1, 0},           {-7, 1, 0},
+        {0, 64, 0},
+        {63, 64, 63},
+        {64, 64, 0},
+        {-1, 64, 63},
+        {-64, 64, 0},
+        {-65, 64, 63},
+        {5, 0, 0},
+        {5, -7, 0},
+        {INT_MIN, 64, 0},
+        {INT_MIN, 100, 52},
+        {INT_MAX, 64, 63},
+        {INT_MAX, 100, 47},
+        {INT_MIN, 0, 0},
+        {INT_MIN, -1, 0},
+        {INT_MIN, INT_MIN, 0},
+        {INT_MAX, INT_MAX, 0},
+        {INT_MIN, INT_MAX, INT_MAX - 1},
+        {-1, INT_MAX, INT_MAX - 1},
+        {7, 1, 0},
+        {-7, 1, 0},
     };
     for (const WrapCase& c : cases) {
         EXPECT_EQ(kinetra::wrap_pip(c.pip, c.period), c.expected) << c.pip << " mod " << c.period;
@@ -67,7 +81,8 @@ TEST_P(EveryMove, RepeatsBitForBitAcrossTheWholeIntRange) {
     const NamedMove& m = GetParam();
     for (int pip = 0; pip < m.period; ++pip) {
         const Offset3 base = m.move(pip);
-        // The largest and the most negative multiples of the period that keep pip + k*period an int.
+        // The largest and the most negative multiples of the period that keep pip + k*period an
+        // int.
         const long long k_high = (static_cast<long long>(INT_MAX) - pip) / m.period;
         const long long k_low = (static_cast<long long>(INT_MIN) - pip) / m.period;
         for (long long k : {k_low, k_low + 1, -1LL, 1LL, k_high - 1, k_high}) {
@@ -82,7 +97,8 @@ TEST_P(EveryMove, StaysWithinUnitRange) {
     for (int pip = -m.period; pip < 2 * m.period; ++pip) {
         const Offset3 o = m.move(pip);
         for (double v : {o.x, o.y, o.z}) {
-            ASSERT_TRUE(std::isfinite(v) && v >= -1.0 && v <= 1.0) << m.name << " pip " << pip << " value " << v;
+            ASSERT_TRUE(std::isfinite(v) && v >= -1.0 && v <= 1.0)
+                << m.name << " pip " << pip << " value " << v;
         }
     }
 }
@@ -124,8 +140,14 @@ const Example kExamples[] = {
     {"clay_background", &kinetra::clay_background, 23, {0.14285714285714285, -0.1, 0}},
     {"clay_background", &kinetra::clay_background, 49, {0.3571428571428572, -0.4, 0}},
     {"clay_background", &kinetra::clay_background, 100, {-1, 0.8999999999999999, 0}},
-    {"clay_background", &kinetra::clay_background, -1, {-0.0036088172182846823, -0.005052344105598516, 0}},
-    {"clay_background", &kinetra::clay_background, 255, {-0.0036088172182846823, -0.005052344105598516, 0}},
+    {"clay_background",
+     &kinetra::clay_background,
+     -1,
+     {-0.0036088172182846823, -0.005052344105598516, 0}},
+    {"clay_background",
+     &kinetra::clay_background,
+     255,
+     {-0.0036088172182846823, -0.005052344105598516, 0}},
     {"single_stroke_roll", &kinetra::single_stroke_roll, 0, {0, 0, 0}},
     {"single_stroke_roll", &kinetra::single_stroke_roll, 4, {0.92, -0.6624, 0}},
     {"single_stroke_roll", &kinetra::single_stroke_roll, 12, {-0.92, -0.6624, 0}},

@@ -64,10 +64,12 @@ Rows column(std::size_t rows, std::size_t axes) {
 
 TEST(Recording, IdentifierRuleAppliesToNameAndEveryAxis) {
     const std::pair<std::string, bool> cases[] = {
-        {"a", true},          {std::string(128, 'z'), true}, {"a_9", true},
-        {std::string(129, 'z'), false}, {"", false},  {"1a", false},
-        {"_a", false},        {"aB", false},             {"a-b", false},
-        {"a b", false},       {"a.b", false},            {"caf\xc3\xa9", false},
+        {"a", true},    {std::string(128, 'z'), true},
+        {"a_9", true},  {std::string(129, 'z'), false},
+        {"", false},    {"1a", false},
+        {"_a", false},  {"aB", false},
+        {"a-b", false}, {"a b", false},
+        {"a.b", false}, {"caf\xc3\xa9", false},
     };
     for (const auto& [identifier, ok] : cases) {
         SCOPED_TRACE(identifier);
@@ -96,9 +98,10 @@ TEST(Recording, DuplicateAxesAreComparedByteForByte) {
 
 TEST(Recording, TimeBaseMustBeFinitePositiveAndItsBeatLengthFinite) {
     const std::pair<double, bool> bpms[] = {
-        {120.0, true}, {1e-306, true}, {std::numeric_limits<double>::max(), true},
-        {0.0, false},  {-0.0, false},  {-120.0, false}, {nan, false},
-        {inf, false},  {-inf, false},  {1e-307, false},
+        {120.0, true},   {1e-306, true}, {std::numeric_limits<double>::max(), true},
+        {0.0, false},    {-0.0, false},  {-120.0, false},
+        {nan, false},    {inf, false},   {-inf, false},
+        {1e-307, false},
     };
     for (const auto& [bpm, ok] : bpms) {
         SCOPED_TRACE(bpm);
@@ -132,13 +135,13 @@ TEST(Recording, ValueLimitCountsRowsTimesAxes) {
         std::size_t rows;
         bool ok;
     };
-    const Case cases[] = {{1, 8388608, true}, {1, 8388609, false}, {3, 2796202, true},
-                          {3, 2796203, false}};
+    const Case cases[] = {
+        {1, 8388608, true}, {1, 8388609, false}, {3, 2796202, true}, {3, 2796203, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.axes) + " axes, " + std::to_string(c.rows) + " rows");
         Args a;
-        a.dimensions = c.axes == 1 ? std::vector<std::string>{"x"}
-                                   : std::vector<std::string>{"x", "y", "z"};
+        a.dimensions =
+            c.axes == 1 ? std::vector<std::string>{"x"} : std::vector<std::string>{"x", "y", "z"};
         a.samples = column(c.rows, c.axes);
         if (!c.ok) {
             EXPECT_EQ(error_of(std::move(a)), bad_size);

@@ -26,7 +26,8 @@ using kinetra::Offset3;
 
 constexpr int thread_count = 8;
 constexpr int rounds = 3;
-constexpr int pips[] = {INT_MIN, -1000003, -257, -1, 0, 1, 37, 63, 64, 255, 511, 1023, 4096, 1000003, INT_MAX};
+constexpr int pips[] = {INT_MIN, -1000003, -257, -1,   0,    1,       37,     63,
+                        64,      255,      511,  1023, 4096, 1000003, INT_MAX};
 constexpr int recording_start = -40;
 constexpr int recording_rows = 300;
 
@@ -80,12 +81,14 @@ void sample_everything(int rotation, const std::vector<kinetra::RudimentInfo>& r
     const std::size_t n = rows.size();
     for (int round = 0; round < rounds; ++round) {
         for (std::size_t k = 0; k < n; ++k) {
-            const std::string_view name = rows[(k + static_cast<std::size_t>(rotation) * n / thread_count) % n].name;
+            const std::string_view name =
+                rows[(k + static_cast<std::size_t>(rotation) * n / thread_count) % n].name;
             for (const int pip : pips) {
                 out.builtin.push_back(kinetra::sample(name, pip));
             }
         }
-        const std::string_view library_names[] = {"user_wave", "user_step", "bounce", rows.back().name};
+        const std::string_view library_names[] = {"user_wave", "user_step", "bounce",
+                                                  rows.back().name};
         for (const std::string_view name : library_names) {
             for (const int pip : pips) {
                 out.library.push_back(library.sample(name, pip));

@@ -46,9 +46,7 @@ std::string library_error(std::vector<SampledPattern> patterns) {
     return error_of<std::invalid_argument>([&] { PatternLibrary{std::move(patterns)}; });
 }
 
-bool same(const Offset3& a, const Offset3& b) {
-    return a.x == b.x && a.y == b.y && a.z == b.z;
-}
+bool same(const Offset3& a, const Offset3& b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
 
 SampledPattern flat(std::string name, std::size_t count) {
     return SampledPattern(std::move(name), "", std::vector<Offset3>(count, Offset3{0.5, 0.0, 0.0}));
@@ -75,10 +73,12 @@ struct BuiltinCopy {
 
 TEST(SampledPattern, NameRule) {
     const std::pair<std::string, bool> cases[] = {
-        {"a", true},     {"ab12", true},  {"a_b", true},   {std::string(128, 'q'), true},
-        {"", false},     {std::string(129, 'q'), false},   {"_a", false},
-        {"1a", false},   {"aB", false},   {"a-b", false},  {"a b", false},
-        {"\xc3\xa9t\xc3\xa9", false},
+        {"a", true},    {"ab12", true},
+        {"a_b", true},  {std::string(128, 'q'), true},
+        {"", false},    {std::string(129, 'q'), false},
+        {"_a", false},  {"1a", false},
+        {"aB", false},  {"a-b", false},
+        {"a b", false}, {"\xc3\xa9t\xc3\xa9", false},
     };
     for (const auto& [name, ok] : cases) {
         SCOPED_TRACE(name);
@@ -128,7 +128,8 @@ TEST(SampledPattern, SamplingWrapsThePip) {
     const std::vector<Offset3> rows = {{0.1, 0.0, 0.0}, {0.2, 0.0, 0.0}, {0.3, 0.0, 0.0}};
     const SampledPattern p("p", "three rows", rows);
     const std::pair<int, std::size_t> cases[] = {
-        {0, 0}, {3, 0}, {-3, 0}, {-1, 2}, {4, 1}, {int_min, static_cast<std::size_t>(kinetra::wrap_pip(int_min, 3))}};
+        {0, 0},  {3, 0}, {-3, 0},
+        {-1, 2}, {4, 1}, {int_min, static_cast<std::size_t>(kinetra::wrap_pip(int_min, 3))}};
     for (const auto& [pip, row] : cases) {
         EXPECT_TRUE(same(p.sample(pip), rows[row])) << pip;
     }
@@ -227,8 +228,9 @@ TEST(PatternLibrary, SampleSearchesOwnPatternsThenBuiltins) {
 }
 
 TEST(PatternLibrary, CatalogueAppendsOwnRows) {
-    const PatternLibrary library({SampledPattern("flat_one", "first", {{0.5, 0.0, 0.0}}),
-                                  SampledPattern("deep", "second", {{0.0, 0.1, 0.0}, {0.0, 0.0, 0.2}})});
+    const PatternLibrary library(
+        {SampledPattern("flat_one", "first", {{0.5, 0.0, 0.0}}),
+         SampledPattern("deep", "second", {{0.0, 0.1, 0.0}, {0.0, 0.0, 0.2}})});
     const std::vector<RudimentInfo>& builtin = kinetra::catalogue();
     const std::vector<RudimentInfo> rows = library.catalogue();
     ASSERT_EQ(rows.size(), builtin.size() + 2);

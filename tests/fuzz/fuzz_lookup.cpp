@@ -16,10 +16,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         // A catalogue name, possibly changed in one byte, cut short or extended.
         name = std::string(rows[data.ConsumeIntegralInRange<std::size_t>(0, rows.size() - 1)].name);
         switch (data.ConsumeIntegralInRange<int>(0, 3)) {
-        case 0: break;
-        case 1: name[data.ConsumeIntegralInRange<std::size_t>(0, name.size() - 1)] ^= static_cast<char>(data.ConsumeIntegralInRange<int>(1, 127)); break;
-        case 2: name.resize(data.ConsumeIntegralInRange<std::size_t>(0, name.size())); break;
-        default: name += data.ConsumeRandomLengthString(4); break;
+            case 0:
+                break;
+            case 1:
+                name[data.ConsumeIntegralInRange<std::size_t>(0, name.size() - 1)] ^=
+                    static_cast<char>(data.ConsumeIntegralInRange<int>(1, 127));
+                break;
+            case 2:
+                name.resize(data.ConsumeIntegralInRange<std::size_t>(0, name.size()));
+                break;
+            default:
+                name += data.ConsumeRandomLengthString(4);
+                break;
         }
     } else {
         name = data.ConsumeRandomLengthString(64);
@@ -39,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         for (const double v : {value.x, value.y, value.z}) {
             FUZZ_CHECK(fuzz::reference_sample_value(v));
         }
-        const kinetra::Offset3 folded = kinetra::sample(name, kinetra::wrap_pip(pip, row->period_pips));
+        const kinetra::Offset3 folded =
+            kinetra::sample(name, kinetra::wrap_pip(pip, row->period_pips));
         FUZZ_CHECK(fuzz::same_bits(value.x, folded.x) && fuzz::same_bits(value.y, folded.y) &&
                    fuzz::same_bits(value.z, folded.z));
     } catch (const std::invalid_argument& e) {

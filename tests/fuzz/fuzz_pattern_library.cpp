@@ -13,9 +13,7 @@
 
 namespace {
 
-const std::vector<kinetra::RudimentInfo>& builtin() {
-    return kinetra::catalogue();
-}
+const std::vector<kinetra::RudimentInfo>& builtin() { return kinetra::catalogue(); }
 
 const kinetra::RudimentInfo* find_builtin(const std::string& name) {
     for (const kinetra::RudimentInfo& row : builtin()) {
@@ -56,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         static const int kinds[] = {0, 0, 0, 0, 0, 2, 2, 3, 3, 1};
         const int kind = too_many ? 0 : kinds[data.ConsumeIntegralInRange<int>(0, 9)];
         if (kind == 0) {  // an own pattern with one of a few names, so that repeats happen
-            name = too_many ? "p" + std::to_string(i) : names[data.ConsumeIntegralInRange<int>(0, 5)];
+            name =
+                too_many ? "p" + std::to_string(i) : names[data.ConsumeIntegralInRange<int>(0, 5)];
             if (const kinetra::RudimentInfo* row = find_builtin(name)) {
                 description = std::string(row->description);
                 rows = builtin_rows(*row);
@@ -65,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             }
         } else if (kind == 1) {  // a large one, for the pack limit
             name = "big" + std::to_string(data.ConsumeIntegralInRange<int>(0, 20));
-            rows.resize(data.ConsumeBool() ? 65535 : data.ConsumeIntegralInRange<std::size_t>(1, 65535));
+            rows.resize(data.ConsumeBool() ? 65535
+                                           : data.ConsumeIntegralInRange<std::size_t>(1, 65535));
         } else {  // a built-in copy, exact or changed in one place
             const kinetra::RudimentInfo& row =
                 builtin()[data.ConsumeIntegralInRange<std::size_t>(0, builtin().size() - 1)];
@@ -74,9 +74,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             rows = builtin_rows(row);
             if (kind == 3) {
                 switch (data.ConsumeIntegralInRange<int>(0, 2)) {
-                case 0: description += " "; break;
-                case 1: rows.push_back(rows.front()); break;
-                default: rows[data.ConsumeIntegralInRange<std::size_t>(0, rows.size() - 1)].x = data.ConsumeFloatingPointInRange<double>(-1.0, 1.0); break;
+                    case 0:
+                        description += " ";
+                        break;
+                    case 1:
+                        rows.push_back(rows.front());
+                        break;
+                    default:
+                        rows[data.ConsumeIntegralInRange<std::size_t>(0, rows.size() - 1)].x =
+                            data.ConsumeFloatingPointInRange<double>(-1.0, 1.0);
+                        break;
                 }
             }
         }
@@ -133,7 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             FUZZ_CHECK(fuzz::same_bits(got.x, want.x) && fuzz::same_bits(got.y, want.y) &&
                        fuzz::same_bits(got.z, want.z));
         }
-        const kinetra::RudimentInfo& any = builtin()[data.ConsumeIntegralInRange<std::size_t>(0, builtin().size() - 1)];
+        const kinetra::RudimentInfo& any =
+            builtin()[data.ConsumeIntegralInRange<std::size_t>(0, builtin().size() - 1)];
         const int pip = data.ConsumeIntegral<int>();
         const kinetra::Offset3 got = library.sample(any.name, pip);
         const kinetra::Offset3 want = kinetra::sample(any.name, pip);

@@ -15,19 +15,27 @@ namespace {
 
 double pick_time(FuzzedDataProvider& data) {
     switch (data.ConsumeIntegralInRange<int>(0, 5)) {
-    case 0: return 120.0;
-    case 1: return 1e-307;
-    case 2: return 1e-306;
-    case 3: return fuzz::pick_double(data);
-    default: return data.ConsumeFloatingPoint<double>();
+        case 0:
+            return 120.0;
+        case 1:
+            return 1e-307;
+        case 2:
+            return 1e-306;
+        case 3:
+            return fuzz::pick_double(data);
+        default:
+            return data.ConsumeFloatingPoint<double>();
     }
 }
 
 int pick_start(FuzzedDataProvider& data) {
     switch (data.ConsumeIntegralInRange<int>(0, 3)) {
-    case 0: return std::numeric_limits<int>::max() - data.ConsumeIntegralInRange<int>(0, 3);
-    case 1: return std::numeric_limits<int>::min();
-    default: return data.ConsumeIntegral<int>();
+        case 0:
+            return std::numeric_limits<int>::max() - data.ConsumeIntegralInRange<int>(0, 3);
+        case 1:
+            return std::numeric_limits<int>::min();
+        default:
+            return data.ConsumeIntegral<int>();
     }
 }
 
@@ -77,8 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::size_t axis_count = data.ConsumeIntegralInRange<std::size_t>(0, 5);
     static const char* common[] = {"x", "y", "z", "X", "a_1"};
     for (std::size_t i = 0; i < axis_count; ++i) {
-        axes.push_back(data.ConsumeBool() ? std::string(common[data.ConsumeIntegralInRange<int>(0, 4)])
-                                          : fuzz::pick_name(data));
+        axes.push_back(data.ConsumeBool()
+                           ? std::string(common[data.ConsumeIntegralInRange<int>(0, 4)])
+                           : fuzz::pick_name(data));
     }
     std::vector<std::vector<double>> rows(data.ConsumeIntegralInRange<std::size_t>(0, 12));
     for (std::vector<double>& row : rows) {

@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         if (oversized || (still && data.ConsumeIntegralInRange<int>(0, 3) != 0)) {
             rows.push_back({0.0, 0.0, 0.0});
         } else {
-            rows.push_back({fuzz::pick_double(data), fuzz::pick_double(data), fuzz::pick_double(data)});
+            rows.push_back(
+                {fuzz::pick_double(data), fuzz::pick_double(data), fuzz::pick_double(data)});
         }
     }
     const std::string refusal = expected_refusal(name, rows);
@@ -65,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         for (int k = 0; k < 4; ++k) {
             const int pip = data.ConsumeIntegral<int>();
             const kinetra::Offset3 got = pattern.sample(pip);
-            const kinetra::Offset3& want = rows[static_cast<std::size_t>(kinetra::wrap_pip(pip, static_cast<int>(rows.size())))];
+            const kinetra::Offset3& want = rows[static_cast<std::size_t>(
+                kinetra::wrap_pip(pip, static_cast<int>(rows.size())))];
             FUZZ_CHECK(fuzz::same_bits(got.x, want.x) && fuzz::same_bits(got.y, want.y) &&
                        fuzz::same_bits(got.z, want.z));
         }

@@ -12,8 +12,8 @@ IndexError, and nothing may crash.
 import sys
 
 import atheris
-
 import kinetra
+from hostile import Claims, Raises
 
 VALUE_MESSAGES = {
     "Invalid pattern name",
@@ -29,34 +29,8 @@ VALUE_MESSAGES = {
     "Ragged recording",
     "Invalid sample",
 }
-VALUE_PREFIXES = ("Duplicate pattern name: ", "Cannot override default pattern: ",
-                  "Unknown dance rudiment: ")
+VALUE_PREFIXES = ("Duplicate pattern name: ", "Cannot override default pattern: ", "Unknown dance rudiment: ")
 INDEX_MESSAGES = {"Pip outside non-looping recording"}
-
-
-class Raises:
-    """A number whose conversions fail."""
-
-    def __index__(self):
-        raise ZeroDivisionError("index")
-
-    def __float__(self):
-        raise ZeroDivisionError("float")
-
-
-class Claims:
-    """A sequence that reports a length it does not have."""
-
-    def __init__(self, length, item):
-        self.length, self.item = length, item
-
-    def __len__(self):
-        return self.length
-
-    def __getitem__(self, i):
-        if i >= 2:
-            raise IndexError(i)
-        return self.item
 
 
 def number(fdp):
@@ -110,8 +84,7 @@ def collection(fdp, item, most=6):
 
 
 def pip(fdp):
-    return fdp.PickValueInList([0, 1, -1, 2**31 - 1, -2**31, 2**31, True, 2.0, None, Raises(),
-                                fdp.ConsumeInt(4)])
+    return fdp.PickValueInList([0, 1, -1, 2**31 - 1, -(2**31), 2**31, True, 2.0, None, Raises(), fdp.ConsumeInt(4)])
 
 
 def pattern(fdp):
@@ -126,15 +99,21 @@ def check(fdp):
         p.sample(pip(fdp))
         p.name, p.description, p.period_pips
     elif op == 1:
-        valid = [kinetra.SampledPattern(fdp.PickValueInList(["hop", "sway", "x"]), "", [(0.0, 0.5, 0.0)])
-                 for _ in range(fdp.ConsumeIntInRange(0, 3))]
+        valid = [
+            kinetra.SampledPattern(fdp.PickValueInList(["hop", "sway", "x"]), "", [(0.0, 0.5, 0.0)])
+            for _ in range(fdp.ConsumeIntInRange(0, 3))
+        ]
         patterns = valid + [fdp.PickValueInList([None, "hop", 1]) for _ in range(fdp.ConsumeIntInRange(0, 1))]
         library = kinetra.PatternLibrary(patterns if fdp.ConsumeBool() else tuple(patterns))
         library.sample(text(fdp), pip(fdp))
         library.catalogue()
     elif op == 2:
-        args = [text(fdp), collection(fdp, text, 4), collection(fdp, lambda f: collection(f, number, 4), 6),
-                number(fdp)]
+        args = [
+            text(fdp),
+            collection(fdp, text, 4),
+            collection(fdp, lambda f: collection(f, number, 4), 6),
+            number(fdp),
+        ]
         if fdp.ConsumeBool():
             args += [number(fdp), pip(fdp)]
         recording = kinetra.SampledRecording(*args)
@@ -145,10 +124,17 @@ def check(fdp):
     elif op == 4:
         getattr(kinetra, fdp.PickValueInList(["bounce", "helix", "flam", "clay_background"]))(pip(fdp))
     else:
-        cls = fdp.PickValueInList([kinetra.Offset3, kinetra.SampledPattern, kinetra.PatternLibrary,
-                                   kinetra.SampledRecording])
-        fdp.PickValueInList([lambda: cls.__new__(cls), lambda: cls.__base__(),
-                             lambda: cls.__base__.__new__(cls), lambda: object.__new__(cls)])()
+        cls = fdp.PickValueInList(
+            [kinetra.Offset3, kinetra.SampledPattern, kinetra.PatternLibrary, kinetra.SampledRecording]
+        )
+        fdp.PickValueInList(
+            [
+                lambda: cls.__new__(cls),
+                lambda: cls.__base__(),
+                lambda: cls.__base__.__new__(cls),
+                lambda: object.__new__(cls),
+            ]
+        )()
 
 
 def TestOneInput(data):

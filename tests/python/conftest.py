@@ -11,5 +11,6 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tools"))
 def all_entries():
     """Every baked pattern in registry order, evaluated once for the whole test run (the
     entries are immutable)."""
-    from patterngen import emit
-    return emit.collect()
+    import baked
+
+    return baked.entries()

@@ -5,7 +5,6 @@ import math
 from fractions import Fraction
 
 import pytest
-
 from patterngen import emit, rhythm
 from patterngen.data import beat_scores
 from patterngen.families import beat
@@ -16,8 +15,8 @@ BEATS = (0, 64, 128, 192)
 
 
 @pytest.fixture(scope="module")
-def entries():
-    return emit.collect((("club", "beat"), ("dancefloor", "beat")))
+def entries(all_entries):
+    return [e for e in all_entries if e.family == "beat"]
 
 
 @pytest.fixture(scope="module")
@@ -52,13 +51,16 @@ def raised_cosine(d, attack_beats, release_beats):
 
 # --- registry order, names, descriptions ---------------------------------------------------------
 
+
 def test_pack_split_and_order(entries):
     club = [e.pattern.name for e in entries if e.pack == "club"]
     dance = [e.pattern.name for e in entries if e.pack == "dancefloor"]
     assert (len(club), len(dance), len(STEMS)) == (144, 944, 68)
     assert club == ["beat_%s_%s" % (s, m) for s in CLUB for m in beat.BASIC]
-    assert dance == (["beat_%s_%s" % (s, m) for s in CLUB for m in beat.FURTHER]
-                     + ["beat_%s_%s" % (s, m) for s in DANCE for m in beat.BASIC + beat.FURTHER])
+    assert dance == (
+        ["beat_%s_%s" % (s, m) for s in CLUB for m in beat.FURTHER]
+        + ["beat_%s_%s" % (s, m) for s in DANCE for m in beat.BASIC + beat.FURTHER]
+    )
     emit.check(entries)
 
 
@@ -69,36 +71,45 @@ def test_descriptions(patterns):
     assert patterns["beat_house_classic_bounce"].description.endswith("Kick-led bounce. ")
     assert patterns["beat_four_floor_surge"].description == (
         "Four to the floor / bare pulse \u2014 Forward surge. Kick thrust through depth with "
-        "contrasting snare lift and hat detail.")
+        "contrasting snare lift and hat detail."
+    )
     assert patterns["beat_four_floor_orbit"].description == (
         "Four to the floor / bare pulse \u2014 Percussion orbit. Equal quarter-note kicks only. "
-        "This shared foundation is not itself a complete genre.")
+        "This shared foundation is not itself a complete genre."
+    )
     assert patterns["beat_trance_glide"].description.startswith(
-        "Trance / offbeat lift \u2014 Bass-and-phrase glide. Offbeat bass/pulse")
+        "Trance / offbeat lift \u2014 Bass-and-phrase glide. Offbeat bass/pulse"
+    )
     assert patterns["beat_disco_spring"].description.endswith(
-        "Causal spring. An event starts at rest, then drives a damped ringing excursion.")
+        "Causal spring. An event starts at rest, then drives a damped ringing excursion."
+    )
     assert patterns["beat_electro_robot_glide"].description == (
         "Electro / asymmetric machine break \u2014 Bass / phrase glide. Original %s continuous "
-        "phrase path with bass excursions." % beat.PACK_LABEL)
+        "phrase path with bass excursions." % beat.PACK_LABEL
+    )
 
 
 # --- scores ---------------------------------------------------------------------------------------
 
-@pytest.mark.parametrize("steps, expected", [
-    ("0-28/4", [(16 * s, 1.0) for s in range(0, 29, 4)]),
-    ("7g 1", [(16, 1.0), (112, beat_scores.GHOST)]),
-    ("10+2/3@0.5", [(Fraction(512, 3), 0.5)]),
-    ("1-5/2+1/3", [(Fraction(64, 3), 1.0), (Fraction(160, 3), 1.0), (Fraction(256, 3), 1.0)]),
-    ("0-4/2 2@0.8", [(0, 1.0), (32, 0.8), (64, 1.0)]),
-])
+
+@pytest.mark.parametrize(
+    "steps, expected",
+    [
+        ("0-28/4", [(16 * s, 1.0) for s in range(0, 29, 4)]),
+        ("7g 1", [(16, 1.0), (112, beat_scores.GHOST)]),
+        ("10+2/3@0.5", [(Fraction(512, 3), 0.5)]),
+        ("1-5/2+1/3", [(Fraction(64, 3), 1.0), (Fraction(160, 3), 1.0), (Fraction(256, 3), 1.0)]),
+        ("0-4/2 2@0.8", [(0, 1.0), (32, 0.8), (64, 1.0)]),
+    ],
+)
 def test_step_tokens(steps, expected):
-    assert beat.lane_events(steps, 1.0) == expected
+    assert beat_scores.lane_events(steps, 1.0) == expected
 
 
 @pytest.mark.parametrize("steps", ["3.5", "2-", "4x", "1/3"])
 def test_bad_step_token(steps):
     with pytest.raises(ValueError):
-        beat.lane_events(steps, 1.0)
+        beat_scores.lane_events(steps, 1.0)
 
 
 def test_tuplet_lanes_are_exact():
@@ -121,6 +132,7 @@ def test_cached_pulse_lane_matches_direct_evaluation():
 
 
 # --- four_floor -----------------------------------------------------------------------------------
+
 
 def test_four_floor_bounce(patterns):
     p = patterns["beat_four_floor_bounce"]
@@ -150,15 +162,12 @@ ON_BEATS = {
     "orbit": [(0.58, 0, 0), (0, 0.58, 0), (-0.58, 0, 0), (0, -0.58, 0)],
     "glide": [(0.13, 0, 0.14), (0.27, 0, -0.13), (0.13, 0, -0.40), (-0.53, 0, -0.13)],
     "surge": [(0.153, -0.1535, 0.506), (-0.153, -0.1535, 0.506)] * 2,
-    "flutter": [(0.099, 0.203, 0.054), (0.161, 0.203, 0.054),
-                (0.099, 0.203, 0.054), (-0.359, 0.203, 0.054)],
-    "dive": [(0.341, -0.126, 0.24), (-0.341, -0.126, 0.13),
-             (0.341, -0.126, 0.02), (-0.341, -0.126, 0.13)],
+    "flutter": [(0.099, 0.203, 0.054), (0.161, 0.203, 0.054), (0.099, 0.203, 0.054), (-0.359, 0.203, 0.054)],
+    "dive": [(0.341, -0.126, 0.24), (-0.341, -0.126, 0.13), (0.341, -0.126, 0.02), (-0.341, -0.126, 0.13)],
     "figure8": [(0, 0, 0.064), (0.63, 0, -0.16), (0, 0, 0.064), (-0.63, 0, -0.16)],
     "corkscrew": [(0.53, 0, 0.016), (-0.53, 0, 0.436), (0.53, 0, 0.016), (-0.53, 0, -0.404)],
     "spiral": [(0.50, 0, 0.295), (-0.67, 0, -0.105), (0.50, 0, -0.085), (-0.33, 0, -0.105)],
-    "slalom": [(0.056, -0.114, 0.346), (0.524, -0.374, -0.346),
-               (0.056, -0.114, 0.346), (-0.636, 0.146, -0.346)],
+    "slalom": [(0.056, -0.114, 0.346), (0.524, -0.374, -0.346), (0.056, -0.114, 0.346), (-0.636, 0.146, -0.346)],
     "ricochet": [(0.54, -0.12, 0.126), (0, 0.34, -0.03), (-0.54, -0.12, 0.126), (0, -0.58, -0.03)],
 }
 
@@ -174,8 +183,7 @@ def test_four_floor_rests_between_kicks(patterns):
     # Where no further kick pulse reaches (pips 31..56 of a beat), the pulse axes rest.
     for motion, axes in (("surge", 3), ("ricochet", 3), ("dive", 2)):
         rows = ff(patterns, motion)
-        assert all(rows[b + i][:axes] == (0.0,) * axes
-                   for b in BEATS for i in range(31, 57)), motion
+        assert all(rows[b + i][:axes] == (0.0,) * axes for b in BEATS for i in range(31, 57)), motion
 
 
 def test_recoil_echo(patterns):
@@ -221,10 +229,12 @@ def test_spring_response(patterns):
         assert min(ring) / max(ring) == pytest.approx(-math.exp(-(trough - 6) / 8.8), abs=0.05)
         if c == 2:
             assert [rows[b + i][1] for i in range(64)] == pytest.approx(
-                [0.19 * rows[b + i][2] for i in range(64)], abs=1e-12)
+                [0.19 * rows[b + i][2] for i in range(64)], abs=1e-12
+            )
 
 
 # --- richer styles --------------------------------------------------------------------------------
+
 
 def test_orbit_backbeat_pulls_inward(patterns):
     rows = patterns["beat_ukg_two_step_orbit"].rows
@@ -243,9 +253,12 @@ def test_ghosts_change_motion_only_within_their_reach(patterns):
     # the snare weight does not alternate, the rows differ exactly within the ghosts' reach.
     ghosts = [t for t, v in beat.score("amen_four_bar").events["snare"] if v == beat_scores.GHOST]
     reach = beat.PULSES["snare"]
-    near = {i % 1024 for t in ghosts
-            for i in range(math.ceil(t - reach.attack), math.floor(t + reach.release) + 1)
-            if i != t - reach.attack and i != t + reach.release}
+    near = {
+        i % 1024
+        for t in ghosts
+        for i in range(math.ceil(t - reach.attack), math.floor(t + reach.release) + 1)
+        if i != t - reach.attack and i != t + reach.release
+    }
     for motion in ("bounce", "surge"):
         a = axis(patterns["beat_amen_four_bar_" + motion].rows, 1)
         b = axis(patterns["beat_amen_no_ghosts_" + motion].rows, 1)
@@ -254,17 +267,23 @@ def test_ghosts_change_motion_only_within_their_reach(patterns):
 
 # --- constraints over all 1088 --------------------------------------------------------------------
 
+
 def test_periods_by_style(patterns):
-    special = {"four_floor": 256, "techno_polymeter": 768, "amen_four_bar": 1024,
-               "amen_no_ghosts": 1024, "jungle_switch": 1024}
+    special = {
+        "four_floor": 256,
+        "techno_polymeter": 768,
+        "amen_four_bar": 1024,
+        "amen_no_ghosts": 1024,
+        "jungle_switch": 1024,
+    }
     for name, p in patterns.items():
-        stem = name[len("beat_"):].rsplit("_", 1)[0]
+        stem = name[len("beat_") :].rsplit("_", 1)[0]
         assert p.period == special.get(stem, 512), name
 
 
 def test_dimensions(patterns):
     for name, p in patterns.items():
-        stem, motion = name[len("beat_"):].rsplit("_", 1)
+        stem, motion = name[len("beat_") :].rsplit("_", 1)
         if motion in ("bounce", "step"):
             expected = 3 if beat.score(stem).extra else 2
         elif motion == "orbit":
@@ -280,8 +299,7 @@ def test_headroom_and_closure(patterns):
         assert max(abs(a - b) for a, b in zip(p.rows[0], p.rows[-1])) <= 0.053, name
 
 
-@pytest.mark.parametrize("motion, turns", [("orbit", 1), ("box", 1), ("corkscrew", 2),
-                                           ("spiral", 2)])
+@pytest.mark.parametrize("motion, turns", [("orbit", 1), ("box", 1), ("corkscrew", 2), ("spiral", 2)])
 def test_winding(patterns, motion, turns):
     for stem in STEMS:
         assert winding(patterns["beat_%s_%s" % (stem, motion)].rows) == pytest.approx(turns), stem

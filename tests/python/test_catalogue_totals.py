@@ -3,63 +3,29 @@ dimensions and descriptions over all 1716 baked patterns; the module's catalogue
 after the 15 procedural patterns, in registry order."""
 
 import collections
+import itertools
 
 import pytest
+from patterngen import registry
 
-
-# (pack, family, patterns, periods, dimensions) in registry order; a period range is (lo, hi).
-FAMILY_INDEX = [
-    ("initial", "lfo", 8, {256, 512}, {1, 2}),
-    ("initial", "rhythm", 4, {256}, {2}),
-    ("initial", "rudiment", 4, {256}, {2}),
-    ("initial", "ease", 4, {256}, {1}),
-    ("initial", "akwf", 4, {256}, {1}),
-    ("initial", "groove", 4, {512}, {2}),
-    ("expansion", "lfo", 8, {256, 512, 1024}, {1, 2}),
-    ("expansion", "path", 8, {256, 512, 1024}, {2, 3}),
-    ("expansion", "rhythm", 8, {256, 448, 512}, {2, 3}),
-    ("atlas", "wave", 16, {512}, {1}),
-    ("atlas", "env", 16, {512}, {2}),
-    ("atlas", "seq", 16, {512}, {2}),
-    ("atlas", "noise", 16, {1024}, {2, 3}),
-    ("atlas", "orbit", 16, {512}, {2}),
-    ("atlas", "weave", 16, {1024}, {2}),
-    ("atlas", "polar", 16, {1024}, {2}),
-    ("atlas", "spiro", 16, {1024}, {2}),
-    ("atlas", "space", 16, {1024}, {3}),
-    ("atlas", "mech", 16, {512}, {2, 3}),
-    ("atlas", "euclid", 16, (160, 768), {2}),
-    ("atlas", "poly", 16, {512}, {3}),
-    ("atlas", "meter", 16, (160, 416), {3}),
-    ("atlas", "swing", 16, {512}, {2, 3}),
-    ("atlas", "stick", 16, {512}, {2}),
-    ("atlas", "gesture", 16, {512}, {2, 3}),
-    ("continuum", "ribbon", 16, {1024}, {3}),
-    ("continuum", "contour", 16, {1024}, {2, 3}),
-    ("continuum", "silhouette", 16, {1024}, {3}),
-    ("continuum", "spline", 16, {512}, {2, 3}),
-    ("continuum", "tour", 16, {1024}, {2, 3}),
-    ("continuum", "scan", 16, {1024}, {2, 3}),
-    ("continuum", "reach", 16, {1024}, {2, 3}),
-    ("continuum", "surface", 16, {1024}, {3}),
-    ("continuum", "braid", 16, {1024}, {3}),
-    ("continuum", "arm", 16, {1024}, {2, 3}),
-    ("continuum", "dwell", 16, {1024}, {3}),
-    ("continuum", "packet", 16, {512}, {2, 3}),
-    ("continuum", "canon", 16, {512}, {3}),
-    ("continuum", "echo", 16, {512}, {3}),
-    ("continuum", "ladder", 16, {512}, {3}),
-    ("continuum", "necklace", 16, {512}, {3}),
-    ("continuum", "accent", 16, {1024}, {3}),
-    ("continuum", "triplet", 16, {512}, {3}),
-    ("continuum", "dialogue", 16, (288, 512), {3}),
-    ("continuum", "burst", 16, {512}, {3}),
-    ("club", "beat", 144, {256, 512, 768, 1024}, {2, 3}),
-    ("dancefloor", "beat", 944, {256, 512, 768, 1024}, {2, 3}),
-]
-
-PERIODS = {160: 3, 224: 5, 256: 41, 288: 5, 320: 4, 352: 6, 384: 4, 416: 6, 448: 6, 480: 5,
-           512: 1304, 544: 1, 608: 1, 640: 1, 768: 17, 1024: 307}
+PERIODS = {
+    160: 3,
+    224: 5,
+    256: 41,
+    288: 5,
+    320: 4,
+    352: 6,
+    384: 4,
+    416: 6,
+    448: 6,
+    480: 5,
+    512: 1304,
+    544: 1,
+    608: 1,
+    640: 1,
+    768: 17,
+    1024: 307,
+}
 
 
 @pytest.fixture(scope="module")
@@ -67,28 +33,17 @@ def entries(all_entries):
     return all_entries
 
 
-def test_family_index(entries):
-    runs = []  # (pack, family, members) of consecutive entries
-    for e in entries:
-        if runs and runs[-1][:2] == (e.pack, e.family):
-            runs[-1][2].append(e.pattern)
-        else:
-            runs.append((e.pack, e.family, [e.pattern]))
-    assert [r[:2] for r in runs] == [row[:2] for row in FAMILY_INDEX]
-    for (pack, family, members), (_, _, count, periods, dims) in zip(runs, FAMILY_INDEX):
-        seen = {p.period for p in members}
-        if isinstance(periods, tuple):
-            assert (min(seen), max(seen)) == periods, family
-        else:
-            assert seen == periods, family
-        assert len(members) == count, family
-        assert {p.dimensions for p in members} == dims, family
+def test_families_follow_the_registry(entries):
+    """Each (pack, family) of the registry is one run of entries, in registry order; what each
+    family holds (names, periods, dimensions) is pinned by the manifest."""
+    runs = [key for key, _ in itertools.groupby((e.pack, e.family) for e in entries)]
+    assert runs == list(registry.FAMILIES)
 
 
 def test_pack_sizes(entries):
     sizes = collections.Counter(e.pack for e in entries)
-    assert sizes == {"initial": 28, "expansion": 24, "atlas": 256, "continuum": 320,
-                     "club": 144, "dancefloor": 944}
+    assert sizes == {"initial": 28, "expansion": 24, "atlas": 256, "continuum": 320, "club": 144, "dancefloor": 944}
+    assert len(entries) == 1716
     assert sum(e.pattern.period for e in entries) == 1_022_912
 
 
@@ -114,7 +69,7 @@ def test_module_catalogue_lists_the_registry(entries):
     assert rows[0]["name"] == "bounce" and rows[15]["name"] == "lfo_breathe"
     assert rows[-1]["name"] == "beat_dembow_push_ricochet"
     assert [(r["name"], r["description"], r["period_pips"], r["dimensions"]) for r in rows[15:]] == [
-        (e.pattern.name, e.pattern.description, e.pattern.period, e.pattern.dimensions)
-        for e in entries]
+        (e.pattern.name, e.pattern.description, e.pattern.period, e.pattern.dimensions) for e in entries
+    ]
     last = entries[-1].pattern
     assert kinetra.sample(last.name, -1).as_tuple() == last.rows[-1]

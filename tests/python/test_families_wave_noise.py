@@ -3,27 +3,37 @@
 import hashlib
 import math
 
+import baked
 import pytest
-
 from patterngen.families import noise, wave
 
-WAVES = {p.name: p for p in wave.build()}
-NOISES = {p.name: p for p in noise.build()}
+WAVES = baked.patterns("wave")
+NOISES = baked.patterns("noise")
 
 WAVE_LABELS = [
-    ("wave_pinched", "Pinched sine"), ("wave_shouldered", "Shouldered sine"),
-    ("wave_folded", "Folded sine"), ("wave_double_fold", "Double-fold wave"),
-    ("wave_rounded_square", "Rounded square"), ("wave_soft_rectifier", "Soft rectified swell"),
-    ("wave_skew_warp", "Phase-skew sweep"), ("wave_scoop_warp", "Scooped return"),
-    ("wave_shelf_wave", "Shelf and scoop"), ("wave_notched", "Notched crest"),
-    ("wave_bottle", "Bottle-neck swell"), ("wave_reed", "Reed flutter"),
-    ("wave_unequal_peaks", "Unequal double crest"), ("wave_ripple_return", "Rippled recovery"),
-    ("wave_soft_teeth", "Soft triple teeth"), ("wave_warped_fold", "Warped wave fold"),
+    ("wave_pinched", "Pinched sine"),
+    ("wave_shouldered", "Shouldered sine"),
+    ("wave_folded", "Folded sine"),
+    ("wave_double_fold", "Double-fold wave"),
+    ("wave_rounded_square", "Rounded square"),
+    ("wave_soft_rectifier", "Soft rectified swell"),
+    ("wave_skew_warp", "Phase-skew sweep"),
+    ("wave_scoop_warp", "Scooped return"),
+    ("wave_shelf_wave", "Shelf and scoop"),
+    ("wave_notched", "Notched crest"),
+    ("wave_bottle", "Bottle-neck swell"),
+    ("wave_reed", "Reed flutter"),
+    ("wave_unequal_peaks", "Unequal double crest"),
+    ("wave_ripple_return", "Rippled recovery"),
+    ("wave_soft_teeth", "Soft triple teeth"),
+    ("wave_warped_fold", "Warped wave fold"),
 ]
-NOISE_NAMES = (["noise_drift_%d" % n for n in (5, 7, 9, 11)]
-               + ["noise_ripple_%d" % n for n in (5, 7, 9, 11)]
-               + ["noise_orbit_%d" % n for n in (6, 8, 10, 12)]
-               + ["noise_depth_%d" % n for n in (6, 8, 10, 12)])
+NOISE_NAMES = (
+    ["noise_drift_%d" % n for n in (5, 7, 9, 11)]
+    + ["noise_ripple_%d" % n for n in (5, 7, 9, 11)]
+    + ["noise_orbit_%d" % n for n in (6, 8, 10, 12)]
+    + ["noise_depth_%d" % n for n in (6, 8, 10, 12)]
+)
 
 
 def xs(name):
@@ -49,15 +59,14 @@ def assert_table_invariants(p):
 
 
 def test_wave_members_in_order():
-    assert [p.name for p in wave.build()] == [n for n, _ in WAVE_LABELS]
+    assert [p.name for p in wave.build("atlas")] == [n for n, _ in WAVE_LABELS]
 
 
 @pytest.mark.parametrize("name,label", WAVE_LABELS)
 def test_wave_tables(name, label):
     p = WAVES[name]
     assert p.period == 512 and p.dimensions == 1
-    assert p.description == (label + "; a continuous shaped control wave, mapped to "
-                             "horizontal displacement.")
+    assert p.description == (label + "; a continuous shaped control wave, mapped to horizontal displacement.")
     assert_table_invariants(p)
 
 
@@ -87,17 +96,26 @@ def test_final_waves_are_stored_as_written(name, expr):
 
 # Shapes given by measured properties: (name, kind, k, stated value, tolerance of half a
 # unit in the stated last digit).
-MEASURED = [
-    ("wave_soft_rectifier", "mean", 0, 0.126, 5e-4), ("wave_soft_rectifier", "cos", 2, -0.768, 5e-4),
-    ("wave_shelf_wave", "sin", 1, 0.832, 5e-4), ("wave_shelf_wave", "cos", 1, 0.0, 5e-5),
-    ("wave_shelf_wave", "cos", 3, 0.0667, 5e-5), ("wave_shelf_wave", "sin", 3, 0.2981, 5e-5),
-    ("wave_shelf_wave", "sin", 5, 0.032, 5e-4),
-] + [("wave_bottle", "sin", k, v, 5e-5) for k, v in
-     zip((1, 3, 5, 7, 9), (0.6895, -0.1097, 0.0175, -0.0028, 0.0004))
-] + [("wave_soft_teeth", "sin", k, v, 5e-5) for k, v in
-     zip((1, 3, 5, 7, 9), (0.9621, 0.3274, 0.0995, 0.0619, 0.0249))
-] + [("wave_warped_fold", "sin", k, v, 5e-5) for k, v in
-     zip((1, 3, 5, 7, 9), (0.6747, 0.3962, 0.1974, 0.0687, 0.0196))]
+MEASURED = (
+    [
+        ("wave_soft_rectifier", "mean", 0, 0.126, 5e-4),
+        ("wave_soft_rectifier", "cos", 2, -0.768, 5e-4),
+        ("wave_shelf_wave", "sin", 1, 0.832, 5e-4),
+        ("wave_shelf_wave", "cos", 1, 0.0, 5e-5),
+        ("wave_shelf_wave", "cos", 3, 0.0667, 5e-5),
+        ("wave_shelf_wave", "sin", 3, 0.2981, 5e-5),
+        ("wave_shelf_wave", "sin", 5, 0.032, 5e-4),
+    ]
+    + [("wave_bottle", "sin", k, v, 5e-5) for k, v in zip((1, 3, 5, 7, 9), (0.6895, -0.1097, 0.0175, -0.0028, 0.0004))]
+    + [
+        ("wave_soft_teeth", "sin", k, v, 5e-5)
+        for k, v in zip((1, 3, 5, 7, 9), (0.9621, 0.3274, 0.0995, 0.0619, 0.0249))
+    ]
+    + [
+        ("wave_warped_fold", "sin", k, v, 5e-5)
+        for k, v in zip((1, 3, 5, 7, 9), (0.6747, 0.3962, 0.1974, 0.0687, 0.0196))
+    ]
+)
 
 
 @pytest.mark.parametrize("name,kind,k,value,tol", MEASURED)
@@ -105,8 +123,7 @@ def test_wave_measured_coefficients(name, kind, k, value, tol):
     assert abs(coefficient(xs(name), k, kind) - value) <= tol
 
 
-@pytest.mark.parametrize("name", ["wave_shelf_wave", "wave_bottle", "wave_soft_teeth",
-                                  "wave_warped_fold"])
+@pytest.mark.parametrize("name", ["wave_shelf_wave", "wave_bottle", "wave_soft_teeth", "wave_warped_fold"])
 def test_odd_harmonic_waves_mirror_each_half_cycle(name):
     x = xs(name)
     assert all(abs(x[i + 256] + x[i]) < 1e-12 for i in range(256))
@@ -126,12 +143,13 @@ def test_soft_teeth_has_three_teeth_per_half_cycle():
 
 # ---- noise ----------------------------------------------------------------------------
 
+
 def test_noise_members_in_order():
-    assert [p.name for p in noise.build()] == NOISE_NAMES
+    assert [p.name for p in noise.build("atlas")] == NOISE_NAMES
 
 
 def test_noise_is_deterministic():
-    assert noise.build() == noise.build()
+    assert noise.build("atlas") == noise.build("atlas")
 
 
 @pytest.mark.parametrize("name", NOISE_NAMES)
@@ -140,8 +158,7 @@ def test_noise_tables(name):
     kind = name.split("_")[1]
     assert p.period == 1024
     assert p.dimensions == (3 if kind == "depth" else 2)
-    assert p.description == ("Indexed SHA-256 control points in a closed %s path. "
-                             "No mutable random state." % kind)
+    assert p.description == ("Indexed SHA-256 control points in a closed %s path. No mutable random state." % kind)
     assert_table_invariants(p)
     steps = [math.dist(a, b) for a, b in zip(p.rows, p.rows[1:] + p.rows[:1])]
     if kind in ("drift", "depth"):
@@ -154,13 +171,18 @@ def test_noise_tables(name):
 
 def documented_control(name, lane, j):
     key = ("kinetra/noise/%s/%s/%d" % (name, lane, j)).encode("ascii")
-    return int.from_bytes(hashlib.sha256(key).digest()[:8], "big") / 2 ** 63 - 1.0
+    return int.from_bytes(hashlib.sha256(key).digest()[:8], "big") / 2**63 - 1.0
 
 
-@pytest.mark.parametrize("name,lanes,keyframes", [
-    ("noise_drift_5", "xy", (0,)), ("noise_drift_11", "xy", (0,)),
-    ("noise_depth_8", "xyz", range(8)), ("noise_depth_12", "xyz", (0, 3, 6, 9)),
-])
+@pytest.mark.parametrize(
+    "name,lanes,keyframes",
+    [
+        ("noise_drift_5", "xy", (0,)),
+        ("noise_drift_11", "xy", (0,)),
+        ("noise_depth_8", "xyz", range(8)),
+        ("noise_depth_12", "xyz", (0, 3, 6, 9)),
+    ],
+)
 def test_keyframe_paths_pass_through_hashed_control_points(name, lanes, keyframes):
     n = int(name.rsplit("_", 1)[1])
     values = [[documented_control(name, lane, j) for j in range(n)] for lane in lanes]

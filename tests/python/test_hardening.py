@@ -27,8 +27,7 @@ RECORDING_SIZE = "Empty recording or recording resource limit exceeded"
 def run(code, timeout=60):
     """Runs code after `import kinetra` in a new interpreter; returns what it printed as JSON."""
     script = "import json, kinetra\n" + textwrap.dedent(code)
-    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
-                          timeout=timeout, env=None)
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=timeout, env=None)
     assert done.returncode == 0, f"exit {done.returncode}\n{done.stderr[-2000:]}"
     return json.loads(done.stdout.strip().splitlines()[-1])
 
@@ -48,28 +47,46 @@ def outcome(call):
 @pytest.mark.parametrize("how", ["pickle0", "pickle1", "pickle2", "pickle5", "copy", "deepcopy"])
 def test_pickling_and_copying_refuse_cleanly(cls, how):
     call = {
-        "pickle0": "pickle.dumps(obj, 0)", "pickle1": "pickle.dumps(obj, 1)",
-        "pickle2": "pickle.dumps(obj, 2)", "pickle5": "pickle.dumps(obj, 5)",
-        "copy": "copy.copy(obj)", "deepcopy": "copy.deepcopy(obj)",
+        "pickle0": "pickle.dumps(obj, 0)",
+        "pickle1": "pickle.dumps(obj, 1)",
+        "pickle2": "pickle.dumps(obj, 2)",
+        "pickle5": "pickle.dumps(obj, 5)",
+        "copy": "copy.copy(obj)",
+        "deepcopy": "copy.deepcopy(obj)",
     }[how]
-    result = run(OUTCOME + f"""
+    result = run(
+        OUTCOME
+        + f"""
 import copy, pickle
 obj = {MAKE[cls]}
 print(json.dumps(outcome(lambda: {call})))
-""")
+"""
+    )
     assert result[0] == "TypeError"
 
 
 @pytest.mark.parametrize("cls", CLASSES)
-@pytest.mark.parametrize("call", ["cls.__base__()", "cls.__base__.__new__(cls)", "object.__new__(cls)",
-                                  "cls.__new__(cls)", "Sub.__new__(Sub)", "cls.__base__.__new__(Sub)"])
+@pytest.mark.parametrize(
+    "call",
+    [
+        "cls.__base__()",
+        "cls.__base__.__new__(cls)",
+        "object.__new__(cls)",
+        "cls.__new__(cls)",
+        "Sub.__new__(Sub)",
+        "cls.__base__.__new__(Sub)",
+    ],
+)
 def test_no_instance_without_its_constructor(cls, call):
-    result = run(OUTCOME + f"""
+    result = run(
+        OUTCOME
+        + f"""
 cls = kinetra.{cls}
 class Sub(cls):
     pass
 print(json.dumps(outcome(lambda: {call})))
-""")
+"""
+    )
     assert result[0] == "TypeError"
 
 
@@ -118,14 +135,15 @@ REFUSALS = [
     ("SampledRecording", "'a', ['x'], [row * 200] + [[0.0]] * (2**23 - 10), 120", "Ragged recording", 160),
     ("SampledRecording", "'a', ['x'], [row * 200] + [[0.0]] * 2**23, 120", RECORDING_SIZE, 16),
     ("SampledRecording", "'a', ['x'], [[2.0]] + [row] * 4096, 120", "Invalid sample", 96),
-    ("SampledRecording", "'a', ['x'], [[0.0]] * 2**22, 0",
-     "A finite positive BPM and beat origin are required", 160),
+    ("SampledRecording", "'a', ['x'], [[0.0]] * 2**22, 0", "A finite positive BPM and beat origin are required", 160),
 ]
 
 
 @pytest.mark.parametrize("cls, args, message, most", REFUSALS, ids=[r[2][:20] for r in REFUSALS])
 def test_refusals_cost_little_more_than_their_input(cls, args, message, most):
-    result = run(OUTCOME + f"""
+    result = run(
+        OUTCOME
+        + f"""
 import resource
 p = kinetra.SampledPattern('p', '', [(0.0, 0.0, 0.0)] * 1000)
 big = kinetra.SampledPattern('big', '', [(0.0, 0.0, 0.0)] * 65535)
@@ -135,21 +153,17 @@ before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 got = outcome(lambda: kinetra.{cls}(*args))
 after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 print(json.dumps(got + [(after - before) / 1024]))
-""")
+"""
+    )
     assert result[:2] == ["ValueError", message]
     assert result[3] < most, f"{result[3]:.0f} MiB"
 
 
-LYING = """
-class Claims:
-    def __init__(self, length, item):
-        self.length, self.item = length, item
-    def __len__(self):
-        return self.length
-    def __getitem__(self, i):
-        if i >= 3:
-            raise IndexError(i)
-        return self.item
+# The hostile argument classes, importable in the child interpreter.
+HOSTILE = f"""
+import sys
+sys.path.insert(0, {str(pathlib.Path(__file__).resolve().parents[1] / "fuzz")!r})
+from hostile import BadIter, Claims, Raises
 """
 
 
@@ -170,40 +184,35 @@ CAUSES = [
 
 @pytest.mark.parametrize("expression, cause", CAUSES)
 def test_conversion_errors_keep_their_cause(expression, cause):
-    result = run(OUTCOME + """
-class Raises:
-    def __index__(self):
-        raise ZeroDivisionError("index")
-    def __float__(self):
-        raise ZeroDivisionError("float")
-class BadIter:
-    def __len__(self):
-        return 1
-    def __getitem__(self, i):
-        raise ZeroDivisionError("item")
-""" + f"print(json.dumps(outcome(lambda: {expression})))")
+    result = run(OUTCOME + HOSTILE + f"print(json.dumps(outcome(lambda: {expression})))")
     assert result[0] == "TypeError" and result[2] == cause
 
 
-@pytest.mark.parametrize("expression, message", [
-    ("kinetra.SampledPattern('a', '', Claims(2**62, (0, 0, 0)))", PATTERN_COUNT),
-    ("kinetra.PatternLibrary(Claims(2**62, None))", "Too many patterns"),
-    ("kinetra.SampledRecording('a', Claims(2**62, 'x'), [[0.0]], 120)", RECORDING_SIZE),
-    ("kinetra.SampledRecording('a', ['x'], Claims(2**62, [0.0]), 120)", RECORDING_SIZE),
-])
+@pytest.mark.parametrize(
+    "expression, message",
+    [
+        ("kinetra.SampledPattern('a', '', Claims(2**62, (0, 0, 0)))", PATTERN_COUNT),
+        ("kinetra.PatternLibrary(Claims(2**62, None))", "Too many patterns"),
+        ("kinetra.SampledRecording('a', Claims(2**62, 'x'), [[0.0]], 120)", RECORDING_SIZE),
+        ("kinetra.SampledRecording('a', ['x'], Claims(2**62, [0.0]), 120)", RECORDING_SIZE),
+    ],
+)
 def test_a_huge_reported_length_is_a_size_refusal(expression, message):
-    result = run(OUTCOME + LYING + f"print(json.dumps(outcome(lambda: {expression})))")
+    result = run(OUTCOME + HOSTILE + f"print(json.dumps(outcome(lambda: {expression})))")
     assert result[:2] == ["ValueError", message]
 
 
 def test_wrong_types_are_still_type_errors_in_bounded_inputs():
-    result = run(OUTCOME + """
+    result = run(
+        OUTCOME
+        + """
 p = kinetra.SampledPattern('p', '', [(0.0, 0.0, 0.0)])
 print(json.dumps([outcome(lambda: kinetra.PatternLibrary([p] * 1000 + ["x"]))[0],
                   outcome(lambda: kinetra.SampledPattern("A", "", [(0, 0, 0)] * 100 + [("0", 0, 0)]))[0],
                   outcome(lambda: kinetra.SampledRecording("a", ["x"], [[0.0]] * 100 + [["0"]], 0))[0],
                   outcome(lambda: kinetra.SampledRecording("a", "xy", [[0.0]], 120))[0]]))
-""")
+"""
+    )
     assert result == ["TypeError"] * 4
 
 
@@ -213,6 +222,7 @@ def test_python_fuzz_corpus_replays_cleanly():
     root = pathlib.Path(__file__).resolve().parents[2] / "tests" / "fuzz"
     inputs = sorted(str(p) for p in (root / "corpus" / "python_surface").iterdir())
     assert inputs, "the corpus is empty"  # with no inputs the target would fuzz instead
-    done = subprocess.run([sys.executable, str(root / "python_surface.py"), *inputs],
-                          capture_output=True, text=True, timeout=300)
+    done = subprocess.run(
+        [sys.executable, str(root / "python_surface.py"), *inputs], capture_output=True, text=True, timeout=300
+    )
     assert done.returncode == 0, done.stderr[-3000:]

@@ -19,21 +19,23 @@ except patternfile.PatternFileError as e:
 
 
 def read(path):
-    done = subprocess.run([sys.executable, "-c", READ, str(path)], capture_output=True, text=True,
-                          timeout=30)
+    done = subprocess.run([sys.executable, "-c", READ, str(path)], capture_output=True, text=True, timeout=30)
     assert done.returncode == 0, done.stderr[-2000:]
     return done.stdout.strip()
 
 
-@pytest.mark.parametrize("text, line, message", [
-    ("0,0," + "1" * 140000 + "\n", 1, "a field is longer than 131072 characters"),
-    ('x,y,z\n0,"0,0\n0,0,0\n', 2, "a quoted field is not closed"),
-    ("0_5,0,0\n", 1, "x value '0_5' is not a number"),
-    ("0,\u0663,0\n", 1, "y value '\u0663' is not a number"),
-    ("0,0,1 0\n", 1, "z value '1 0' is not a number"),
-    ("0,0,0x1\n", 1, "z value '0x1' is not a number"),
-    ("0,0,0\n0,0,0\n\udcff\n", 3, "not UTF-8 text"),
-])
+@pytest.mark.parametrize(
+    "text, line, message",
+    [
+        ("0,0," + "1" * 140000 + "\n", 1, "a field is longer than 131072 characters"),
+        ('x,y,z\n0,"0,0\n0,0,0\n', 2, "a quoted field is not closed"),
+        ("0_5,0,0\n", 1, "x value '0_5' is not a number"),
+        ("0,\u0663,0\n", 1, "y value '\u0663' is not a number"),
+        ("0,0,1 0\n", 1, "z value '1 0' is not a number"),
+        ("0,0,0x1\n", 1, "z value '0x1' is not a number"),
+        ("0,0,0\n0,0,0\n\udcff\n", 3, "not UTF-8 text"),
+    ],
+)
 def test_malformed_files_are_reported_with_their_line(tmp_path, text, line, message):
     path = tmp_path / "walk.csv"
     path.write_bytes(text.encode("utf-8", "surrogateescape"))

@@ -5,10 +5,9 @@ import os
 import struct
 import tempfile
 
+import kinetra
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
-
-import kinetra
 from kinetra_common import patternfile
 
 SETTINGS = settings(max_examples=150, deadline=None, database=None, suppress_health_check=[HealthCheck.too_slow])
@@ -17,12 +16,19 @@ BUILTIN = {row["name"] for row in kinetra.catalogue()}
 identifiers = st.from_regex(r"[a-z][a-z0-9_]{0,127}", fullmatch=True)
 values = st.floats(min_value=-1.0, max_value=1.0, allow_nan=False)
 rows = st.lists(st.tuples(values, values, values), min_size=1, max_size=40)
-bad_values = st.one_of(st.just(math.nan), st.just(math.inf), st.just(-math.inf),
-                       st.floats(min_value=1.0, exclude_min=True, allow_infinity=False),
-                       st.floats(max_value=-1.0, exclude_max=True, allow_infinity=False))
-bad_names = st.one_of(st.just(""), st.text(min_size=129, max_size=140, alphabet="abc"),
-                      st.from_regex(r"[A-Z0-9_\-. ][a-z]{0,5}", fullmatch=True),
-                      st.from_regex(r"[a-z]{1,4}[A-Z\-. \u00e9][a-z]{0,3}", fullmatch=True))
+bad_values = st.one_of(
+    st.just(math.nan),
+    st.just(math.inf),
+    st.just(-math.inf),
+    st.floats(min_value=1.0, exclude_min=True, allow_infinity=False),
+    st.floats(max_value=-1.0, exclude_max=True, allow_infinity=False),
+)
+bad_names = st.one_of(
+    st.just(""),
+    st.text(min_size=129, max_size=140, alphabet="abc"),
+    st.from_regex(r"[A-Z0-9_\-. ][a-z]{0,5}", fullmatch=True),
+    st.from_regex(r"[a-z]{1,4}[A-Z\-. \u00e9][a-z]{0,3}", fullmatch=True),
+)
 
 
 def bits(v):
@@ -36,7 +42,7 @@ def expected_dimensions(samples):
 
 
 @SETTINGS
-@given(identifiers, st.text(max_size=20), rows, st.integers(-2**31, 2**31 - 1))
+@given(identifiers, st.text(max_size=20), rows, st.integers(-(2**31), 2**31 - 1))
 def test_valid_patterns_construct_and_round_trip_bit_for_bit(name, description, samples, pip):
     p = kinetra.SampledPattern(name, description, samples)
     assert (p.name, p.description, p.period_pips) == (name, description, len(samples))
@@ -74,26 +80,31 @@ def test_a_bad_value_gives_its_message(name, samples, data):
 
 
 @SETTINGS
-@given(st.lists(st.tuples(identifiers.filter(lambda n: n not in BUILTIN), rows), max_size=6,
-                unique_by=lambda t: t[0]),
-       st.integers(-2**31, 2**31 - 1))
+@given(
+    st.lists(st.tuples(identifiers.filter(lambda n: n not in BUILTIN), rows), max_size=6, unique_by=lambda t: t[0]),
+    st.integers(-(2**31), 2**31 - 1),
+)
 def test_a_library_answers_its_own_patterns_first(specs, pip):
     patterns = [kinetra.SampledPattern(n, "d", r) for n, r in specs]
     library = kinetra.PatternLibrary(patterns)
     catalogue = library.catalogue()
-    assert [row["name"] for row in catalogue[len(catalogue) - len(specs):]] == [n for n, _ in specs]
-    for (name, samples), row in zip(specs, catalogue[len(catalogue) - len(specs):]):
+    assert [row["name"] for row in catalogue[len(catalogue) - len(specs) :]] == [n for n, _ in specs]
+    for (name, samples), row in zip(specs, catalogue[len(catalogue) - len(specs) :]):
         assert row["dimensions"] == expected_dimensions(samples)
         assert library.sample(name, pip).as_tuple() == kinetra.SampledPattern(name, "", samples).sample(pip).as_tuple()
     assert library.sample("bounce", pip).as_tuple() == kinetra.bounce(pip).as_tuple()
 
 
 @SETTINGS
-@given(identifiers, st.lists(identifiers, min_size=1, max_size=4, unique=True), st.data(),
-       st.floats(min_value=1e-300, max_value=1e300), st.integers(-2**31, 2**31 - 100))
+@given(
+    identifiers,
+    st.lists(identifiers, min_size=1, max_size=4, unique=True),
+    st.data(),
+    st.floats(min_value=1e-300, max_value=1e300),
+    st.integers(-(2**31), 2**31 - 100),
+)
 def test_valid_recordings_round_trip_bit_for_bit(name, axes, data, bpm, start):
-    samples = data.draw(st.lists(st.lists(values, min_size=len(axes), max_size=len(axes)),
-                                 min_size=1, max_size=20))
+    samples = data.draw(st.lists(st.lists(values, min_size=len(axes), max_size=len(axes)), min_size=1, max_size=20))
     r = kinetra.SampledRecording(name, axes, samples, bpm, -12.5, start)
     assert (r.name, r.dimensions, r.sample_count, r.start_pip) == (name, axes, len(samples), start)
     for i, row in enumerate(samples):

@@ -1,19 +1,25 @@
 """The module surface: constant, docstring, registration order, Offset3 and argument rules."""
 
 import math
-
-import pytest
+import pathlib
+import re
 
 import kinetra
+import pytest
+from kinetra_preview import model
+from patterngen import registry
 
-PROCEDURAL = [
-    "bounce", "sway", "circle", "figure_eight", "step_touch", "box_step", "helix", "clay_background",
-    "single_stroke_roll", "double_stroke_roll", "multiple_bounce_roll", "single_paradiddle", "flam",
-    "drag", "five_stroke_roll",
-]
+PROCEDURAL = list(registry.PROCEDURAL_NAMES)
+STUBS = pathlib.Path(__file__).resolve().parents[2] / "python" / "kinetra-stubs" / "__init__.pyi"
 REGISTRATION_ORDER = [
-    "PIPS_PER_BEAT", "SampledRecording", "Offset3", "SampledPattern", "PatternLibrary", "sample",
-    "catalogue", *PROCEDURAL,
+    "PIPS_PER_BEAT",
+    "SampledRecording",
+    "Offset3",
+    "SampledPattern",
+    "PatternLibrary",
+    "sample",
+    "catalogue",
+    *PROCEDURAL,
 ]
 
 
@@ -30,6 +36,15 @@ class IntOnly:
 
     def __int__(self):
         return 3
+
+
+def test_stubs_and_preview_follow_the_registry_procedural_names():
+    declared = re.findall(r"^def (\w+)\(pip: _Int, /\) -> Offset3: \.\.\.$", STUBS.read_text(), re.M)
+    assert declared == PROCEDURAL
+    groups = {}
+    for group, name, *_ in registry.PROCEDURAL:
+        groups[group] = groups.get(group, ()) + (name,)
+    assert groups == {"dance": model.DANCE_MOVES, "rudiment": model.DRUM_RUDIMENTS}
 
 
 def test_module_constant_and_docstring():
@@ -58,13 +73,13 @@ def test_procedural_functions_take_one_positional_pip(name):
 
 @pytest.mark.parametrize(
     "argument, pip",
-    [(True, 1), (False, 0), (Index(5), 5), (IntOnly(), 3), (-2**31, -2**31), (2**31 - 1, 2**31 - 1)],
+    [(True, 1), (False, 0), (Index(5), 5), (IntOnly(), 3), (-(2**31), -(2**31)), (2**31 - 1, 2**31 - 1)],
 )
 def test_integer_arguments_that_are_accepted(argument, pip):
     assert kinetra.bounce(argument).as_tuple() == kinetra.bounce(pip).as_tuple()
 
 
-@pytest.mark.parametrize("argument", [3.0, 2**31, -2**31 - 1, Index(2**31), "3", None, 1j])
+@pytest.mark.parametrize("argument", [3.0, 2**31, -(2**31) - 1, Index(2**31), "3", None, 1j])
 def test_integer_arguments_that_are_refused(argument):
     with pytest.raises(TypeError):
         kinetra.bounce(argument)
@@ -127,7 +142,7 @@ def test_catalogue_rows():
     rows = kinetra.catalogue()
     assert list(rows[0]) == ["name", "description", "period_pips", "dimensions"]
     assert rows[0] == {"name": "bounce", "description": "One-beat vertical bounce", "period_pips": 64, "dimensions": 1}
-    assert [r["name"] for r in rows[:15]] == PROCEDURAL
+    assert [tuple(r.values()) for r in rows[:15]] == [record[1:] for record in registry.PROCEDURAL]
     assert rows[15]["name"] == "lfo_breathe"
     again = kinetra.catalogue()
     assert again == rows and again is not rows and again[0] is not rows[0]
@@ -148,8 +163,9 @@ def test_bare_new_is_refused_instead_of_handing_out_an_unbuilt_object(cls):
 # name short.
 @pytest.mark.parametrize("raw", [b"\xff", b"bounce\xfe", bytearray(b"\xc3"), b"circle\0tail", "a\0b"])
 def test_unknown_name_with_odd_bytes_is_still_a_value_error(raw):
-    expected = "Unknown dance rudiment: " + (raw if isinstance(raw, str) else
-                                              bytes(raw).decode("utf-8", "backslashreplace"))
+    expected = "Unknown dance rudiment: " + (
+        raw if isinstance(raw, str) else bytes(raw).decode("utf-8", "backslashreplace")
+    )
     with pytest.raises(ValueError, match="^Unknown dance rudiment: ") as raised:
         kinetra.sample(raw, 0)
     assert str(raised.value) == expected

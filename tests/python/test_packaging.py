@@ -65,8 +65,9 @@ def test_one_version_everywhere():
 
 
 def console_commands():
-    return sorted(ep.name for ep in importlib.metadata.distribution("kinetra").entry_points
-                  if ep.group == "console_scripts")
+    return sorted(
+        ep.name for ep in importlib.metadata.distribution("kinetra").entry_points if ep.group == "console_scripts"
+    )
 
 
 def test_console_commands_are_installed():
@@ -83,16 +84,27 @@ CMAKE = shutil.which("cmake", path=str(BIN)) or shutil.which("cmake")
 
 
 @pytest.mark.skipif(CMAKE is None, reason="cmake not installed")
-@pytest.mark.parametrize("args, ok, text", [
-    # A plain configure without GoogleTest builds the library and says how to get the tests.
-    ([], True, "GoogleTest was not found: install it"),
-    # Tests asked for explicitly: stop, saying how to get GoogleTest or switch the tests off.
-    (["-DKINETRA_BUILD_TESTS=ON"], False, "-DKINETRA_BUILD_TESTS=OFF"),
-    (["-DKINETRA_BUILD_TESTS=OFF"], True, "Build files have been written"),
-])
+@pytest.mark.parametrize(
+    "args, ok, text",
+    [
+        # A plain configure without GoogleTest builds the library and says how to get the tests.
+        ([], True, "GoogleTest was not found: install it"),
+        # Tests asked for explicitly: stop, saying how to get GoogleTest or switch the tests off.
+        (["-DKINETRA_BUILD_TESTS=ON"], False, "-DKINETRA_BUILD_TESTS=OFF"),
+        (["-DKINETRA_BUILD_TESTS=OFF"], True, "Build files have been written"),
+    ],
+)
 def test_plain_configure_without_googletest(tmp_path, args, ok, text):
-    result = run(CMAKE, "-S", ROOT, "-B", tmp_path / "build", "-DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON",
-                 f"-DPython_EXECUTABLE={sys.executable}", *args)
+    result = run(
+        CMAKE,
+        "-S",
+        ROOT,
+        "-B",
+        tmp_path / "build",
+        "-DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON",
+        f"-DPython_EXECUTABLE={sys.executable}",
+        *args,
+    )
     output = result.stdout + result.stderr
     assert (result.returncode == 0) == ok, output
     assert text in " ".join(output.split()), output

@@ -7,16 +7,17 @@ import os
 import re
 import xml.etree.ElementTree as ET
 
-import pytest
-
 import kinetra
+import pytest
 from kinetra_common import patternfile
 from kinetra_preview import cli, codec, decimate, model, page, projection, render_svg, textview
+from patterngen import manifest, registry
 
 VALUES_MESSAGE = "Pattern samples must be finite and within [-1, 1]"
 
 
 # ---- projection -------------------------------------------------------------
+
 
 @pytest.mark.parametrize("x,y", [(0.0, 0.0), (0.5, -1.0), (-1.0, 1.0), (0.25, -0.75)])
 def test_projection_keeps_x_and_y_on_the_depth_plane(x, y):
@@ -38,13 +39,15 @@ def test_projected_cube_stays_within_the_limit():
         assert abs(sx) <= projection.PROJECTED_LIMIT and abs(sy) <= projection.PROJECTED_LIMIT
 
 
-@pytest.mark.parametrize("z,expected", [(-1.0, 0.25), (0.0, 0.625), (1.0, 1.0), (-5.0, 0.25),
-                                        (7.0, 1.0), (float("nan"), 0.625)])
+@pytest.mark.parametrize(
+    "z,expected", [(-1.0, 0.25), (0.0, 0.625), (1.0, 1.0), (-5.0, 0.25), (7.0, 1.0), (float("nan"), 0.625)]
+)
 def test_depth_strength_is_stronger_when_nearer_and_always_usable(z, expected):
     assert projection.depth_strength(z) == expected
 
 
 # ---- decimation -------------------------------------------------------------
+
 
 def _max_dropped_distance(points, kept, closed):
     ring = kept + [kept[0]] if closed else kept
@@ -67,8 +70,10 @@ def test_simplify_open_drops_collinear_points_and_keeps_a_one_pip_spike():
 
 @pytest.mark.parametrize("tolerance", [0.5, 2.0, 8.0])
 def test_simplified_loop_stays_within_tolerance_including_the_closing_segment(tolerance):
-    pts = [(100 * math.cos(t) + 30 * math.cos(5 * t), 100 * math.sin(2 * t))
-           for t in (2 * math.pi * i / 1024 for i in range(1024))]
+    pts = [
+        (100 * math.cos(t) + 30 * math.cos(5 * t), 100 * math.sin(2 * t))
+        for t in (2 * math.pi * i / 1024 for i in range(1024))
+    ]
     kept = decimate.simplify_closed(pts, tolerance)
     assert kept[0] == 0 and kept == sorted(set(kept))
     assert len(kept) < len(pts)
@@ -102,13 +107,17 @@ def test_thumbnail_starts_at_pip_zero_fits_the_grid_and_round_trips():
 
 # ---- table codec ------------------------------------------------------------
 
-@pytest.mark.parametrize("table", [
-    [(1.0, -1.0, 0.0)],
-    [(-0.0, 0.0, -0.0)] * 5,
-    [(0.82 * math.sin(i / 9), 0.0, 0.0) for i in range(512)],
-    [(1.0 if i < 80 else -1.0, -1.0 if i % 3 else 1.0, 0.123456789) for i in range(160)],
-    [(math.cos(i / 40), math.sin(i / 40), 0.5 * math.sin(i / 20)) for i in range(1024)],
-])
+
+@pytest.mark.parametrize(
+    "table",
+    [
+        [(1.0, -1.0, 0.0)],
+        [(-0.0, 0.0, -0.0)] * 5,
+        [(0.82 * math.sin(i / 9), 0.0, 0.0) for i in range(512)],
+        [(1.0 if i < 80 else -1.0, -1.0 if i % 3 else 1.0, 0.123456789) for i in range(160)],
+        [(math.cos(i / 40), math.sin(i / 40), 0.5 * math.sin(i / 20)) for i in range(1024)],
+    ],
+)
 def test_codec_round_trip_is_within_half_a_step(table):
     text = codec.encode_table(table)
     assert re.fullmatch(r"[A-Za-z0-9+/=]*", text)
@@ -130,12 +139,21 @@ def test_codec_leaves_out_still_axes_and_checks_the_period():
 
 # ---- page model -------------------------------------------------------------
 
-@pytest.mark.parametrize("name,user,family", [
-    ("circle", False, "dance"), ("clay_background", False, "dance"),
-    ("flam", False, "rudiment"), ("single_paradiddle", False, "rudiment"),
-    ("beat_four_floor_surge", False, "beat"), ("lfo_breathe", False, "lfo"),
-    ("rudiment_flam_tap", False, "rudiment"), ("walk", True, "user"), ("lfo_mine", True, "user"),
-])
+
+@pytest.mark.parametrize(
+    "name,user,family",
+    [
+        ("circle", False, "dance"),
+        ("clay_background", False, "dance"),
+        ("flam", False, "rudiment"),
+        ("single_paradiddle", False, "rudiment"),
+        ("beat_four_floor_surge", False, "beat"),
+        ("lfo_breathe", False, "lfo"),
+        ("rudiment_flam_tap", False, "rudiment"),
+        ("walk", True, "user"),
+        ("lfo_mine", True, "user"),
+    ],
+)
 def test_family_of(name, user, family):
     assert model.family_of(name, user) == family
 
@@ -173,13 +191,16 @@ def test_page_model_columns_and_tables_match_the_sampler():
     assert model.families(rows) == [("dance", 1), ("lfo", 1), ("user", 1)]
 
 
-@pytest.mark.parametrize("table,axis", [
-    ([(math.sin(i / 10), 0.0, 0.0) for i in range(64)], 0),
-    ([(0.0, -abs(math.sin(i / 10)), 0.0) for i in range(64)], 1),
-    ([(0.3, 0.0, math.sin(i / 10)) for i in range(64)], None),  # depth alone still draws a diagonal
-    ([(math.cos(i / 10), math.sin(i / 10), 0.0) for i in range(64)], None),
-    ([(0.5, 0.5, 0.0)] * 8, None),
-])
+@pytest.mark.parametrize(
+    "table,axis",
+    [
+        ([(math.sin(i / 10), 0.0, 0.0) for i in range(64)], 0),
+        ([(0.0, -abs(math.sin(i / 10)), 0.0) for i in range(64)], 1),
+        ([(0.3, 0.0, math.sin(i / 10)) for i in range(64)], None),  # depth alone still draws a diagonal
+        ([(math.cos(i / 10), math.sin(i / 10), 0.0) for i in range(64)], None),
+        ([(0.5, 0.5, 0.0)] * 8, None),
+    ],
+)
 def test_straight_line_paths_get_a_curve_over_time(table, axis):
     assert model.line_axis(table) == axis
     if axis is not None:
@@ -223,17 +244,19 @@ def test_seam_step_tells_a_closed_loop_from_a_jump():
 
 
 def test_page_size_for_a_catalogue_of_full_size():
-    # 1731 patterns with the built-in period mix, each a smooth closed path in
+    # As many patterns as the catalogue, with its periods, each a smooth closed path in
     # three dimensions: the page must stay small enough to open fast.
-    periods = ([64] * 5 + [128] * 4 + [256] * 6 + [160] * 3 + [224] * 5 + [256] * 41 + [288] * 5 + [320] * 4
-               + [352] * 6 + [384] * 4 + [416] * 6 + [448] * 6 + [480] * 5 + [512] * 1304 + [544, 608, 640]
-               + [768] * 17 + [1024] * 307)
-    assert len(periods) == 1731
+    baked = manifest.COMMITTED.read_text(encoding="utf-8").splitlines()[1:]
+    periods = [period for _, _, _, period, _ in registry.PROCEDURAL] + [int(line.split("\t")[1]) for line in baked]
     tables = {}
     for k, n in enumerate(periods):
         a, b, c = 1 + k % 3, 2 + k % 5, 1 + k % 4
-        tables[f"beat_s{k}"] = ([(0.82 * math.sin(2 * math.pi * a * i / n), 0.82 * math.sin(2 * math.pi * b * i / n + k),
-                                  0.5 * math.sin(2 * math.pi * c * i / n)) for i in range(n)], 3)
+        turn = 2 * math.pi / n
+        rows = [
+            (0.82 * math.sin(turn * a * i), 0.82 * math.sin(turn * b * i + k), 0.5 * math.sin(turn * c * i))
+            for i in range(n)
+        ]
+        tables[f"beat_s{k}"] = (rows, 3)
     cat, sample = fake_source(tables)
     html = page.render_page(model.build_page_model(model.rows_from_catalogue(cat), sample))
     size = len(html.encode("utf-8"))
@@ -242,6 +265,7 @@ def test_page_size_for_a_catalogue_of_full_size():
 
 
 # ---- text and SVG views -----------------------------------------------------
+
 
 def _row(name):
     cat = {r["name"]: r for r in kinetra.catalogue()}[name]
@@ -291,17 +315,21 @@ def test_svg_view_is_valid_and_animates_one_step_per_pip_at_the_bpm():
 
 # ---- pattern files ----------------------------------------------------------
 
+
 def _write(tmp_path, name, text):
     p = tmp_path / name
     p.write_text(text, encoding="utf-8")
     return str(p)
 
 
-@pytest.mark.parametrize("text", [
-    "x,y,z\n0.5,-0.25,0\n-1,1,0.125\n",
-    "0.5, -0.25, 0\r\n\r\n-1, 1, 0.125\r\n\r\n",
-    "\ufeffX , Y , Z\n0.5,-0.25,0e0\n-1.0,+1,1.25e-1\n",
-])
+@pytest.mark.parametrize(
+    "text",
+    [
+        "x,y,z\n0.5,-0.25,0\n-1,1,0.125\n",
+        "0.5, -0.25, 0\r\n\r\n-1, 1, 0.125\r\n\r\n",
+        "\ufeffX , Y , Z\n0.5,-0.25,0e0\n-1.0,+1,1.25e-1\n",
+    ],
+)
 def test_good_pattern_file(tmp_path, text):
     path = _write(tmp_path, "Side-Step.csv", text)
     pat = patternfile.load_pattern(path)
@@ -311,17 +339,20 @@ def test_good_pattern_file(tmp_path, text):
     assert pat.sample(3).as_tuple() == (-1.0, 1.0, 0.125)
 
 
-@pytest.mark.parametrize("text,line,message", [
-    ("x,y,z\n0,0,0\n0.1,0.2\n", 3, "expected 3 values (x,y,z), found 2"),
-    ("0,0,0\n0,0,0,0\n", 2, "expected 3 values (x,y,z), found 4"),
-    ("0,0,0\n0,abc,0\n", 2, "y value 'abc' is not a number"),
-    ("x,y\n0,0,0\n", 1, "expected a header of 3 columns (x,y,z), found 2"),
-    ("x,y,z\n0,0,0\n\n0.5,1.5,0\n", 4, VALUES_MESSAGE),
-    ("0,0,0\n0,0,nan\n", 2, VALUES_MESSAGE),
-    ("0,0,0\n0.2,0,0\n-inf,0,0\n", 3, VALUES_MESSAGE),
-    ("0,0,-1.0000001\n", 1, VALUES_MESSAGE),
-    ("x,y,z\n", None, "A pattern requires 1..65535 samples (one per pip)"),
-])
+@pytest.mark.parametrize(
+    "text,line,message",
+    [
+        ("x,y,z\n0,0,0\n0.1,0.2\n", 3, "expected 3 values (x,y,z), found 2"),
+        ("0,0,0\n0,0,0,0\n", 2, "expected 3 values (x,y,z), found 4"),
+        ("0,0,0\n0,abc,0\n", 2, "y value 'abc' is not a number"),
+        ("x,y\n0,0,0\n", 1, "expected a header of 3 columns (x,y,z), found 2"),
+        ("x,y,z\n0,0,0\n\n0.5,1.5,0\n", 4, VALUES_MESSAGE),
+        ("0,0,0\n0,0,nan\n", 2, VALUES_MESSAGE),
+        ("0,0,0\n0.2,0,0\n-inf,0,0\n", 3, VALUES_MESSAGE),
+        ("0,0,-1.0000001\n", 1, VALUES_MESSAGE),
+        ("x,y,z\n", None, "A pattern requires 1..65535 samples (one per pip)"),
+    ],
+)
 def test_bad_pattern_file_names_file_line_and_reason(tmp_path, text, line, message):
     path = _write(tmp_path, "walk.csv", text)
     with pytest.raises(patternfile.PatternFileError) as info:
@@ -352,11 +383,16 @@ def test_library_failures_name_the_file_concerned(tmp_path):
     assert str(info.value) == f"{c}: Cannot override default pattern: circle"
     lib, builtin = patternfile.load_library([a], name="my_walk")
     assert builtin == len(kinetra.catalogue())
-    assert lib.catalogue()[-1] == {"name": "my_walk", "description": "User pattern from walk.csv",
-                                   "period_pips": 1, "dimensions": 1}
+    assert lib.catalogue()[-1] == {
+        "name": "my_walk",
+        "description": "User pattern from walk.csv",
+        "period_pips": 1,
+        "dimensions": 1,
+    }
 
 
 # ---- command line -----------------------------------------------------------
+
 
 def test_show_prints_the_text_view_of_a_user_pattern(tmp_path, capsys):
     path = _write(tmp_path, "walk.csv", "x,y,z\n" + "".join(f"{i / 64:.4f},-0.5,0.25\n" for i in range(64)))
@@ -381,6 +417,7 @@ def test_an_existing_output_survives_a_failed_write(tmp_path, monkeypatch):
 
     def boom(src, dst):
         raise OSError("disk full")
+
     monkeypatch.setattr(os, "replace", boom)
     with pytest.raises(OSError):
         page.write_atomic(str(target), "new")

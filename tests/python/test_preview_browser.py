@@ -11,17 +11,22 @@ import os
 import shutil
 import time
 
-import pytest
-
 import kinetra
+import pytest
 from kinetra_preview import cli, codec, model, projection
 
 CHROMIUM = os.environ.get("KINETRA_CHROMIUM") or shutil.which("chromium") or shutil.which("chromium-browser")
 pytestmark = pytest.mark.skipif(not CHROMIUM, reason="headless Chromium is not installed (Debian package 'chromium')")
 
 TOLERANCE = codec.HALF_STEP + 1e-12  # the page carries positions quantised to 1/32767
-USER_ROWS = [(round(0.9 * math.sin(2 * math.pi * i / 96), 6), round(-0.4 * (1 - math.cos(2 * math.pi * i / 96)), 6),
-              round(0.3 * math.sin(4 * math.pi * i / 96), 6)) for i in range(96)]
+USER_ROWS = [
+    (
+        round(0.9 * math.sin(2 * math.pi * i / 96), 6),
+        round(-0.4 * (1 - math.cos(2 * math.pi * i / 96)), 6),
+        round(0.3 * math.sin(4 * math.pi * i / 96), 6),
+    )
+    for i in range(96)
+]
 
 
 @pytest.fixture(scope="module")
@@ -46,7 +51,9 @@ def browser():
     except ImportError:
         pytest.fail("the browser test needs Playwright: pip install playwright (it drives the system chromium)")
     with sync_playwright() as pw:
-        b = pw.chromium.launch(executable_path=CHROMIUM, args=["--no-sandbox", "--autoplay-policy=no-user-gesture-required"])
+        b = pw.chromium.launch(
+            executable_path=CHROMIUM, args=["--no-sandbox", "--autoplay-policy=no-user-gesture-required"]
+        )
         yield b
         b.close()
 
@@ -58,12 +65,16 @@ def open_page(browser):
     def go(url):
         pg = browser.new_page(viewport={"width": 1280, "height": 900})
         pg.problems = []
-        pg.on("console", lambda m: pg.problems.append(f"{m.type}: {m.text}") if m.type in ("error", "warning") else None)
+        pg.on(
+            "console",
+            lambda m: pg.problems.append(f"{m.type}: {m.text}") if m.type in ("error", "warning") else None,
+        )
         pg.on("pageerror", lambda e: pg.problems.append(f"pageerror: {e}"))
         pg.goto(url)
         pg.wait_for_function("document.body.dataset.ready === '1'", timeout=30000)
         pages.append(pg)
         return pg
+
     yield go
     for pg in pages:
         pg.close()
@@ -83,8 +94,10 @@ def test_gallery_opens_cleanly_with_one_card_per_catalogue_row(site, open_page):
     assert pg.locator("#count").inner_text() == f"{len(rows) + 1} patterns"
     pg.wait_for_function("performance.getEntriesByName('first-contentful-paint').length === 1")
     paint = pg.evaluate("Object.fromEntries(performance.getEntriesByType('paint').map(e => [e.name, e.startTime]))")
-    print(f"\nfirst paint {paint.get('first-paint', -1):.0f} ms, first contentful paint "
-          f"{paint.get('first-contentful-paint', -1):.0f} ms")
+    print(
+        f"\nfirst paint {paint.get('first-paint', -1):.0f} ms, first contentful paint "
+        f"{paint.get('first-contentful-paint', -1):.0f} ms"
+    )
     assert 0 < paint["first-contentful-paint"] < 5000
     assert pg.problems == []
 
@@ -93,8 +106,11 @@ def test_search_and_family_filter(site, open_page):
     pg = open_page(site["gallery"])
     rows = kinetra.catalogue()
     pg.fill("#search", "circle")
-    want = [r["name"] for r in rows
-            if "circle" in (r["name"] + " " + r["description"] + " " + model.family_of(r["name"])).lower()]
+    want = [
+        r["name"]
+        for r in rows
+        if "circle" in (r["name"] + " " + r["description"] + " " + model.family_of(r["name"])).lower()
+    ]
     shown = pg.eval_on_selector_all("#grid .card:not([hidden])", "cs => cs.map(c => c.dataset.name)")
     assert shown == want and "circle" in shown
     pg.fill("#search", "my_walk user")
@@ -179,6 +195,8 @@ def test_single_pattern_page_from_show(site, open_page):
     pg.evaluate("kinetraPreview.pause(); kinetraPreview.setTime(2.5)")
     st = pg.evaluate("kinetraPreview.state()")
     assert st["pip"] == math.floor(2.5 * 96 / 60 * 64) % 256
-    assert all(abs(a - b) <= TOLERANCE for a, b in zip((st["x"], st["y"], st["z"]),
-                                                        kinetra.sample("helix", st["pip"]).as_tuple()))
+    assert all(
+        abs(a - b) <= TOLERANCE
+        for a, b in zip((st["x"], st["y"], st["z"]), kinetra.sample("helix", st["pip"]).as_tuple())
+    )
     assert pg.problems == []

@@ -1,8 +1,7 @@
 import math
 
-import pytest
-
 import kinetra
+import pytest
 from kinetra import SampledRecording
 
 OUTSIDE = "Pip outside non-looping recording"

@@ -1,8 +1,7 @@
 import math
 
-import pytest
-
 import kinetra
+import pytest
 from kinetra import PatternLibrary, SampledPattern
 
 BAD_VALUE = "Pattern samples must be finite and within [-1, 1]"

@@ -11,17 +11,22 @@ from .emit import GenerationError, check, collect, generate
 
 def main(argv=None) -> int:
     parser = argparse.ArgumentParser(
-        prog="python3 -m patterngen",
-        description="Generate the baked pattern pack headers and the pattern registry.")
-    parser.add_argument("--list-packs", action="store_true",
-                        help="print the pack names in registry order, separated by ';', and exit")
-    parser.add_argument("--manifest", type=pathlib.Path, metavar="FILE",
-                        help="write the table manifest (name, period, dimensions, table hash) "
-                             "to FILE and exit; the committed one is patterngen/manifest.tsv")
-    parser.add_argument("--out", type=pathlib.Path,
-                        help="output root; receives include/kinetra/packs/ and src/catalogue/")
-    parser.add_argument("--stamp", type=pathlib.Path,
-                        help="file touched after a successful run")
+        prog="python3 -m patterngen", description="Generate the baked pattern pack headers and the pattern registry."
+    )
+    parser.add_argument(
+        "--list-packs", action="store_true", help="print the pack names in registry order, separated by ';', and exit"
+    )
+    parser.add_argument(
+        "--manifest",
+        type=pathlib.Path,
+        metavar="FILE",
+        help="write the table manifest (name, period, dimensions, table hash) "
+        "to FILE and exit; the committed one is patterngen/manifest.tsv",
+    )
+    parser.add_argument(
+        "--out", type=pathlib.Path, help="output root; receives include/kinetra/packs/ and src/catalogue/"
+    )
+    parser.add_argument("--stamp", type=pathlib.Path, help="file touched after a successful run")
     args = parser.parse_args(argv)
     if args.list_packs:
         print(";".join(registry.PACKS))
@@ -32,8 +37,7 @@ def main(argv=None) -> int:
         if args.manifest is not None:
             entries = collect()
             check(entries)
-            args.manifest.write_text(manifest.render([e.pattern for e in entries]),
-                                     encoding="utf-8")
+            args.manifest.write_text(manifest.render([e.pattern for e in entries]), encoding="utf-8")
             return 0
         summary = generate(args.out)
     except GenerationError as e:

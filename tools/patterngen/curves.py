@@ -30,8 +30,7 @@ def scaled_on_pips(f: Callable[[float], Point], n: int, target: float = PEAK) ->
     return scale_to(closed_curve(f, n), target)
 
 
-def scaled_on_half_pips(f: Callable[[float], Point], n: int,
-                        target: float = PEAK) -> List[Point]:
+def scaled_on_half_pips(f: Callable[[float], Point], n: int, target: float = PEAK) -> List[Point]:
     """closed_curve(f, n) multiplied by target / M, M the largest absolute coordinate over the
     2n half-pip samples theta = 2*pi*(k/2)/n: the largest stored coordinate may fall a little
     below target where the curve peaks between pips."""
@@ -39,8 +38,7 @@ def scaled_on_half_pips(f: Callable[[float], Point], n: int,
     return scale_to(closed_curve(f, n), target, reference=m)
 
 
-def path_scaled_on_half_pips(path: Callable[[Fraction], Point], n: int,
-                             target: float = PEAK) -> List[Point]:
+def path_scaled_on_half_pips(path: Callable[[Fraction], Point], n: int, target: float = PEAK) -> List[Point]:
     """A path given as a function of the exact pip time t (Fraction), sampled at the n pips
     and multiplied by target / M, M the largest absolute coordinate over the 2n half pips."""
     m = max(abs(v) for k in range(2 * n) for v in path(Fraction(k, 2)))
@@ -57,8 +55,9 @@ def cubic(u: float) -> float:
     return u * u * (3.0 - 2.0 * u)
 
 
-def keyframe_path(keys: Sequence[Tuple[object, Sequence[float]]], n: int,
-                  ease: Callable[[float], float] = quintic) -> Callable[[object], Point]:
+def keyframe_path(
+    keys: Sequence[Tuple[object, Sequence[float]]], n: int, ease: Callable[[float], float] = quintic
+) -> Callable[[object], Point]:
     """Cyclic keyframe path as a function of the pip time t (int, Fraction or float in
     [0, n)).
 
@@ -83,11 +82,13 @@ def keyframe_path(keys: Sequence[Tuple[object, Sequence[float]]], n: int,
         u = float((t - times[k]) / (times[k + 1] - times[k]))
         e = ease(u)
         return tuple(va + (vb - va) * e for va, vb in zip(a, b))
+
     return at
 
 
-def eased_path(keys: Sequence[Tuple[object, Sequence[float]]], n: int,
-               ease: Callable[[float], float] = quintic) -> List[Point]:
+def eased_path(
+    keys: Sequence[Tuple[object, Sequence[float]]], n: int, ease: Callable[[float], float] = quintic
+) -> List[Point]:
     """keyframe_path(keys, n, ease) sampled at pips 0..n-1."""
     at = keyframe_path(keys, n, ease)
     return [at(p) for p in range(n)]
@@ -110,8 +111,9 @@ def segment_times(weights: Sequence[object], n: int) -> List[Fraction]:
     return times
 
 
-def tour_path(vertices: Sequence[Sequence[float]], weights: Sequence[object], n: int,
-              ease: Callable[[float], float] = quintic) -> Callable[[object], Point]:
+def tour_path(
+    vertices: Sequence[Sequence[float]], weights: Sequence[object], n: int, ease: Callable[[float], float] = quintic
+) -> Callable[[object], Point]:
     """Eased polyline tour as a function of the pip time t (int, Fraction or float in [0, n)):
     the point moves from vertex to vertex on straight lines, segment k taking weights[k] of
     the weights' total of the n pips, resting at every vertex; the last vertex returns to the
@@ -121,8 +123,9 @@ def tour_path(vertices: Sequence[Sequence[float]], weights: Sequence[object], n:
     return keyframe_path(list(zip(segment_times(weights, n), vertices)), n, ease)
 
 
-def tour(vertices: Sequence[Sequence[float]], weights: Sequence[object], n: int,
-         ease: Callable[[float], float] = quintic) -> List[Point]:
+def tour(
+    vertices: Sequence[Sequence[float]], weights: Sequence[object], n: int, ease: Callable[[float], float] = quintic
+) -> List[Point]:
     """tour_path(vertices, weights, n, ease) sampled at pips 0..n-1."""
     at = tour_path(vertices, weights, n, ease)
     return [at(p) for p in range(n)]
@@ -145,13 +148,14 @@ def rose(k: int, n: int, amplitude: float = PEAK) -> List[Point]:
     return rows
 
 
-def torus_knot(p: int, q: int, major: float, minor: float,
-               depth: float) -> Callable[[float], Point]:
+def torus_knot(p: int, q: int, major: float, minor: float, depth: float) -> Callable[[float], Point]:
     """(p, q) torus knot as f(theta): p turns about the axis and q through the tube,
     ((major + minor*cos q*theta)*cos p*theta, (...)*sin p*theta, depth*sin q*theta)."""
+
     def f(t: float) -> Point:
         ring = major + minor * math.cos(q * t)
         return (ring * math.cos(p * t), ring * math.sin(p * t), depth * math.sin(q * t))
+
     return f
 
 
@@ -186,8 +190,7 @@ def _solve(a: List[List[float]], b: List[float]) -> List[float]:
     return x
 
 
-def closed_spline(controls: Sequence[Sequence[float]], weights: Sequence[object],
-                  n: int) -> Callable[[object], Point]:
+def closed_spline(controls: Sequence[Sequence[float]], weights: Sequence[object], n: int) -> Callable[[object], Point]:
     """Closed periodic cubic spline through the controls as a function of the pip time t in
     [0, n).
 
@@ -227,6 +230,6 @@ def closed_spline(controls: Sequence[Sequence[float]], weights: Sequence[object]
         a = 1.0 - b
         k = (j + 1) % m
         ca, cb = (a * a * a - a) * hj * hj / 6.0, (b * b * b - b) * hj * hj / 6.0
-        return tuple(a * points[j][d] + b * points[k][d] + ca * moments[d][j] + cb * moments[d][k]
-                     for d in range(dims))
+        return tuple(a * points[j][d] + b * points[k][d] + ca * moments[d][j] + cb * moments[d][k] for d in range(dims))
+
     return at

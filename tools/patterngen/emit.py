@@ -6,6 +6,9 @@ Outputs, under the output directory:
                                      samplers
   src/catalogue/registry_data.cpp    the pattern registry and its sorted name index; it declares
                                      the samplers and includes no pack header
+  src/catalogue/procedural.hpp,      the procedural patterns' records and name lookup
+  src/catalogue/procedural_data.cpp
+  src/python/procedural_functions.hpp  the extension's list of the procedural functions
 
 The compilation is split so that a changed pack recompiles its own unit and nothing else: only
 pack_<pack>.cpp includes a pack header, and the registry, which needs no more than the samplers'
@@ -16,7 +19,6 @@ recompilation. Everything is emitted in a fixed order from rounded values, so th
 byte-identical from run to run.
 """
 
-import importlib
 import math
 import os
 import pathlib
@@ -62,25 +64,27 @@ class Summary:
     seconds: float
 
     def line(self) -> str:
-        return ("patterngen: %d patterns, %d rows, %d of %d files rewritten, %.2f s"
-                % (self.patterns, self.rows, self.written, self.files, self.seconds))
+        return "patterngen: %d patterns, %d rows, %d of %d files rewritten, %.2f s" % (
+            self.patterns,
+            self.rows,
+            self.written,
+            self.files,
+            self.seconds,
+        )
 
 
 def collect(family_order: Sequence[Tuple[str, str]] = registry.FAMILIES) -> List[Entry]:
-    """Every pattern in registry order: (pack, family) by family_order, members by build()
-    (build(pack) for a family that ships in more than one pack)."""
+    """Every pattern in registry order: (pack, family) by family_order, members by the
+    family's build(pack)."""
     entries = []
-    split = registry.split_families()
-    for pack, family in family_order:
-        qualified = "%s.families.%s" % (__package__, family)
+    for pack, name in family_order:
         try:
-            module = importlib.import_module(qualified)
+            family = registry.family(name)
         except ModuleNotFoundError as e:
-            if e.name != qualified:
+            if e.name != "%s.families.%s" % (__package__, name):
                 raise
-            raise GenerationError("family module %s is missing" % qualified) from None
-        for p in (module.build(pack) if family in split else module.build()):
-            entries.append(Entry(pack, family, p))
+            raise GenerationError("family module %s is missing" % e.name) from None
+        entries.extend(Entry(pack, name, p) for p in family.build(pack))
     return entries
 
 
@@ -114,8 +118,10 @@ def check(entries: Sequence[Entry]) -> None:
             continue
         bad = [i for i, r in enumerate(p.rows) if not all(map(_stored_value, r))]
         if bad:
-            problems.append("%s: row %d is not a stored value (finite, within [-1, 1], "
-                            "12 decimals, no negative zero)" % (where, bad[0]))
+            problems.append(
+                "%s: row %d is not a stored value (finite, within [-1, 1], "
+                "12 decimals, no negative zero)" % (where, bad[0])
+            )
             continue
         problems.extend("%s: %s" % (where, m) for m in loop_problems(p.rows))
     if problems:
@@ -123,8 +129,7 @@ def check(entries: Sequence[Entry]) -> None:
 
 
 def _stored_value(v: float) -> bool:
-    return (math.isfinite(v) and -1.0 <= v <= 1.0 and round(v, 12) == v
-            and (v != 0.0 or math.copysign(1.0, v) > 0.0))
+    return math.isfinite(v) and -1.0 <= v <= 1.0 and round(v, 12) == v and (v != 0.0 or math.copysign(1.0, v) > 0.0)
 
 
 def loop_problems(rows: Sequence[Sequence[float]]) -> List[str]:
@@ -157,15 +162,16 @@ def c_string(text: str) -> str:
 
 
 def render_pack(pack: str, patterns: Sequence[Pattern]) -> str:
-    out = [BANNER, "#pragma once\n", '#include "kinetra/core.hpp"\n',
-           "namespace kinetra_%s {\n" % pack]
+    out = [BANNER, "#pragma once\n", '#include "kinetra/core.hpp"\n', "namespace kinetra_%s {\n" % pack]
     for p in patterns:
         n = p.period
         out.append("KINETRA_API inline constexpr kinetra::Offset3 table_%s[%d] = {\n" % (p.name, n))
         out.extend("    {%.12f, %.12f, %.12f},\n" % r for r in p.rows)
         out.append("};\n")
-        out.append("KINETRA_API inline kinetra::Offset3 sample_%s(int pip) noexcept "
-                   "{ return table_%s[kinetra::wrap_pip(pip, %d)]; }\n" % (p.name, p.name, n))
+        out.append(
+            "KINETRA_API inline kinetra::Offset3 sample_%s(int pip) noexcept "
+            "{ return table_%s[kinetra::wrap_pip(pip, %d)]; }\n" % (p.name, p.name, n)
+        )
     out.append("}  // namespace kinetra_%s\n" % pack)
     return "".join(out)
 
@@ -183,10 +189,9 @@ def name_key(name: str) -> Tuple[int, int, int, int]:
     byte, so the padding never ties two different names and a proper prefix sorts first."""
     data = name.encode("utf-8")
     if len(data) > NAME_KEY_BYTES or 0 in data:
-        raise GenerationError("%s: a name key holds at most %d non-zero bytes"
-                              % (name, NAME_KEY_BYTES))
+        raise GenerationError("%s: a name key holds at most %d non-zero bytes" % (name, NAME_KEY_BYTES))
     data = data.ljust(NAME_KEY_BYTES, b"\0")
-    return tuple(int.from_bytes(data[i:i + 8], "big") for i in range(0, NAME_KEY_BYTES, 8))
+    return tuple(int.from_bytes(data[i : i + 8], "big") for i in range(0, NAME_KEY_BYTES, 8))
 
 
 def render_pack_unit(pack: str, patterns: Sequence[Pattern]) -> str:
@@ -214,8 +219,7 @@ def render_registry(entries: Sequence[Entry]) -> str:
         if not members:
             continue
         out.append("namespace kinetra_%s {\n" % pack)
-        out.extend("KINETRA_API kinetra::Offset3 sample_%s(int pip) noexcept;\n" % p.name
-                   for p in members)
+        out.extend("KINETRA_API kinetra::Offset3 sample_%s(int pip) noexcept;\n" % p.name for p in members)
         out.append("}  // namespace kinetra_%s\n" % pack)
     out.append("namespace kinetra::detail {\n")
     # constinit: all of it is constant data, read-only after relocation; nothing fills it at
@@ -223,15 +227,16 @@ def render_registry(entries: Sequence[Entry]) -> str:
     out.append("constinit const PatternEntry registry[] = {\n")
     for e in entries:
         p = e.pattern
-        out.append("    {%s, %s, %d, %d, &kinetra_%s::sample_%s},\n"
-                   % (c_string(p.name), c_string(p.description), p.period, p.dimensions,
-                      e.pack, p.name))
+        out.append(
+            "    {%s, %s, %d, %d, &kinetra_%s::sample_%s},\n"
+            % (c_string(p.name), c_string(p.description), p.period, p.dimensions, e.pack, p.name)
+        )
     out.append("};\n")
     out.append("constinit const std::size_t registry_size = %d;\n" % len(entries))
     out.append("constinit const std::uint64_t registry_name_index[] = {\n")
     index = name_index([e.pattern.name for e in entries])
     for k in range(0, len(index), 16):
-        out.append("    " + " ".join("%d," % i for i in index[k:k + 16]) + "\n")
+        out.append("    " + " ".join("%d," % i for i in index[k : k + 16]) + "\n")
     out.append("};\n")
     # The names in index order, in the fixed-width form the lookup compares, and the samplers
     # in the same order, so that a found index position leads straight to its sampler.
@@ -241,10 +246,105 @@ def render_registry(entries: Sequence[Entry]) -> str:
         out.append("    {{%s}},\n" % ", ".join("0x%016xu" % w for w in words))
     out.append("};\n")
     out.append("constinit const Sampler registry_name_samplers[] = {\n")
-    out.extend("    &kinetra_%s::sample_%s,\n" % (entries[i].pack, entries[i].pattern.name)
-               for i in index)
+    out.extend("    &kinetra_%s::sample_%s,\n" % (entries[i].pack, entries[i].pattern.name) for i in index)
     out.append("};\n")
     out.append("}  // namespace kinetra::detail\n")
+    return "".join(out)
+
+
+def _constant(name: str) -> str:
+    return "k" + "".join(part.capitalize() for part in name.split("_"))
+
+
+def _dispatch(names: Sequence[str]) -> List[str]:
+    """The body of find_procedural: the length picks the candidates, a byte that tells them
+    apart picks one, and only that one is compared in full."""
+    out = ["    switch (name.size()) {\n"]
+    by_length = {}
+    for name in names:
+        by_length.setdefault(len(name), []).append(name)
+    for length in sorted(by_length):
+        group = by_length[length]
+        if len(group) == 1:
+            out.append("    case %d: return match(name, %s);\n" % (length, _constant(group[0])))
+            continue
+        out.append("    case %d:\n" % length)
+        apart = [i for i in range(length) if len({n[i] for n in group}) == len(group)]
+        if not apart:
+            raise GenerationError("procedural names %s: no byte tells them apart" % ", ".join(group))
+        for n in group[:-1]:
+            out.append(
+                "        if (name[%d] == '%s') return match(name, %s);\n" % (apart[0], n[apart[0]], _constant(n))
+            )
+        out.append("        return match(name, %s);\n" % _constant(group[-1]))
+    out.append("    default: return procedural_count;\n")
+    out.append("    }\n")
+    return out
+
+
+def render_procedural_header() -> str:
+    return "".join(
+        [
+            BANNER,
+            "#pragma once\n",
+            "#include <cstddef>\n",
+            "#include <string_view>\n",
+            '#include "registry.hpp"\n',
+            "namespace kinetra::detail {\n",
+            "// The procedural patterns in catalogue order, in the registry's record form.\n",
+            "inline constexpr std::size_t procedural_count = %d;\n" % len(registry.PROCEDURAL),
+            "extern const PatternEntry procedural_patterns[procedural_count];\n",
+            "// Position of the procedural pattern called name, or procedural_count if there is none.\n",
+            "std::size_t find_procedural(std::string_view name) noexcept;\n",
+            "}  // namespace kinetra::detail\n",
+        ]
+    )
+
+
+def render_procedural() -> str:
+    names = registry.PROCEDURAL_NAMES
+    out = [
+        BANNER,
+        '#include "procedural.hpp"\n',
+        "namespace kinetra::detail {\n",
+        "constinit const PatternEntry procedural_patterns[procedural_count] = {\n",
+    ]
+    out.extend(
+        "    {%s, %s, %d, %d, &%s},\n" % (c_string(name), c_string(text), period, dims, name)
+        for _, name, text, period, dims in registry.PROCEDURAL
+    )
+    out.append("};\n")
+    out.append("namespace {\n")
+    out.append("enum : std::size_t { %s };\n" % ", ".join(_constant(n) for n in names))
+    out.append(
+        "std::size_t match(std::string_view name, std::size_t candidate) noexcept {\n"
+        "    return name == procedural_patterns[candidate].name ? candidate : procedural_count;\n"
+        "}\n"
+    )
+    out.append("}  // namespace\n")
+    out.append("std::size_t find_procedural(std::string_view name) noexcept {\n")
+    out.extend(_dispatch(names))
+    out.append("}\n")
+    out.append("}  // namespace kinetra::detail\n")
+    return "".join(out)
+
+
+def render_procedural_bindings() -> str:
+    out = [
+        BANNER,
+        "#pragma once\n",
+        '#include "kinetra/core.hpp"\n',
+        "namespace kinetra::python {\n",
+        "struct ProceduralFunction {\n",
+        "    const char* name;\n",
+        "    Offset3 (*function)(int) noexcept;\n",
+        "};\n",
+        "// The procedural functions in catalogue order.\n",
+        "inline constexpr ProceduralFunction procedural_functions[] = {\n",
+    ]
+    out.extend('    {"%s", &%s},\n' % (name, name) for name in registry.PROCEDURAL_NAMES)
+    out.append("};\n")
+    out.append("}  // namespace kinetra::python\n")
     return "".join(out)
 
 
@@ -278,11 +378,15 @@ def outputs(entries: Sequence[Entry]) -> List[Tuple[str, str]]:
         files.append(("include/kinetra/packs/%s.hpp" % pack, render_pack(pack, members)))
         files.append(("src/catalogue/pack_%s.cpp" % pack, render_pack_unit(pack, members)))
     files.append(("src/catalogue/registry_data.cpp", render_registry(entries)))
+    files.append(("src/catalogue/procedural.hpp", render_procedural_header()))
+    files.append(("src/catalogue/procedural_data.cpp", render_procedural()))
+    files.append(("src/python/procedural_functions.hpp", render_procedural_bindings()))
     return files
 
 
-def generate(out_dir, family_order: Sequence[Tuple[str, str]] = registry.FAMILIES,
-             entries: Sequence[Entry] = None) -> Summary:
+def generate(
+    out_dir, family_order: Sequence[Tuple[str, str]] = registry.FAMILIES, entries: Sequence[Entry] = None
+) -> Summary:
     """Write every output under out_dir: the patterns of family_order, or the given entries
     (the benchmarks' synthetic catalogue), checked first."""
     start = time.perf_counter()
@@ -292,5 +396,10 @@ def generate(out_dir, family_order: Sequence[Tuple[str, str]] = registry.FAMILIE
     files = outputs(entries)
     root = pathlib.Path(out_dir)
     written = sum(write_if_changed(root / rel, text) for rel, text in files)
-    return Summary(patterns=len(entries), rows=sum(e.pattern.period for e in entries),
-                   written=written, files=len(files), seconds=time.perf_counter() - start)
+    return Summary(
+        patterns=len(entries),
+        rows=sum(e.pattern.period for e in entries),
+        written=written,
+        files=len(files),
+        seconds=time.perf_counter() - start,
+    )

@@ -21,5 +21,4 @@ def table_hash(p: Pattern) -> str:
 
 
 def render(patterns: Sequence[Pattern]) -> str:
-    return HEADER + "".join("%s\t%d\t%d\t%s\n" % (p.name, p.period, p.dimensions, table_hash(p))
-                            for p in patterns)
+    return HEADER + "".join("%s\t%d\t%d\t%s\n" % (p.name, p.period, p.dimensions, table_hash(p)) for p in patterns)

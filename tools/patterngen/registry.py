@@ -1,12 +1,18 @@
-"""The packs and the (pack, family) order of the pattern registry, in one place.
+"""The packs, the (pack, family) order of the pattern registry and the procedural patterns,
+in one place.
 
 The registry lists the packs in PACKS order; within a pack, the families follow FAMILIES;
-within a family, the members follow the family module's build(). A family that ships in two
-packs (lfo, rhythm, beat) is asked for each pack's members with build(pack); every other
-family ships in one pack and its build() takes no argument.
+within a family, the members follow the family module's build(pack). A family is the module
+families/<family>.py, whose build(pack) returns its members in that pack (family() checks
+that shape); a family listed for several packs (lfo, rhythm, beat) gives each its own members.
 
 CMake reads PACKS from here (`python3 -m patterngen --list-packs`).
 """
+
+import importlib
+import inspect
+from dataclasses import dataclass
+from typing import Callable, List
 
 PACKS = ("initial", "expansion", "atlas", "continuum", "club", "dancefloor")
 
@@ -60,17 +66,43 @@ FAMILIES = (
     ("dancefloor", "beat"),
 )
 
-# Names of the procedural patterns, in catalogue order; no baked pattern may take one.
-PROCEDURAL_NAMES = (
-    "bounce", "sway", "circle", "figure_eight", "step_touch", "box_step", "helix",
-    "clay_background", "single_stroke_roll", "double_stroke_roll", "multiple_bounce_roll",
-    "single_paradiddle", "flam", "drag", "five_stroke_roll",
+# The procedural patterns in catalogue order: group, name, description, period in pips and
+# dimensions. Their functions are declared in include/kinetra/core.hpp; the generator writes
+# their records, their name lookup and the extension's list of them. No baked pattern may take
+# one of their names.
+PROCEDURAL = (
+    ("dance", "bounce", "One-beat vertical bounce", 64, 1),
+    ("dance", "sway", "Two-beat side-to-side sway", 128, 1),
+    ("dance", "circle", "One-beat circular orbit", 64, 2),
+    ("dance", "figure_eight", "Two-beat figure eight", 128, 2),
+    ("dance", "step_touch", "Two-beat side step with a small lift", 128, 2),
+    ("dance", "box_step", "Four-beat softened square path", 256, 2),
+    ("dance", "helix", "Four-beat double-turn helix", 256, 3),
+    ("dance", "clay_background", "Sculpted four-beat accented background drift", 256, 2),
+    ("rudiment", "single_stroke_roll", "Alternating R/L strokes with smooth attack and decay", 64, 2),
+    ("rudiment", "double_stroke_roll", "RRLL strokes with a softer second motion", 64, 2),
+    ("rudiment", "multiple_bounce_roll", "Decaying same-hand bounce clusters", 64, 2),
+    ("rudiment", "single_paradiddle", "RLRR LRLL with accented lead strokes", 128, 2),
+    ("rudiment", "flam", "Grace motion flowing into an opposite-hand primary motion", 64, 2),
+    ("rudiment", "drag", "Two grace motions flowing into an opposite-hand primary motion", 64, 2),
+    ("rudiment", "five_stroke_roll", "Two diddles resolving to an accented fifth motion", 128, 2),
 )
+PROCEDURAL_NAMES = tuple(record[1] for record in PROCEDURAL)
 
 
-def split_families():
-    """Families that ship in more than one pack."""
-    packs = {}
-    for pack, family in FAMILIES:
-        packs.setdefault(family, set()).add(pack)
-    return frozenset(f for f, p in packs.items() if len(p) > 1)
+@dataclass(frozen=True)
+class Family:
+    """A family of baked patterns: build(pack) returns its members in that pack, in registry
+    order, each named <name>_<member>."""
+
+    name: str
+    build: Callable[[str], List]
+
+
+def family(name: str) -> Family:
+    """The family of module families/<name>.py; ModuleNotFoundError if there is none."""
+    module = importlib.import_module("%s.families.%s" % (__package__, name))
+    build = getattr(module, "build", None)
+    if not callable(build) or list(inspect.signature(build).parameters) != ["pack"]:
+        raise TypeError("%s must define build(pack)" % module.__name__)
+    return Family(name, build)

@@ -153,17 +153,21 @@ def accented_group(times: Sequence, lead: Weights, rest: Weights, pulse=None) ->
     return [Onset(Fraction(t), lead if j == 0 else rest, pulse) for j, t in enumerate(times)]
 
 
-def decaying_run(times: Sequence, lead: Weights, decay: float,
-                 alternate: Tuple[bool, bool, bool] = (False, False, False),
-                 pulse=None, lead_pulse=None) -> List[Onset]:
+def decaying_run(
+    times: Sequence,
+    lead: Weights,
+    decay: float,
+    alternate: Tuple[bool, bool, bool] = (False, False, False),
+    pulse=None,
+    lead_pulse=None,
+) -> List[Onset]:
     """A run of gestures fading by a constant factor: onset j carries lead * decay**j on each
     axis, with its sign flipped on every odd j on the axes marked in alternate. The first
     onset takes lead_pulse (when given), the later ones pulse."""
     out = []
     for j, t in enumerate(times):
-        scale = decay ** j
-        w = tuple(v * scale * (-1.0 if flip and j % 2 else 1.0)
-                  for v, flip in zip(lead, alternate))
+        scale = decay**j
+        w = tuple(v * scale * (-1.0 if flip and j % 2 else 1.0) for v, flip in zip(lead, alternate))
         kind = lead_pulse if j == 0 and lead_pulse is not None else pulse
         out.append(Onset(Fraction(t), w, kind))
     return out
@@ -187,17 +191,18 @@ def smooth_window(u) -> float:
     return s * s
 
 
-def signed_onsets(times: Sequence[object], x: float, y: float = 0.0, z: float = 0.0,
-                  first: int = 1, pulse=None) -> List[Onset]:
+def signed_onsets(
+    times: Sequence[object], x: float, y: float = 0.0, z: float = 0.0, first: int = 1, pulse=None
+) -> List[Onset]:
     """Onsets at the given times whose x weight alternates in sign from event to event
     (first = 1: +x, -x, +x, ... for a "±x" weight; first = -1 for "∓x"); y and z are the
     same for every event."""
-    return [onset(t, s * x, y, z, pulse)
-            for t, s in zip(times, alternating(len(times), first))]
+    return [onset(t, s * x, y, z, pulse) for t, s in zip(times, alternating(len(times), first))]
 
 
-def sticking_onsets(sticking: str, times: Sequence[object], accent: Tuple[float, float],
-                    plain: Tuple[float, float], pulse=None) -> List[Onset]:
+def sticking_onsets(
+    sticking: str, times: Sequence[object], accent: Tuple[float, float], plain: Tuple[float, float], pulse=None
+) -> List[Onset]:
     """One onset per stroke of a sticking such as "RlrrLrll": R strokes move +x, L strokes -x;
     capitals (accented strokes) carry accent = (|x|, y), the others plain = (|x|, y)."""
     if len(sticking) != len(times):

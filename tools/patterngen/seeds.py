@@ -11,11 +11,11 @@ def hashed_fractions(key: str, count: int) -> List[float]:
     if not 0 < count <= 4:
         raise ValueError("a SHA-256 digest holds four 64-bit words")
     digest = hashlib.sha256(key.encode("utf-8")).digest()
-    return [int.from_bytes(digest[8 * k:8 * k + 8], "big") / 2.0 ** 64 for k in range(count)]
+    return [int.from_bytes(digest[8 * k : 8 * k + 8], "big") / 2.0**64 for k in range(count)]
 
 
 def signed_hash(key: str) -> float:
     """One number in [-1, 1] from the key: the first 64-bit word u of its SHA-256 digest as
     u / 2**63 - 1."""
     u = int.from_bytes(hashlib.sha256(key.encode("utf-8")).digest()[:8], "big")
-    return u / 2 ** 63 - 1.0
+    return u / 2**63 - 1.0

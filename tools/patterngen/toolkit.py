@@ -20,8 +20,7 @@ def peak(rows: Iterable[Sequence[float]]) -> float:
     return max(abs(v) for r in rows for v in r)
 
 
-def scale_to(rows: Sequence[Sequence[float]], target: float = PEAK,
-             reference: float = None) -> List[Tuple[float, ...]]:
+def scale_to(rows: Sequence[Sequence[float]], target: float = PEAK, reference: float = None) -> List[Tuple[float, ...]]:
     """Multiply every coordinate by target / M, M the largest absolute coordinate of
     reference (default: of rows themselves, i.e. over the pip grid)."""
     m = peak(rows) if reference is None else reference

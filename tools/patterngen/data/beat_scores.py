@@ -30,6 +30,7 @@ dub, dancehall, reggaeton, amapiano, afro house, gqom, baile funk, UK funky, foo
 psy, hard dance, italo, acid, disco's tambourine), carries extra lanes.
 """
 
+import re
 from fractions import Fraction
 
 GHOST = 0.3  # velocity of a ghost ("g") onset: kicks, snares, claps and rims alike
@@ -38,6 +39,27 @@ LANES = ("kick", "snare", "clap", "rim", "ohat", "chat", "shaker", "tom", "bell"
          "bass")
 BACKBEAT = ("snare", "clap", "rim")
 EXTRA = ("shaker", "tom", "bell", "perc", "bass")
+PIPS_PER_STEP = 16  # a step is a sixteenth note
+
+_TOKEN = re.compile(r"(\d+)(?:-(\d+)/(\d+))?(?:\+(\d+)/(\d+))?(g)?(?:@([0-9.]+))?\Z")
+
+
+def lane_events(steps, default_velocity):
+    """(pip, velocity) events of a lane's step string, in time order; a later token at the
+    same time sets that onset's velocity (an accent over a running figure)."""
+    events = {}
+    for token in steps.split():
+        m = _TOKEN.match(token)
+        if not m:
+            raise ValueError("bad step token %r" % token)
+        first, last, every, num, den, ghost, vel = m.groups()
+        positions = range(int(first), int(last) + 1, int(every)) if last else (int(first),)
+        shift = Fraction(int(num), int(den)) if num else Fraction(0)
+        v = GHOST if ghost else float(vel) if vel else default_velocity
+        for s in positions:
+            events[(s + shift) * PIPS_PER_STEP] = v
+    return sorted(events.items())
+
 
 # Common two-bar figures (kept as literals so every style reads on its own line).
 EVERY4 = "0-28/4"            # quarter-note kick over two bars

@@ -1,12 +1,7 @@
 """Family `akwf`: single-cycle CC0 waveforms from the AKWF collection.
 
-Each member plays one 256-sample cycle, one sample per pip on x, scaled so that its largest
-absolute sample is 0.85. The samples are the signed 16-bit values in
-patterngen/data/akwf/<source>.txt (one per line; provenance in SOURCE.md there).
-
-The loops are exactly as smooth at the wrap as the source cycles. akwf_quick_return is the
-steep one: its cycle ends high and starts low, so its last-to-first step (0.194) is of the
-order of its steepest inner edge (0.302) rather than of an ordinary step.
+Each member plays one sampled cycle on x, one sample per pip, scaled to a common peak. The
+samples are the signed 16-bit values in patterngen/data/akwf/ (provenance in SOURCE.md there).
 """
 
 import pathlib
@@ -35,10 +30,12 @@ def load(source: str):
     return values
 
 
-def build():
+def build(pack):
     return [
-        pattern(name,
-                source + ".h: an actual CC0 waveform slowed to a four-beat position loop.",
-                scale_to([(float(v),) for v in load(source)], 0.85))
+        pattern(
+            name,
+            source + ".h: an actual CC0 waveform slowed to a four-beat position loop.",
+            scale_to([(float(v),) for v in load(source)], 0.85),
+        )
         for name, source in MEMBERS
     ]

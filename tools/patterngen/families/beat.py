@@ -1,82 +1,16 @@
-"""Family `beat`: 68 drum-groove styles by 16 motions, beat_<style>_<motion>.
+"""Family `beat`: drum-groove styles by motions, beat_<style>_<motion>.
 
-Pack split (build(pack)): "club" holds the 36 club styles (the first 36 of
-data/beat_scores.STYLES) with the four basic motions bounce, step, orbit, glide, style by
-style; "dancefloor" holds the twelve further motions of the club styles, style by style,
-then the 32 dancefloor styles with all sixteen motions. Period = 256 pips per bar.
-
-Scores. Each style's lanes (data/beat_scores.py) become events (exact Fraction pip, velocity)
-in time order; a lane's events add pulses e(p - o) (RaisedCosine, attack A and release R in
-beats, LANE_PULSES) times velocity times the motion's weight for that lane and axis. A
-weight marked "±" alternates its sign from one event of the lane to the next starting with
-+, "∓" starting with -. The kick has two pulses: A = 0.10, R = 0.46 for bounce, step, orbit
-and glide, A = 0.11, R = 0.48 for the twelve further motions.
-
-Signals, per style, computed once and shared by its sixteen motions:
-  K, Ka     the kick lane with velocity (Ka: alternating signs, first kick +), per pulse set;
-  P[l], A[l] every other lane l, plain and alternating;
-  U         rhythm-weighted clock: 2*pi*(sum of D(q), q < p) / (sum of D over the period),
-            D = 0.3 + K + sum(CLOCK_BASIC[l] * P[l]) for the basic motions,
-            D = 1 + 3.05*K + sum(CLOCK_FURTHER[l] * P[l]) for the further motions.
-"back" below stands for the three backbeat lanes snare, clap and rim, each with the weight.
-
-Motions (the kick-only expressions are exact on four_floor, where every other term is
-absent; LANE_TERMS adds every other lane's pulses per motion and axis):
-  bounce    x, y, z: pure pulse sums (LANE_TERMS); extra lanes (shaker, tom, bell, perc,
-            bass) only move z, so bounce is 2-D exactly in the styles without them.
-  step      the same, with its own weights.
-  orbit     r = 0.43 + 0.15*K + radius terms (backbeat -0.063: 0.367 in ukg_two_step);
-            (r*cos U, r*sin U, pulse z).
-  glide     (0.13*Ka + 0.40*sin U, 0.26*sin 2U, -0.13*K + 0.27*cos U) + lane terms.
-  surge     (0.153*Ka, -0.1535*K, 0.506*K) + lane terms (z: bass only).
-  recoil    x = m + ECHO_GAIN * m(p - ECHO_DELAY), m = 0.143*Ka + back ±0.16 (the sideways
-            push and its delayed, opposite, smaller draw-back); y = 0.257*K, z = -0.072*K,
-            + lane terms. On four_floor: ±0.143 at the kicks, then the draw-back, deepest
-            (-0.0897, opposite sign) 29 pips after each kick and gone before the next.
-  flutter   (0.099*Ka + 0.26*sin U, 0.203*K, 0.054*K + 0.17*sin 2U) + lane terms.
-  dive      (0.341*Ka, -0.126*K, 0.13*K + 0.11*cos U) + lane terms (bass plunge on z).
-  pendulum  a hanging arc of length 0.75 from a pivot at y = -0.70: x = 0.75*sin phi,
-            y = 0.05 - 0.75*(1 - cos phi), with phi = a*sin(bars*U) + 0.1064*Ka,
-            a = 0.56 + 0.157*K + lane terms (one swing per bar, quickest where the clock runs fast).
-            On four_floor x spans -0.550..0.430 and y -0.190..0.050;
-            z = 0.066*K + 0.126*Ka + lane terms.
-  figure8   ((0.55 + 0.08*K)*sin U, (0.38 + 0.042*K)*sin 2U, -0.048*K + 0.112*Ka) + terms.
-  box       a squircle (x^4 + y^4 = 1 before scaling) at phase t = U + pi/4:
-            x = Rx*rho*cos t, y = Ry*rho*sin t, rho = (cos^4 t + sin^4 t)^(-1/4), with
-            Rx = 0.50 and Ry = 0.48, each + radius terms. The sides reach 0.50 and 0.48,
-            the softened corners (0.8409 of the sides: |x| 0.420, |y| 0.404) fall on the
-            four quarter turns of U, the beats of four_floor; z = 0.102*K + 0.036*Ka + terms.
-  corkscrew ((0.43 + 0.10*K)*cos 2U, (0.43 + 0.10*K)*sin 2U, 0.016*K + 0.42*sin U), radius
-            terms from the backbeat, hats and percussion.
-  spiral    (r*cos 2U, r*sin 2U, 0.105*Ka + 0.19*cos U), r = 0.42 + 0.08*K + 0.17*sin U.
-  slalom    (0.056*Ka + 0.58*sin U, -0.114*K + 0.26*sin 3U, 0.066*Ka + 0.28*cos 2U) + terms.
-  spring    every event adds v * g * h(p - o) on its axes, h the ringing response
-            SPRING_GAIN * exp(-t/8.8) * sin(2*pi*t/29) * (1 - exp(-t/2.5)) * taper(t),
-            taper 1 up to 40 pips and a raised-cosine fall to exactly 0 at 56 pips; h starts
-            at rest (h(0) = 0, h'(0) = 0) and peaks at 0.32 at t = 6. Kicks ring in the cycle
-            z+, x+, z-, x- with y = 0.19 of the z ringing; SPRING_LANES gives the other lanes.
-  ricochet  kick and backbeat events, merged in time order, walk the target cycle
-            (0.54, -0.12, 0.126), (0, 0.34, -0.03), (-0.54, -0.12, 0.126), (0, -0.58, -0.03):
-            each adds v * scale * target * e(p - o) (kick scale 1, backbeat 0.8) and settles
-            back over the release; other lanes add LANE_TERMS.
-
-Orbit, box, corkscrew and spiral add score terms only to their radii (which stay positive)
-and U is strictly increasing, so they wind exactly once (orbit, box) or twice (corkscrew,
-spiral) in every style. The weights keep every coordinate within HEADROOM (0.92; the
-largest reached is 0.79, beat_jungle_ghosts_bounce) and every closing step within 0.053
-(the largest is 0.0528, beat_four_floor_corkscrew); the build fails if a weight change
-breaks the first.
-
-Descriptions: "<label> — <motion label>. <note>", the note being the club style's note for
-its four basic motions and otherwise the motion sentence; the dancefloor styles' basic
-sentences name the pack label PACK_LABEL.
+The drum scores of data/beat_scores.py become pulse signals and a rhythm-weighted clock per
+style; each motion turns them into a path (bounce, step, orbit, glide and the further motions).
+Pack "club" holds the club styles with the basic motions; "dancefloor" the club styles' further
+motions and then the dancefloor styles with every motion. The lane weights keep every table
+within HEADROOM; the build fails otherwise.
 """
 
 import math
-import re
 from fractions import Fraction
 
-from ..data.beat_scores import BACKBEAT, CLUB_STYLES, EXTRA, GHOST, LANES, STYLES
+from ..data.beat_scores import BACKBEAT, CLUB_STYLES, EXTRA, LANES, STYLES, lane_events
 from ..rhythm import RaisedCosine, beats, pulse_lane, weighted_clock
 from ..toolkit import pattern
 
@@ -103,15 +37,20 @@ LANE_PULSES = {
 KICK_FURTHER = ("0.11", "0.48")
 
 # Clock density per lane at velocity 1 (added to 0.3 + K, or to 1 + 3.05*K).
+# fmt: off
 CLOCK_BASIC = {"back": 0.6, "ohat": 0.12, "chat": 0.08, "shaker": 0.05, "tom": 0.4,
                "bell": 0.2, "perc": 0.25, "bass": 0.3}
+# fmt: on
+# fmt: off
 CLOCK_FURTHER = {"back": 1.8, "ohat": 0.35, "chat": 0.25, "shaker": 0.15, "tom": 1.2,
                  "bell": 0.6, "perc": 0.75, "bass": 0.5}
+# fmt: on
 
 # Lane terms: motion -> key -> ((lane, sign, weight), ...). Keys are the axes "x", "y", "z"
 # (added to the motion's coordinate) or a named inner quantity (radius "r", "rx", "ry",
 # pendulum amplitude "a" and angle "phi", recoil push "push"). "kick" terms appear only in
 # the pure pulse motions; the path motions carry their kick terms in their expressions.
+# fmt: off
 LANE_TERMS = {
     "bounce": {
         "x": (("back", "±", 0.243),),
@@ -206,6 +145,7 @@ LANE_TERMS = {
         "z": (("perc", "±", 0.05), ("tom", "±", 0.05), ("bell", "+", 0.03)),
     },
 }
+# fmt: on
 
 ECHO_DELAY = 26
 ECHO_GAIN = -0.65
@@ -230,13 +170,14 @@ SPRING_LANES = {
     "bass": ((0.0, 0.1, 0.45),),
 }
 
-RICOCHET_TARGETS = ((0.54, -0.12, 0.126), (0.0, 0.34, -0.03),
-                    (-0.54, -0.12, 0.126), (0.0, -0.58, -0.03))
+RICOCHET_TARGETS = ((0.54, -0.12, 0.126), (0.0, 0.34, -0.03), (-0.54, -0.12, 0.126), (0.0, -0.58, -0.03))
 RICOCHET_BACK_SCALE = 0.8
 
 BASIC = ("bounce", "step", "orbit", "glide")
+# fmt: off
 FURTHER = ("surge", "recoil", "flutter", "dive", "pendulum", "figure8", "box", "corkscrew",
            "spiral", "slalom", "spring", "ricochet")
+# fmt: on
 
 LABELS = {
     "bounce": "Kick-led bounce",
@@ -279,25 +220,6 @@ SENTENCES = {
 
 # --- scores -------------------------------------------------------------------------------------
 
-_TOKEN = re.compile(r"(\d+)(?:-(\d+)/(\d+))?(?:\+(\d+)/(\d+))?(g)?(?:@([0-9.]+))?\Z")
-
-
-def lane_events(steps, default_velocity):
-    """(pip, velocity) events of a lane's step string, in time order; a later token at the
-    same time sets that onset's velocity (an accent over a running figure)."""
-    events = {}
-    for token in steps.split():
-        m = _TOKEN.match(token)
-        if not m:
-            raise ValueError("bad step token %r" % token)
-        first, last, every, num, den, ghost, vel = m.groups()
-        positions = range(int(first), int(last) + 1, int(every)) if last else (int(first),)
-        shift = Fraction(int(num), int(den)) if num else Fraction(0)
-        v = GHOST if ghost else float(vel) if vel else default_velocity
-        for s in positions:
-            events[(s + shift) * 16] = v
-    return sorted(events.items())
-
 
 def _pulse(name):
     a, r = name
@@ -331,13 +253,12 @@ class Score:
             self.alt[lane] = pulse_lane(n, _alternated(ev), PULSES[lane])
         kicks = self.events.get("kick", [])
         self.kick = {s: pulse_lane(n, kicks, p) for s, p in KICK_PULSES.items()}
-        self.kick_alt = {s: pulse_lane(n, _alternated(kicks), p)
-                         for s, p in KICK_PULSES.items()}
+        self.kick_alt = {s: pulse_lane(n, _alternated(kicks), p) for s, p in KICK_PULSES.items()}
         self.clock = {
-            "basic": weighted_clock(self.combine(
-                "basic", [("kick", "+", 1.0)] + _clock_terms(CLOCK_BASIC), base=0.3)),
-            "further": weighted_clock(self.combine(
-                "further", [("kick", "+", 3.05)] + _clock_terms(CLOCK_FURTHER), base=1.0)),
+            "basic": weighted_clock(self.combine("basic", [("kick", "+", 1.0)] + _clock_terms(CLOCK_BASIC), base=0.3)),
+            "further": weighted_clock(
+                self.combine("further", [("kick", "+", 3.05)] + _clock_terms(CLOCK_FURTHER), base=1.0)
+            ),
         }
 
     @property
@@ -379,6 +300,7 @@ def _clock_terms(weights):
 
 # --- motions ------------------------------------------------------------------------------------
 
+
 def _terms(motion, key):
     return LANE_TERMS[motion].get(key, ())
 
@@ -401,8 +323,7 @@ def step(s):
 
 def _circle(r, u, turns):
     """x = r*cos(turns*U), y = r*sin(turns*U): a circle of varying radius on the clock."""
-    return ([rp * math.cos(turns * up) for rp, up in zip(r, u)],
-            [rp * math.sin(turns * up) for rp, up in zip(r, u)])
+    return ([rp * math.cos(turns * up) for rp, up in zip(r, u)], [rp * math.sin(turns * up) for rp, up in zip(r, u)])
 
 
 def orbit(s):
@@ -430,8 +351,7 @@ def _finish(s, motion, x, y, z):
 
 def surge(s):
     k, ka, _ = _further(s)
-    return _finish(s, "surge", [0.153 * a for a in ka], [-0.1535 * kp for kp in k],
-                   [0.506 * kp for kp in k])
+    return _finish(s, "surge", [0.153 * a for a in ka], [-0.1535 * kp for kp in k], [0.506 * kp for kp in k])
 
 
 def recoil(s):
@@ -484,7 +404,7 @@ def box(s):
     for a, b, up in zip(rx, ry, u):
         t = up + math.pi / 4.0
         c, sn = math.cos(t), math.sin(t)
-        rho = (c ** 4 + sn ** 4) ** -0.25
+        rho = (c**4 + sn**4) ** -0.25
         x.append(a * rho * c)
         y.append(b * rho * sn)
     z = [0.102 * kp + 0.036 * a for kp, a in zip(k, ka)]
@@ -501,8 +421,7 @@ def corkscrew(s):
 
 def spiral(s):
     k, ka, u = _further(s)
-    r = _add(s, "further", "spiral", "r",
-             [0.42 + 0.08 * kp + 0.17 * math.sin(up) for kp, up in zip(k, u)])
+    r = _add(s, "further", "spiral", "r", [0.42 + 0.08 * kp + 0.17 * math.sin(up) for kp, up in zip(k, u)])
     x, y = _circle(r, u, 2.0)
     z = [0.105 * a + 0.19 * math.cos(up) for a, up in zip(ka, u)]
     return _finish(s, "spiral", x, y, z)
@@ -533,8 +452,7 @@ class SpringResponse:
     def shape(t):
         if t <= 0.0 or t >= SPRING_TAPER[1]:
             return 0.0
-        v = (math.exp(-t / SPRING_TAU) * math.sin(2.0 * math.pi * t / SPRING_PERIOD)
-             * (1.0 - math.exp(-t / SPRING_RISE)))
+        v = math.exp(-t / SPRING_TAU) * math.sin(2.0 * math.pi * t / SPRING_PERIOD) * (1.0 - math.exp(-t / SPRING_RISE))
         lo, hi = SPRING_TAPER
         if t > lo:
             v *= (1.0 + math.cos(math.pi * (t - lo) / (hi - lo))) / 2.0
@@ -550,8 +468,7 @@ SPRING = SpringResponse()
 
 def _cycled(events, cycle, scale=1.0):
     """Per axis, the (time, weight) events: velocity * scale * cycle[index % len]."""
-    return [[(t, v * scale * cycle[j % len(cycle)][axis]) for j, (t, v) in enumerate(events)]
-            for axis in range(3)]
+    return [[(t, v * scale * cycle[j % len(cycle)][axis]) for j, (t, v) in enumerate(events)] for axis in range(3)]
 
 
 def spring(s):
@@ -567,8 +484,7 @@ def spring(s):
 
 def ricochet(s):
     n = s.n
-    merged = [(t, v, PULSES[lane], RICOCHET_BACK_SCALE)
-              for lane in BACKBEAT for t, v in s.events.get(lane, [])]
+    merged = [(t, v, PULSES[lane], RICOCHET_BACK_SCALE) for lane in BACKBEAT for t, v in s.events.get(lane, [])]
     merged += [(t, v, KICK_PULSES["further"], 1.0) for t, v in s.events.get("kick", [])]
     merged.sort(key=lambda e: e[0])  # stable: a kick and a backbeat at one time keep lane order
     axes = [[0.0] * n for _ in range(3)]
@@ -583,15 +499,18 @@ def ricochet(s):
     return _finish(s, "ricochet", *axes)
 
 
+# fmt: off
 MOTIONS = {
     "bounce": bounce, "step": step, "orbit": orbit, "glide": glide, "surge": surge,
     "recoil": recoil, "flutter": flutter, "dive": dive, "pendulum": pendulum,
     "figure8": figure8, "box": box, "corkscrew": corkscrew, "spiral": spiral,
     "slalom": slalom, "spring": spring, "ricochet": ricochet,
 }
+# fmt: on
 
 
 # --- members ------------------------------------------------------------------------------------
+
 
 def within_headroom(name, rows):
     """The rows, checked against HEADROOM: the weights are designed to stay inside it."""
@@ -630,8 +549,9 @@ def members(pack):
     if pack == "club":
         return [(st, m, True) for st in club for m in BASIC]
     if pack == "dancefloor":
-        return ([(st, m, True) for st in club for m in FURTHER]
-                + [(st, m, False) for st in dance for m in BASIC + FURTHER])
+        return [(st, m, True) for st in club for m in FURTHER] + [
+            (st, m, False) for st in dance for m in BASIC + FURTHER
+        ]
     raise ValueError("the beat family ships in packs club and dancefloor, not %r" % pack)
 
 

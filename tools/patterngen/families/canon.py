@@ -1,17 +1,8 @@
 """Family `canon`: a lateral motif imitated, altered, on the depth lane.
 
-canon_01 ... canon_08, each as canon_<m>_close then canon_<m>_late; 512 pips, dimensions
-3, the continuum pulse (rise 0.15 beat, fall 0.225 beat).
-- The motif (first half): notes at the rational beat times of MOTIFS, from pip 0, each on
-  the lateral lane with its signed x (|x| 0.2 ... 0.28, the first note 0.28) and y -0.1.
-- The response (second half): the altered imitation of RESPONSES, on the depth lane only,
-  z signed like the motif note it imitates, |z| = 0.192 * |x| / 0.28 rounded to three
-  decimals (the first note 0.192); each response alters its motif once (see the comment
-  beside it).
-- `close`: the response enters exactly four beats after the motif (pip 256); `late`: four
-  and a half beats after it (pip 288).
-Notes are at least a third of a beat (21.3 pips) apart, so a rise never reaches the peak
-before it; the largest stored coordinate is the motif's first note, 0.28 at pip 0.
+The first half plays a motif of notes on the lateral lane; the second half answers with an
+altered imitation on the depth lane only. Each motif comes twice: `close`, whose answer enters
+four beats after it, and `late`, whose answer enters half a beat later still.
 """
 
 from fractions import Fraction as F
@@ -55,8 +46,7 @@ RESPONSES = (
     ((F(0), -0.192), (F(2, 5), 0.137), (F(6, 5), -0.165), (F(8, 5), 0.151), (F(12, 5), -0.137)),
 )
 
-DESCRIPTION = ("A rational-beat motif passes between lateral and depth lanes, with an altered "
-               "second-half response.")
+DESCRIPTION = "A rational-beat motif passes between lateral and depth lanes, with an altered second-half response."
 
 
 def score(m, entry):
@@ -65,7 +55,9 @@ def score(m, entry):
     return onsets
 
 
-def build():
-    return [pattern("canon_%02d_%s" % (m + 1, trail), DESCRIPTION,
-                    render(N, score(m, entry), CONTINUUM_PULSE))
-            for m in range(len(MOTIFS)) for trail, entry in TRAILS]
+def build(pack):
+    return [
+        pattern("canon_%02d_%s" % (m + 1, trail), DESCRIPTION, render(N, score(m, entry), CONTINUUM_PULSE))
+        for m in range(len(MOTIFS))
+        for trail, entry in TRAILS
+    ]

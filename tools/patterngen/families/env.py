@@ -1,8 +1,7 @@
 """Family `env`: breakpoint envelopes on the vertical axis.
 
-512 pips; only y moves (x = z = 0, dimensions 2). Breakpoints (pip, y) lie on the half-beat
-grid; y follows the quintic ease from each breakpoint to the next, the last joining the
-first (0 at pip 0) at pip 512, so the point rests at every breakpoint.
+Only y moves. Breakpoints lie on the half-beat grid; y eases from each breakpoint to the next and
+the last joins the first at the loop, so the point rests at every breakpoint.
 """
 
 from ..curves import breakpoints
@@ -10,6 +9,7 @@ from ..toolkit import pattern
 
 N = 512
 
+# fmt: off
 MEMBERS = (
     ("env_lift_hold_drop", "Lift, hold, settle",
      ((0, 0.0), (64, -0.8), (192, -0.8), (256, 0.2), (320, 0.0))),
@@ -45,11 +45,15 @@ MEMBERS = (
     ("env_return_stair", "Stepped soft recovery",
      ((0, 0.0), (128, -0.8), (192, -0.8), (256, -0.5), (320, -0.5), (384, -0.2), (448, -0.2))),
 )
+# fmt: on
 
 
-def build():
+def build(pack):
     return [
-        pattern(name, label + " over an eight-beat phrase; smooth, resting joins.",
-                [(0.0, y) for y in breakpoints(points, N)])
+        pattern(
+            name,
+            label + " over an eight-beat phrase; smooth, resting joins.",
+            [(0.0, y) for y in breakpoints(points, N)],
+        )
         for name, label, points in MEMBERS
     ]

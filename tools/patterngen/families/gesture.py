@@ -1,37 +1,8 @@
 """Family `gesture`: single-point keyframe gestures.
 
-Sixteen members of 512 pips, in the order of GESTURES; dimensions 3 for push_pull,
-reach_depth, bow_turn, spiral_reach and diamond_depth, 2 for the others. The description is
-"An original single-point <label> gesture. Abstract motion, not a full-body dance or
-biomechanical recording."
-
-Fourteen members are eased keyframe paths written below: keyframe times are fractions of the
-period (times 512, exact), keyframes are unit values. The point moves on a straight line
-between keyframes with the quintic ease 6u^5 - 15u^4 + 10u^3, rests at every keyframe, and the
-last keyframe joins the first at the wrap. The unit path is sampled at the 512 pips and scaled
-by 0.82 / (its largest absolute coordinate over the pips), so every member peaks at exactly
-0.82. Where a unit +-1 falls on a pip (or on a resting stretch between two equal keyframes),
-that largest coordinate is 1 and every stored keyframe is 0.82 times its unit value. In
-push_pull, reach_depth, heel_toe and hop_answer the only +-1 keyframes sit between pips
-(at 512/3 or 1024/9), the largest sample is 0.99999941 (0.99999977 for heel_toe), and the
-stored values agree with 0.82 times the unit values to within 5e-7.
-
-Designed members:
-- gesture_corner_taps: the origin alternating with the four corners, one beat (64 pips) per
-  segment, resting at each: origin, upper left (-0.82, -0.586), origin, upper right
-  (0.82, -0.586), origin, lower right (0.82, 0.586), origin, lower left (-0.82, 0.586)
-  (y negative is up). The stored corners are exactly (+-0.82, +-0.586).
-- gesture_spiral_reach: keyframes in turning angle phi (turns), radius r and depth z at pips
-  0, 113, 171, 284, 399:
-      phi 0, 3/4, 1, 7/4, 5/2 (and 3, a whole number of turns, at the wrap),
-      r 0.30, 0.65, 0.55, 1.00, 0.70, z -0.50, 0.10, 0.35, 0.80, 0.20;
-  each of phi, r and z is quintic-eased between keyframes, the point is
-  (r*cos(2*pi*phi), r*sin(2*pi*phi), z), and the table is scaled so that its largest stored
-  coordinate is 0.82 (the factor is exactly 0.82: the full reach r = 1 at phi = 7/4 is y = -1).
-  The point winds three turns forwards while it reaches out in depth and back, and comes to
-  rest at each of the five keyframe pips. Measured: the step into and out of each of them is
-  below 0.0008 of the fastest step (0.055 per pip); stored keyframes (0.246, 0, -0.41),
-  (0, -0.533, 0.082), (0.451, 0, 0.287), (0, -0.82, 0.656), (-0.574, 0, 0.164).
+Abstract single-point gestures (reaches, taps, scoops, turns), most of them eased keyframe paths
+that rest at every keyframe, the spiral reach winding in angle, radius and depth at once. Every
+table is scaled so that its largest coordinate over the pips is the common peak.
 """
 
 import math
@@ -41,42 +12,27 @@ from ..curves import TAU, eased_path, quintic
 from ..toolkit import PEAK, pattern, scale_to
 
 N = 512
-DESCRIPTION = ("An original single-point {} gesture. Abstract motion, not a full-body dance or "
-               "biomechanical recording.")
+DESCRIPTION = "An original single-point {} gesture. Abstract motion, not a full-body dance or biomechanical recording."
 
 # (name, label, keyframe times as fractions of the period, unit keyframes), in order;
 # None for the two designed members.
 GESTURES = (
-    ("side_reach", "side reach", "0 2/7 3/7 5/7 6/7",
-     "0,0; 1,0; 1,-3/4; 0,0; -3/4,0"),
-    ("cross_reach", "cross and reach", "0 1/3 1/2 5/6",
-     "-1,2/7; 6/7,-5/7; -6/7,-5/7; 1,2/7"),
-    ("low_scoop", "low scoop", "0 2/7 3/7 5/7 6/7",
-     "-1,-2/7; -4/7,6/7; 4/7,6/7; 1,-2/7; 0,-5/7"),
-    ("high_arc", "high arc", "0 2/7 3/7 5/7 6/7",
-     "-1,0; -1/2,-3/4; 1/2,-3/4; 1,0; 0,1/4"),
+    ("side_reach", "side reach", "0 2/7 3/7 5/7 6/7", "0,0; 1,0; 1,-3/4; 0,0; -3/4,0"),
+    ("cross_reach", "cross and reach", "0 1/3 1/2 5/6", "-1,2/7; 6/7,-5/7; -6/7,-5/7; 1,2/7"),
+    ("low_scoop", "low scoop", "0 2/7 3/7 5/7 6/7", "-1,-2/7; -4/7,6/7; 4/7,6/7; 1,-2/7; 0,-5/7"),
+    ("high_arc", "high arc", "0 2/7 3/7 5/7 6/7", "-1,0; -1/2,-3/4; 1/2,-3/4; 1,0; 0,1/4"),
     ("corner_taps", "corner taps", None, None),
-    ("diagonal_touch", "diagonal touch", "0 2/7 3/7 5/7 6/7",
-     "-1,5/7; 0,0; 1,-5/7; 0,0; 5/7,3/7"),
-    ("box_return", "box and centre", "0 2/7 3/7 5/7 6/7",
-     "-1,5/6; -1,-5/6; 1,-5/6; 1,5/6; 0,0"),
-    ("zigzag_lift", "zigzag lift", "0 2/7 3/7 5/7 6/7",
-     "-1,5/7; 4/7,1/7; -4/7,-2/7; 1,-6/7; 0,0"),
-    ("duck_sway", "duck and sway", "0 2/9 1/3 5/9 2/3 7/9",
-     "-1,0; -1/2,9/14; 0,11/14; 1,0; 1/2,-5/14; 0,-3/7"),
-    ("push_pull", "push and pull", "0 1/3 1/2 5/6",
-     "0,0,0; 3/8,-1/4,1; -3/8,1/4,-3/4; 5/8,1/8,0"),
-    ("reach_depth", "reach through depth", "0 1/3 1/2 5/6",
-     "-5/7,3/7,0; 0,-6/7,1; 5/7,3/7,0; 0,-3/7,-5/7"),
-    ("bow_turn", "bow and turn", "0 1/3 1/2 5/6",
-     "-1,0,0; 0,1,7/12; 1,0,0; 0,-5/12,-3/4"),
-    ("heel_toe", "heel-toe abstract", "0 2/9 1/3 5/9 2/3 7/9",
-     "0,0; -8/13,6/13; -1,-6/13; 0,0; 8/13,6/13; 1,-6/13"),
-    ("hop_answer", "hop and answer", "0 2/9 1/3 5/9 2/3 7/9",
-     "0,0; -6/7,-1; -6/7,0; 0,0; 6/7,-4/7; 6/7,0"),
+    ("diagonal_touch", "diagonal touch", "0 2/7 3/7 5/7 6/7", "-1,5/7; 0,0; 1,-5/7; 0,0; 5/7,3/7"),
+    ("box_return", "box and centre", "0 2/7 3/7 5/7 6/7", "-1,5/6; -1,-5/6; 1,-5/6; 1,5/6; 0,0"),
+    ("zigzag_lift", "zigzag lift", "0 2/7 3/7 5/7 6/7", "-1,5/7; 4/7,1/7; -4/7,-2/7; 1,-6/7; 0,0"),
+    ("duck_sway", "duck and sway", "0 2/9 1/3 5/9 2/3 7/9", "-1,0; -1/2,9/14; 0,11/14; 1,0; 1/2,-5/14; 0,-3/7"),
+    ("push_pull", "push and pull", "0 1/3 1/2 5/6", "0,0,0; 3/8,-1/4,1; -3/8,1/4,-3/4; 5/8,1/8,0"),
+    ("reach_depth", "reach through depth", "0 1/3 1/2 5/6", "-5/7,3/7,0; 0,-6/7,1; 5/7,3/7,0; 0,-3/7,-5/7"),
+    ("bow_turn", "bow and turn", "0 1/3 1/2 5/6", "-1,0,0; 0,1,7/12; 1,0,0; 0,-5/12,-3/4"),
+    ("heel_toe", "heel-toe abstract", "0 2/9 1/3 5/9 2/3 7/9", "0,0; -8/13,6/13; -1,-6/13; 0,0; 8/13,6/13; 1,-6/13"),
+    ("hop_answer", "hop and answer", "0 2/9 1/3 5/9 2/3 7/9", "0,0; -6/7,-1; -6/7,0; 0,0; 6/7,-4/7; 6/7,0"),
     ("spiral_reach", "spiral reach", None, None),
-    ("diamond_depth", "depth diamond", "0 1/3 1/2 5/6",
-     "0,-1,0; 1,0,1; 0,1,0; -1,0,-1"),
+    ("diamond_depth", "depth diamond", "0 1/3 1/2 5/6", "0,-1,0; 1,0,1; 0,1,0; -1,0,-1"),
 )
 
 CORNERS = ((-0.82, -0.586), (0.82, -0.586), (0.82, 0.586), (-0.82, 0.586))
@@ -121,7 +77,7 @@ def spiral_reach():
     return scale_to(rows)
 
 
-def build():
+def build(pack):
     out = []
     for name, label, times, units in GESTURES:
         if name == "corner_taps":

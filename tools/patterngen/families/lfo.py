@@ -1,25 +1,8 @@
 """Family `lfo`: low-frequency oscillator shapes used as motion.
 
-Eight members in pack "initial" and eight in pack "expansion". Breakpoint lists are
-(pip, value) pairs of a quintic-eased lane that closes on its first value at the period.
-
-Members whose construction is ours:
-
-lfo_morph (512 pips): t = i/512, theta = 2*pi*t, phase phi = frac(4t) (four cycles).
-    blend w = (1 - cos theta)/2: 0 at the loop point, 1 halfway through the phrase.
-    tri(phi) is a skewed triangle that crosses 0 rising at phi = 0, rises for 0.7 of the
-    cycle and falls for 0.3 of it: phi/0.35 on [0, 0.35], 1 - 2*(phi - 0.35)/0.3 on
-    [0.35, 0.65], -1 + (phi - 0.65)/0.35 on [0.65, 1).
-    x = (1 - w)*sin(4*theta) + w*tri(phi), then scaled so its largest absolute value over
-    the 512 pips is 0.8;
-    y = 0.2*sin theta.
-
-lfo_seeded_drift (1024 pips): each lane is a six-harmonic Fourier series
-    raw(i) = sum over k = 1..6 of (a_k / k) * sin(k*theta + phi_k),
-    with (f0, f1) = hashed_fractions("lfo_seeded_drift/<lane>/<k>", 2) (SHA-256 of the key),
-    a_k = 0.5 + 0.5*f0 and phi_k = 2*pi*f1. Being a finite Fourier series in theta it is
-    smooth and exactly periodic. The lane is then mapped affinely so that its smallest
-    value over the pips is lo and its largest hi: x spans -0.71 .. 0.79, y -0.61 .. 0.40.
+Members in packs "initial" and "expansion": eased breakpoint lanes that close on their first
+value at the period, formulas, and two constructions of our own, a sine that morphs into a skewed
+triangle within the phrase and a drift of seeded Fourier lanes.
 """
 
 import math
@@ -29,6 +12,7 @@ from ..rhythm import Hann, pulse_lane
 from ..seeds import hashed_fractions
 from ..toolkit import pattern
 
+# fmt: off
 DESCRIPTIONS = {
     "lfo_breathe": "A four-beat, single-axis sine. The quiet reference for judging busier shapes.",
     "lfo_surge": "A long rounded sweep and short recovery; an independently authored smooth-reset shape.",
@@ -43,10 +27,12 @@ DESCRIPTIONS = {
     "lfo_sweep_ratchet": "A slow lateral sweep followed by three decaying vertical ratchets; no reset jump.",
     "lfo_triplet_wobble": "Three rounded oscillations per two beats, breathing in depth over an eight-beat phrase.",
     "lfo_breathing_orbit": "A closed ellipse expands and contracts twice during its eight-beat revolution.",
-    "lfo_seeded_drift": "Two independently seeded smooth random lanes; irregular-looking but exactly periodic and seekable.",
+    "lfo_seeded_drift": "Two independently seeded smooth random lanes; irregular-looking but exactly periodic "
+                        "and seekable.",
     "lfo_pendulum_dwell": "Rounded saturation slows the pendulum near either side; a shallow arc connects the turns.",
     "lfo_reverse_swell": "A long anticipatory rise, quick softened return, and two diminishing aftershocks.",
 }
+# fmt: on
 
 
 def _x_only(xs):
@@ -85,8 +71,7 @@ def ratchet():
 
 
 def glide_stair():
-    return _x_only(breakpoints([(0, -0.8), (32, -0.8), (64, -0.4), (96, 0.0), (128, 0.4),
-                                (160, 0.8), (192, 0.8)], 256))
+    return _x_only(breakpoints([(0, -0.8), (32, -0.8), (64, -0.4), (96, 0.0), (128, 0.4), (160, 0.8), (192, 0.8)], 256))
 
 
 def _skewed_triangle(phi):
@@ -110,13 +95,13 @@ def morph():
 
 
 def flower():
-    return _formula(512, lambda t: (0.56 * math.cos(t) - 0.28 * math.cos(2 * t),
-                                    0.56 * math.sin(t) + 0.28 * math.sin(2 * t)))
+    return _formula(
+        512, lambda t: (0.56 * math.cos(t) - 0.28 * math.cos(2 * t), 0.56 * math.sin(t) + 0.28 * math.sin(2 * t))
+    )
 
 
 def twin_swell():
-    return eased_path([(0, (0.0, 0.0)), (128, (0.2, -0.85)), (256, (0.0, 0.0)),
-                       (384, (-0.32, -0.45))], 512)
+    return eased_path([(0, (0.0, 0.0)), (128, (0.2, -0.85)), (256, (0.0, 0.0)), (384, (-0.32, -0.45))], 512)
 
 
 def pulse_hold():
@@ -130,13 +115,13 @@ def sweep_ratchet():
 
 
 def triplet_wobble():
-    return _formula(512, lambda t: ((0.5525 - 0.255 * math.cos(t)) * math.sin(12 * t),
-                                    0.22 * math.sin(t)))
+    return _formula(512, lambda t: ((0.5525 - 0.255 * math.cos(t)) * math.sin(12 * t), 0.22 * math.sin(t)))
 
 
 def breathing_orbit():
-    return _formula(512, lambda t: (0.67 * math.cos(t) + 0.11 * math.cos(3 * t),
-                                    0.39 * math.sin(t) + 0.09 * math.sin(3 * t)))
+    return _formula(
+        512, lambda t: (0.67 * math.cos(t) + 0.11 * math.cos(3 * t), 0.39 * math.sin(t) + 0.09 * math.sin(3 * t))
+    )
 
 
 def _drift_lane(lane, lo, hi, n=1024):
@@ -154,17 +139,16 @@ def seeded_drift():
 
 
 def pendulum_dwell():
-    return _formula(512, lambda t: (0.78 * math.tanh(2.8 * math.sin(t)) / math.tanh(2.8),
-                                    0.22 * math.cos(2 * t)))
+    return _formula(512, lambda t: (0.78 * math.tanh(2.8 * math.sin(t)) / math.tanh(2.8), 0.22 * math.cos(2 * t)))
 
 
 def reverse_swell():
     x = breakpoints([(0, 0.0), (192, -0.24), (224, 0.24), (384, 0.0)], 512)
-    y = breakpoints([(0, 0.0), (192, -0.82), (224, 0.0), (256, -0.38), (288, 0.0),
-                     (320, -0.18), (352, 0.0)], 512)
+    y = breakpoints([(0, 0.0), (192, -0.82), (224, 0.0), (256, -0.38), (288, 0.0), (320, -0.18), (352, 0.0)], 512)
     return list(zip(x, y))
 
 
+# fmt: off
 MEMBERS = {
     "initial": (("lfo_breathe", breathe), ("lfo_surge", surge), ("lfo_soft_gate", soft_gate),
                 ("lfo_double_pump", double_pump), ("lfo_ratchet", ratchet),
@@ -174,6 +158,7 @@ MEMBERS = {
                   ("lfo_breathing_orbit", breathing_orbit), ("lfo_seeded_drift", seeded_drift),
                   ("lfo_pendulum_dwell", pendulum_dwell), ("lfo_reverse_swell", reverse_swell)),
 }
+# fmt: on
 
 
 def build(pack: str):

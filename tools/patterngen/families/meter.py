@@ -1,12 +1,7 @@
 """Family `meter`: additive meters of eighth-note groups.
 
-meter_<g1>_<g2>_... for the groupings below, in that order; dimensions 3. Each number is a
-group length in eighth notes (32 pips) and the period is 32 * (sum of the groups) pips.
-Every onset adds a Hann pulse of half-width 19.2 pips (0.3 beat).
-
-Group starts lean alternately: x +0.72 for the first group, -0.72 for the second, and so on
-(with an odd number of groups two + starts meet across the wrap), y -0.33. Every other eighth
-of a group (the quieter subdivisions): x 0, y -0.1134, z +0.0504.
+meter_<g1>_<g2>_... plays groups of eighth notes (the numbers are the group lengths), an
+accented onset at each group start; the period is the sum of the groups.
 """
 
 from ..rhythm import Hann, beats, group_starts, onset, render, signed_onsets
@@ -14,11 +9,12 @@ from ..toolkit import pattern
 
 STEP = 32
 PULSE = Hann(beats("0.3"))  # 19.2 pips
+# fmt: off
 GROUPINGS = ((2, 3), (3, 2), (3, 2, 2), (2, 3, 2), (3, 4), (4, 3), (2, 2, 2, 3), (2, 3, 2, 2),
              (3, 2, 3, 2), (3, 3, 2, 3), (2, 2, 3, 2, 3), (3, 3, 3, 2), (4, 3, 3), (3, 4, 4),
              (2, 3, 3, 2, 3), (3, 3, 3, 4))
-DESCRIPTION = ("Group starts lean alternately left and right; quieter subdivisions mark the "
-               "eighth-note grid.")
+# fmt: on
+DESCRIPTION = "Group starts lean alternately left and right; quieter subdivisions mark the eighth-note grid."
 
 
 def score(groups):
@@ -26,7 +22,8 @@ def score(groups):
     return signed_onsets(starts, 0.72, -0.33) + [onset(t, 0.0, -0.1134, 0.0504) for t in inner]
 
 
-def build():
-    return [pattern("meter_" + "_".join(map(str, g)), DESCRIPTION,
-                    render(STEP * sum(g), score(g), PULSE))
-            for g in GROUPINGS]
+def build(pack):
+    return [
+        pattern("meter_" + "_".join(map(str, g)), DESCRIPTION, render(STEP * sum(g), score(g), PULSE))
+        for g in GROUPINGS
+    ]

@@ -1,13 +1,7 @@
 """Family `necklace`: binary accent words on the eighth-note grid.
 
-necklace_01 ... necklace_16; 512 pips, dimensions 3, the continuum pulse (rise 0.15 beat,
-fall 0.225 beat). Each member is a 16-step word, step i at pip 32*i (step 0 first):
-- an accent step ("1") moves to the left: x -0.248, y -0.096;
-- a complement step ("0") moves to the right: x +0.1015, y -0.0525;
-- a rising accent, an accent whose previous step (cyclically: step 15 before step 0) is not
-  an accent, adds a depth gesture z +0.159 peaking 11 pips after its onset.
-Steps are 32 pips apart and a gesture spans 24 pips, so neighbouring gestures never overlap;
-the largest stored coordinate is the accent's 0.248.
+Each member is a word of accent and complement steps: an accent moves left, a complement right,
+and a rising accent (one after a complement, cyclically) adds a gesture in depth.
 """
 
 from ..rhythm import CONTINUUM_PULSE, onset, render
@@ -20,15 +14,16 @@ COMPLEMENT = (0.1015, -0.0525)
 DEPTH = 0.159
 DEPTH_DELAY = 11
 
+# fmt: off
 WORDS = (
     "1001011000101100", "1010001101010010", "1100100100011010", "1011010001001001",
     "1000110101100010", "1101000100101010", "1010010011100010", "1110001001010010",
     "1001100010100101", "1100010100100110", "1010100011001001", "1001001111010010",
     "1100101000101001", "1011000100010110", "1001010010011100", "1110010001010100",
 )
+# fmt: on
 
-DESCRIPTION = ("A hand-authored binary accent word; its complement moves the other side and "
-               "rising accents add depth.")
+DESCRIPTION = "A hand-authored binary accent word; its complement moves the other side and rising accents add depth."
 
 
 def rising_accents(word):
@@ -45,6 +40,8 @@ def score(word):
     return onsets
 
 
-def build():
-    return [pattern("necklace_%02d" % (m + 1), DESCRIPTION, render(N, score(w), CONTINUUM_PULSE))
-            for m, w in enumerate(WORDS)]
+def build(pack):
+    return [
+        pattern("necklace_%02d" % (m + 1), DESCRIPTION, render(N, score(w), CONTINUUM_PULSE))
+        for m, w in enumerate(WORDS)
+    ]

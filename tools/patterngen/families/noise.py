@@ -1,39 +1,8 @@
 """Family `noise`: deterministic smooth noise from hashed control points.
 
-Members `noise_<kind>_<n>` in catalogue order: drift 5, 7, 9, 11; ripple 5, 7, 9,
-11; orbit 6, 8, 10, 12; depth 6, 8, 10, 12. Period 1024 pips; drift, ripple and
-orbit move x and y, depth moves x, y and z. The description is "Indexed SHA-256
-control points in a closed <kind> path. No mutable random state."
-
-Control values. Value j of lane L of pattern P is
-
-    d = SHA-256 of the ASCII text "kinetra/noise/<P>/<L>/<j>"
-    u = first 8 bytes of d as a big-endian unsigned integer
-    c = u / 2**63 - 1                      (in [-1, 1])
-
-for example "kinetra/noise/noise_drift_5/x/0". Lanes are "x", "y" and (depth) "z";
-orbit uses the single lane "r". Nothing else feeds the shapes, so each table is a
-pure function of its name and is identical on every run.
-
-Shapes, with theta = 2*pi*i/1024 and T_L the trigonometric interpolant of the n
-values of lane L at theta_j = 2*pi*j/n (the band-limited periodic curve through
-them; harmonics up to n/2, the cos(n/2) term halved for even n):
-
-- drift, depth: an eased keyframe path through the n control points, keyframe j
-  at pip 1024*j/n (exact fraction), quintic ease, so the point rests at each.
-- orbit: radius r = 1 + 0.2*T_r(a), point r*(cos a, sin a), where the angle
-  a = phase(theta) = theta - 0.2*sin theta always advances (speed 0.8 across the
-  seam at row 0, 1.2 opposite it). Row 0 lies on the +x axis (y = 0, x = r(0) > 0)
-  and the loop never rests; |T_r| stays below 1.26 for all four members, so r > 0.7.
-- ripple: (cos a + 0.3*w*T_x(a), sin a + 0.3*w*T_y(a)) with the same angle a and
-  w = (1 - cos a)/2: a circle carrying hashed ripples of up to (n-1)/2 waves per loop, which
-  swell in after the start and die away into it, so the loop always moves and
-  meets row 0 on its plain circle.
-
-Slowing both loops across the seam keeps the step from the last row back to row 0
-well below their largest step (at most 0.84 of it in every component).
-
-Each table is finally scaled so its largest coordinate is 0.82.
+Control values come from SHA-256 of indexed keys (seeds.signed_hash), so each table is a pure
+function of its name. Drift and depth ease through the control points; orbit and ripple carry
+band-limited interpolants of them round a circle whose angle slows across the seam.
 """
 
 import math
@@ -121,7 +90,7 @@ def ripple_rows(name: str, n: int):
     return rows
 
 
-def build():
+def build(pack):
     out = []
     for kind, counts in KINDS:
         for n in counts:

@@ -1,9 +1,7 @@
 """Family `orbit`: ellipses carrying unequal harmonic ripples.
 
-`orbit_harmonic_01` ... `_16`, period 512 pips, dimensions 2. With theta = 2*pi*i/512,
-unscaled x = cos theta + rho*cos(h*theta + psi), y = 0.72*sin theta - rho*sin((h+1)*theta
-- psi), with h and rho from the table below and psi = 0 for j <= 8, psi = 0.5 + 0.3*(j - 9)
-radians for j >= 9; scaled so the largest coordinate over the 512 pips is exactly 0.82.
+Each member adds one harmonic ripple, of its own order, size and phase, to an ellipse, and is
+scaled to the common peak.
 """
 
 import math
@@ -15,9 +13,11 @@ N = 512
 DESCRIPTION = "An ellipse combined with unequal horizontal and vertical harmonic ripples."
 
 # (h, rho) for j = 1 ... 16.
+# fmt: off
 HARMONICS = ((2, 0.18), (3, 0.22), (4, 0.25), (5, 0.28), (6, 0.25), (7, 0.20), (8, 0.15),
              (9, 0.13), (2, 0.34), (3, 0.31), (4, 0.29), (5, 0.26), (6, 0.23), (7, 0.20),
              (8, 0.17), (9, 0.14))
+# fmt: on
 
 
 def phase(j):
@@ -26,12 +26,13 @@ def phase(j):
 
 def orbit(h, rho, psi):
     def f(t):
-        return (math.cos(t) + rho * math.cos(h * t + psi),
-                0.72 * math.sin(t) - rho * math.sin((h + 1) * t - psi))
+        return (math.cos(t) + rho * math.cos(h * t + psi), 0.72 * math.sin(t) - rho * math.sin((h + 1) * t - psi))
+
     return f
 
 
-def build():
-    return [pattern("orbit_harmonic_%02d" % j, DESCRIPTION,
-                    scaled_on_pips(orbit(h, rho, phase(j)), N))
-            for j, (h, rho) in enumerate(HARMONICS, start=1)]
+def build(pack):
+    return [
+        pattern("orbit_harmonic_%02d" % j, DESCRIPTION, scaled_on_pips(orbit(h, rho, phase(j)), N))
+        for j, (h, rho) in enumerate(HARMONICS, start=1)
+    ]

@@ -1,21 +1,8 @@
 """Family `path`: eight closed geometric paths of the expansion pack.
 
-With theta = 2*pi*i/N, members in catalogue order (period N, dimensions):
-
-- `path_lissajous_2_3` (512, 2): x = 0.78*sin 2theta, y = 0.68*sin 3theta.
-- `path_rose_4` (512, 2), `path_rose_5` (512, 2): the signed-radius roses of `polar`,
-  r = 0.82*cos(n*phi), point (r*cos phi, r*sin phi); k = 4 runs n = 2 over a full turn,
-  k = 5 runs n = 5 over half a turn (phi = pi*i/N).
-- `path_bowed_diamond` (512, 2): astroid x = 0.8*cos^3 theta, y = 0.8*sin^3 theta.
-- `path_orbit_dwell` (512, 2): psi = theta - sin theta; x = 0.8*cos psi, y = 0.6*sin psi
-  (zero speed at pip 0, fastest at N/2).
-- `path_torus_knot` (1024, 3): x = (0.54 + 0.22*cos 3theta)*cos 2theta,
-  y = (0.54 + 0.22*cos 3theta)*sin 2theta, z = 0.36*sin 3theta.
-- `path_woven_3d` (1024, 3): x = 0.72*sin 2theta, y = 0.64*sin 3theta, z = 0.48*sin 5theta.
-- `path_crank_slider` (256, 2): slider of a crank of radius 1 and rod 3,
-  x = 0.78*(cos theta + sqrt(9 - sin^2 theta) - 3), y = 0.3*sin theta.
-
-The amplitudes are the stored ones: no member is rescaled.
+Lissajous figures, roses, an astroid, an orbit that dwells at its seam, a torus knot, a 3-D
+weave and a crank slider, each written as its formula in MEMBERS with the stored amplitudes: no
+member is rescaled.
 """
 
 import math
@@ -50,6 +37,7 @@ def crank(t):
 
 
 # (name, description, rows), in catalogue order.
+# fmt: off
 MEMBERS = (
     ("path_lissajous_2_3",
      "Two horizontal cycles cross three vertical cycles in a closed eight-beat Lissajous path.",
@@ -80,7 +68,8 @@ MEMBERS = (
      "motion follows the crank tip.",
      lambda: closed_curve(crank, 256)),
 )
+# fmt: on
 
 
-def build():
+def build(pack):
     return [pattern(name, description, rows()) for name, description, rows in MEMBERS]

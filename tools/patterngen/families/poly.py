@@ -1,13 +1,8 @@
 """Family `poly`: two pulse trains over one eight-beat boundary.
 
-poly_<a>_<b> for the (a, b) below, in that order; 512 pips, dimensions 3. Lane a (left) has a
-onsets at i*512/a, lane b (right) b onsets at i*512/b, at their exact rational times; every
-onset adds a Hann pulse of half-width 22.4 pips (0.35 beat).
-
-Lane a onsets weigh x -0.403, y -0.169; lane b onsets x +0.403, y -0.169, z +0.143. The
-downbeat at pip 0, shared by both lanes, also carries an accent that completes the two lanes'
-sum to the total (0, -0.52, 0.22): the accent is (0, -0.182, 0.077). It is written as one onset
-of that total weight; nothing else reaches pip 0 (the closest onsets are 64 pips away).
+poly_<a>_<b> plays a evenly spaced onsets on the left lane against b on the right, at their
+exact rational times; the shared downbeat carries an accent that completes the two lanes to one
+total weight.
 """
 
 from ..rhythm import Hann, beats, even_onsets, onset, render
@@ -15,13 +10,14 @@ from ..toolkit import pattern
 
 N = 512
 PULSE = Hann(beats("0.35"))  # 22.4 pips
+# fmt: off
 PAIRS = ((2, 5), (2, 7), (2, 9), (3, 5), (3, 7), (3, 8), (3, 10), (4, 5), (4, 7), (4, 9),
          (5, 6), (5, 7), (5, 8), (5, 9), (6, 7), (7, 8))
+# fmt: on
 LEFT = (-0.403, -0.169, 0.0)
 RIGHT = (0.403, -0.169, 0.143)
 DOWNBEAT = (0.0, -0.52, 0.22)
-DESCRIPTION = ("Two independent pulse trains share an eight-beat boundary. Each right-lane "
-               "gesture includes depth.")
+DESCRIPTION = "Two independent pulse trains share an eight-beat boundary. Each right-lane gesture includes depth."
 
 
 def score(a, b):
@@ -31,6 +27,5 @@ def score(a, b):
     return out
 
 
-def build():
-    return [pattern("poly_%d_%d" % (a, b), DESCRIPTION, render(N, score(a, b), PULSE))
-            for a, b in PAIRS]
+def build(pack):
+    return [pattern("poly_%d_%d" % (a, b), DESCRIPTION, render(N, score(a, b), PULSE)) for a, b in PAIRS]

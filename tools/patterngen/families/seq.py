@@ -1,13 +1,7 @@
 """Family `seq`: programmed position sequences.
 
-seq_<shape>_<timing>, shapes in the order below, each with timing "even" then "lilt";
-512 pips, dimensions 2. A member is a quintic-eased keyframe path through K keyframes:
-keyframe j sits at x = 0.1025*m_j, y = 0.287*sin(2*pi*j/K), z = 0, and the point rests
-at each keyframe.
-
-Timing: "even" gives every segment 512/K pips. "lilt" alternates long and short segments
-in the ratio 2 : 1, a long one first, so the unit is 512/(3K/2) pips. Keyframe times keep
-their exact rational value.
+Each member is an eased keyframe path through the steps of its shape, resting at each; every
+shape comes with even timing and with a lilt.
 """
 
 import math
@@ -49,14 +43,16 @@ def keyframes(ms):
     return [(STEP * m, 0.287 * math.sin(2.0 * math.pi * j / k)) for j, m in enumerate(ms)]
 
 
-def build():
+def build(pack):
     out = []
     for shape, ms in SHAPES:
         for timing in TIMINGS:
             keys = list(zip(keyframe_times(len(ms), timing), keyframes(ms)))
-            out.append(pattern(
-                "seq_%s_%s" % (shape, timing),
-                "A programmed position sequence with %s segment durations and softened transitions."
-                % timing,
-                eased_path(keys, N)))
+            out.append(
+                pattern(
+                    "seq_%s_%s" % (shape, timing),
+                    "A programmed position sequence with %s segment durations and softened transitions." % timing,
+                    eased_path(keys, N),
+                )
+            )
     return out

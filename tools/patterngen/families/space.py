@@ -1,16 +1,8 @@
 """Family `space`: closed trajectories that use all three axes.
 
-Period 1024 pips, dimensions 3, theta = 2*pi*i/1024; members in catalogue order:
-
-- `space_torus_<p>_<q>` for (p, q) = (2,5) (2,7) (3,4) (3,5) (3,7) (4,5) (4,7) (5,6): the
-  torus knot x = (2.9 + cos q*theta)*cos p*theta, y = (2.9 + cos q*theta)*sin p*theta,
-  z = 2.1*sin q*theta (p turns about the axis, q through the tube); its largest coordinate,
-  3.9 at pip 0, scales to 0.82.
-- `space_weave_<a>_<b>_<c>` for (1,2,3) (1,3,4) (2,3,4) (2,3,7) (2,5,7) (3,4,5) (3,5,7)
-  (4,5,7): x = sin a*theta, y = 0.8*sin(b*theta + 0.4), z = 0.7*cos(c*theta + 0.7), whose
-  largest coordinate, |x| = 1, falls on a pip: the factor is 0.82.
-
-Both are scaled so the largest coordinate over the 1024 pips is exactly 0.82.
+Torus knots (p turns about the axis, q through the tube) and weaves of three coprime-frequency
+lanes with distinct phases, each scaled so that its largest coordinate over the pips is the
+common peak.
 """
 
 import math
@@ -20,8 +12,7 @@ from ..toolkit import pattern
 
 N = 1024
 TORI = ((2, 5), (2, 7), (3, 4), (3, 5), (3, 7), (4, 5), (4, 7), (5, 6))
-WEAVES = ((1, 2, 3), (1, 3, 4), (2, 3, 4), (2, 3, 7), (2, 5, 7), (3, 4, 5), (3, 5, 7),
-          (4, 5, 7))
+WEAVES = ((1, 2, 3), (1, 3, 4), (2, 3, 4), (2, 3, 7), (2, 5, 7), (3, 4, 5), (3, 5, 7), (4, 5, 7))
 TORUS = "A genuine XYZ closed torus-knot trajectory. The demo uses an oblique projection."
 WEAVE = "Three coprime-frequency coordinate lanes with distinct phase offsets."
 
@@ -30,8 +21,8 @@ def weave(a, b, c):
     return lambda t: (math.sin(a * t), 0.8 * math.sin(b * t + 0.4), 0.7 * math.cos(c * t + 0.7))
 
 
-def build():
-    return ([pattern("space_torus_%d_%d" % (p, q), TORUS,
-                     scaled_on_pips(torus_knot(p, q, 2.9, 1.0, 2.1), N)) for p, q in TORI]
-            + [pattern("space_weave_%d_%d_%d" % abc, WEAVE, scaled_on_pips(weave(*abc), N))
-               for abc in WEAVES])
+def build(pack):
+    return [
+        pattern("space_torus_%d_%d" % (p, q), TORUS, scaled_on_pips(torus_knot(p, q, 2.9, 1.0, 2.1), N))
+        for p, q in TORI
+    ] + [pattern("space_weave_%d_%d_%d" % abc, WEAVE, scaled_on_pips(weave(*abc), N)) for abc in WEAVES]

@@ -1,38 +1,8 @@
 """Family `spline`: closed cubic splines through asymmetrical controls.
 
-spline_<shape>, 512 pips: kite, hourglass, hook, crown, bow, crooked_cross,
-asymmetric_star, scoop (dimensions 2); rising_kite, twisted_bow, cup, bridge, double_bay,
-slanted_loop, fork, folded_crown (dimensions 3).
-
-A member is the closed periodic cubic spline (curves.closed_spline: continuous tangent and
-curvature, the wrap included) through its controls, in the order listed. Control j is
-passed at the start of segment j; segment j takes weights[j] of the weights' total of the
-512 pips (exact fractions), so the segments have unequal durations and the point slows on
-the short ones as well as the tangents bend to them. The table is scaled to 0.82 over the
-1024 half-pip samples. Row 0 is control 0 (scaled).
-
-rising_kite has the controls and weights of kite in x and y and adds a depth lane; its
-depth stays below the kite's largest coordinate, so the two share their scale factor and
-rising_kite's x and y equal kite's row for row. The other 3-D members carry their own depth
-controls (up to 0.55 before scaling). The shapes (the controls below are before scaling):
-
-- kite: a tall kite, its long diagonal vertical: eight controls, the four corners each
-  followed by a point a little inside the middle of the next edge, so the edges bow
-  inwards; the short segments round the side corners tightly.
-- hourglass: two triangles meeting at the centre, crossing there twice.
-- hook: a wide bend that curls back inside itself.
-- crown: three points of unequal height above a rounded base.
-- bow: a bow tie with unequal wings crossing near the centre.
-- crooked_cross: four arms of unequal length at crooked angles, each visited out and back.
-- asymmetric_star: a five-pointed star (every second tip) with unequal tip radii.
-- scoop: a deep scoop with a flat return.
-- twisted_bow: bow's outline whose wings lie at opposite depths.
-- cup: a rounded cup whose rim tilts in depth.
-- bridge: an arch and its road, the arch rising towards the viewer.
-- double_bay: two bays of unequal size with a depth swing between them.
-- slanted_loop: one loop in a plane slanted through depth.
-- fork: a handle and two tines reaching to opposite depths.
-- folded_crown: crown's points folded alternately forwards and back.
+Each member is the closed cubic spline through its controls (curves.closed_spline), with
+unequal segment durations so the point slows on the short segments; the 3-D members add depth
+controls. The table is scaled over the half-pip samples.
 """
 
 from ..curves import closed_spline, path_scaled_on_half_pips
@@ -42,11 +12,15 @@ N = 512
 DESCRIPTION = "Periodic cubic tangents connect asymmetrical controls with unequal segment times."
 
 # corners, each followed by a point a little inside the middle of the next edge
+# fmt: off
 KITE = ((0.05, -0.95), (0.31, -0.6), (0.62, -0.2), (0.33, 0.32), (0.08, 0.9), (-0.19, 0.36),
         (-0.5, -0.12), (-0.24, -0.55))
+# fmt: on
 KITE_WEIGHTS = (0.5, 0.6, 0.7, 1.0, 0.8, 0.6, 0.35, 0.45)
+# fmt: off
 CROWN = ((-0.78, 0.55), (-0.72, -0.45), (-0.4, 0.02), (-0.02, -0.88), (0.33, -0.05),
          (0.7, -0.62), (0.82, 0.5), (0.0, 0.7))
+# fmt: on
 CROWN_WEIGHTS = (1.2, 0.8, 0.9, 0.8, 1.0, 0.7, 1.5, 1.1)
 BOW = ((-0.85, -0.45), (-0.05, 0.05), (0.7, -0.3), (0.78, 0.4), (0.02, -0.05), (-0.8, 0.52))
 BOW_WEIGHTS = (1.3, 1.0, 0.7, 1.2, 1.4, 0.8)
@@ -58,6 +32,7 @@ def with_depth(controls, depths):
 
 
 # (shape, controls, segment weights); 3-D controls carry their depth.
+# fmt: off
 SHAPES = (
     ("kite", KITE, KITE_WEIGHTS),
     ("hourglass",
@@ -107,9 +82,11 @@ SHAPES = (
      with_depth(CROWN, (0.0, 0.45, -0.1, -0.5, 0.1, 0.4, 0.05, -0.2)),
      (1.1, 0.9, 0.8, 1.0, 0.9, 0.8, 1.4, 1.2)),
 )
+# fmt: on
 
 
-def build():
-    return [pattern("spline_" + shape, DESCRIPTION,
-                    path_scaled_on_half_pips(closed_spline(controls, weights, N), N))
-            for shape, controls, weights in SHAPES]
+def build(pack):
+    return [
+        pattern("spline_" + shape, DESCRIPTION, path_scaled_on_half_pips(closed_spline(controls, weights, N), N))
+        for shape, controls, weights in SHAPES
+    ]

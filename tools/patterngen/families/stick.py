@@ -1,10 +1,7 @@
 """Family `stick`: original R/L sticking studies and their hand-swapped answers.
 
-stick_study_01 ... _16; 512 pips, dimensions 2. Sixteen eighth-note strokes, one every 32
-pips: the first eight are the study below, the last eight the same study with the hands
-swapped. R strokes move +x, L strokes -x. Strokes 1 and 5 of each half (the capitals) are the
-accented group leads, x +-0.74, y -0.34; the other strokes x +-0.407, y -0.187. Every stroke
-adds a Hann pulse of half-width 12 pips.
+Each member plays its study, then the same study with the hands swapped; right strokes move
+right, left strokes left, and the group leads are accented.
 """
 
 from ..rhythm import Hann, render, sticking_onsets, swap_hands
@@ -15,14 +12,18 @@ STEP = 32
 PULSE = Hann(12)
 ACCENT = (0.74, -0.34)
 PLAIN = (0.407, -0.187)
+# fmt: off
 STUDIES = ("RlrrLrll", "RrlrLlrl", "RllrLrrl", "RrllRlrl", "RlrlRrll", "RrrlLlrl",
            "RlllRrrl", "RrlrRlll", "RlrrLlrl", "RrllRllr", "RlrlLrrl", "RrrlRlll",
            "RrrrLrll", "RrllLrrl", "RlrrRlll", "RrlrLllr")
-DESCRIPTION = ("Original R/L movement study with accented group leads, followed by its "
-               "hand-swapped answer. Not an official rudiment transcription.")
+# fmt: on
+DESCRIPTION = (
+    "Original R/L movement study with accented group leads, followed by its "
+    "hand-swapped answer. Not an official rudiment transcription."
+)
 
 
-def build():
+def build(pack):
     out = []
     for j, study in enumerate(STUDIES, 1):
         sticking = study + swap_hands(study)

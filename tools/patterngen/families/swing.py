@@ -1,23 +1,7 @@
 """Family `swing`: eight-beat scores with swung offbeats.
 
-swing_<score>_<p>_<q> for the ratios p/q = 3/5, 2/3, 5/7, 3/4 and, within each ratio, the
-scores push, answer, skip, shuffle; 512 pips (beats 0..7 at 64*b), dimensions 3 except
-`answer` (2). The offbeat of beat b sits at 64*b + 64*p/q, its exact rational time. Every onset
-adds a Hann pulse of half-width 12.8 pips (0.2 beat).
-
-Beats, shared by all scores: the bar starts (beats 0 and 4, pips 0 and 256) x +0.585,
-y -0.216; the six other beats alternate in order over the loop, starting with -: beats 1, 2, 3,
-5, 6, 7 carry x -0.4225, +0.4225, -0.4225, +0.4225, -0.4225, +0.4225, y -0.156.
-
-- push: every beat is followed by a light offbeat, x +0.0747, y -0.1494, z +0.0896.
-- skip: as push, with the beat gestures of beats 2 and 6 (pips 128 and 384) left out; the other
-  beats keep their signs and every offbeat stays.
-- answer: no offbeats in beats 0-3; each offbeat of beats 4-7 answers with x +-0.3245 on the
-  side of the beat that follows it (beat 7's offbeat takes the side of beat 0 across the wrap),
-  y -0.1198, no depth.
-- shuffle: the offbeats of all eight beats as in answer, plus an extra light note x +0.052,
-  y -0.105, z +0.063 halfway between beat 3 and its offbeat and halfway between beat 7 and its
-  offbeat (pips 192 + 32*p/q and 448 + 32*p/q).
+Each score (push, answer, skip, shuffle) is played at several swing ratios: the offbeat of each
+beat sits at the ratio's exact rational time.
 """
 
 from fractions import Fraction
@@ -60,7 +44,9 @@ def score(kind, p, q):
     return out
 
 
-def build():
-    return [pattern("swing_%s_%d_%d" % (kind, p, q), DESCRIPTION.format(kind, p, q),
-                    render(N, score(kind, p, q), PULSE))
-            for p, q in RATIOS for kind in SCORES]
+def build(pack):
+    return [
+        pattern("swing_%s_%d_%d" % (kind, p, q), DESCRIPTION.format(kind, p, q), render(N, score(kind, p, q), PULSE))
+        for p, q in RATIOS
+        for kind in SCORES
+    ]

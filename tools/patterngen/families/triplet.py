@@ -1,24 +1,9 @@
 """Family `triplet`: eighth-note-triplet figures with omitted partials.
 
-triplet_01 ... triplet_08, each as triplet_<m>_answer then triplet_<m>_turnaround; 512 pips
-(eight beats, 24 triplet partials of 64/3 pips), dimensions 3. Every gesture is the
-family's short one (rise 0.15 beat, fall 0.10 beat).
-
-A figure is a 12-partial word over four beats (WORDS, beat 1 first; "1" plays the partial,
-"0" leaves it out). A played partial takes the weights of its place in the beat:
-- partial 0 (on the beat), the lead: x -0.2945, y -0.114;
-- partial 1: 0.56 of the lead, to the other side: x +0.16492, y -0.06384;
-- partial 2: 0.4 of the lead, on the lead's side: x -0.1178, y -0.0456.
-Beats 1-4 play the figure as it stands in both members. Beats 5-8:
-- `answer` plays the figure again and answers each left-out partial off the triplet grid,
-  at the straight sixteenth inside its gap (16, 32 or 48 pips into the beat for partial 0,
-  1 or 2): y -0.19, z +0.072;
-- `turnaround` plays the figure rotated one partial later (partial i plays when partial
-  i - 1 of the word does, cyclically), every gesture of it adding depth z +0.072 times its
-  place's share (1, 0.56, 0.4).
-Every word plays beat 1's lead, so the largest stored coordinate is 0.2945 at pip 0. An
-answer 16 pips into a beat meets the rise of partial 1 (5.3 pips later) and stores y up to
--0.2164; the other answers stand alone at -0.19.
+A figure is a word over the triplet partials of four beats, played, partial by partial, with
+the weight of its place in the beat. The second four beats either answer each left-out partial
+off the triplet grid (`answer`) or play the figure rotated one partial later, adding depth
+(`turnaround`).
 """
 
 from fractions import Fraction
@@ -36,13 +21,14 @@ ANSWER = (-0.19, 0.072)  # y, z
 DEPTH = 0.072
 VARIANTS = ("answer", "turnaround")
 
+# fmt: off
 WORDS = (
     "101110101011", "110011101110", "100101110101", "111010110011",
     "101101100111", "110110011010", "100111010101", "111001101100",
 )
+# fmt: on
 
-DESCRIPTION = ("Triplet-grid gestures with deliberate omissions; gaps either answer off-grid or "
-               "rotate after four beats.")
+DESCRIPTION = "Triplet-grid gestures with deliberate omissions; gaps either answer off-grid or rotate after four beats."
 
 
 def partial_onset(start, i, depth=0.0):
@@ -64,7 +50,9 @@ def score(word, variant):
     return onsets
 
 
-def build():
-    return [pattern("triplet_%02d_%s" % (m + 1, v), DESCRIPTION,
-                    render(N, score(w, v), SHORT_PULSE))
-            for m, w in enumerate(WORDS) for v in VARIANTS]
+def build(pack):
+    return [
+        pattern("triplet_%02d_%s" % (m + 1, v), DESCRIPTION, render(N, score(w, v), SHORT_PULSE))
+        for m, w in enumerate(WORDS)
+        for v in VARIANTS
+    ]

@@ -1,48 +1,7 @@
-"""Family `wave`: sixteen shaped control waves on the horizontal axis.
+"""Family `wave`: shaped control waves on the horizontal axis.
 
-Every member has a period of 512 pips and moves x only. Its shape x(theta),
-theta = 2*pi*i/512, is evaluated at each pip and the table is then multiplied by
-0.82 / (largest |x| over the 512 pips), so every member peaks at exactly 0.82.
-The description is "<label>; a continuous shaped control wave, mapped to
-horizontal displacement."
-
-Several members are written with their final coefficients (`wave_shouldered`,
-`wave_notched`, `wave_reed`, `wave_unequal_peaks`, `wave_ripple_return`): the
-coefficients already describe the stored wave. Their largest value over the pip
-grid is 0.82 to within 7.1e-7 relative (for example 0.8199994 for `wave_notched`,
-0.8200007 for `wave_reed`), so the common peak normalisation moves no stored value
-by more than 6e-7 and both statements hold at once: the table peaks at 0.82 and
-equals the written expression to within 1e-6. They therefore go through the same
-normalisation as every other member.
-
-`wave_scoop_warp` is used as its four-term series; its largest value is 0.8213
-(at pip 128), so it is genuinely rescaled like the other unnormalised shapes.
-
-Members whose shape is characterised only by measured properties are defined as
-follows (all properties are measured on the stored, normalised table; Fourier
-coefficients are the discrete sums (2/512)*sum x_i*sin(k*theta_i) etc.):
-
-- `wave_soft_rectifier`: sqrt(sin^2 theta + 0.364^2) - 0.702, a rectified sine
-  whose notch is rounded by the 0.364 floor, lowered so the two swells sit on a
-  small positive mean. Even, period pi (two equal swells). Normalised: mean
-  0.12609, cos 2theta coefficient -0.76803 (only even cosine terms); crest 0.82
-  at pips 128 and 384, floor -0.765 at pips 0 and 256.
-- `wave_shelf_wave`: the odd-harmonic series 0.832*sin theta + 0.0667*cos 3theta
-  + 0.2981*sin 3theta + 0.032*sin 5theta - 0.0051*cos 5theta. The cos 5theta term
-  trims the main crest (pip 192) to 0.82, so normalisation leaves the listed
-  coefficients unchanged (factor 0.99996); the lower shelf near pip 54 (0.75) and
-  the scoop near pip 112 (0.55) come from the phase of the third harmonic.
-- `wave_bottle`: sin theta / (1 + 0.3104*cos 2theta). This is a geometric odd
-  sine series with ratio -0.1591 per odd harmonic; normalised its k = 1, 3, 5, 7,
-  9 coefficients are 0.68951, -0.10972, 0.01746, -0.00278, 0.00044.
-- `wave_soft_teeth`: tanh(1.8*(sin theta + 0.4*sin 3theta)), a soft-saturated
-  square with a third-harmonic bite: each half cycle has three teeth (crest,
-  notch, crest at pips 61, 128, 195). Odd harmonics only; normalised k = 1, 3, 5,
-  7, 9 sine coefficients 0.96215, 0.32742, 0.09946, 0.06193, 0.02493.
-- `wave_warped_fold`: sin(2.6*sin(theta + 0.34*sin 2theta)), a sine folded back
-  on itself and phase-warped towards the zero crossings; odd in theta with odd
-  harmonics only, normalised k = 1, 3, 5, 7, 9 sine coefficients 0.67466,
-  0.39619, 0.19736, 0.06866, 0.01959.
+Each member is a shaped wave on x, given by its formula or by final coefficients, and scaled so
+that it peaks at the common peak over the pips.
 """
 
 import math
@@ -57,6 +16,7 @@ sin = math.sin
 cos = math.cos
 
 # (name, label, x(theta) before normalisation), in catalogue order.
+# fmt: off
 MEMBERS = (
     ("wave_pinched", "Pinched sine",
      lambda t: sin(t) - sin(3.0 * t) / 3.0),
@@ -92,9 +52,10 @@ MEMBERS = (
     ("wave_warped_fold", "Warped wave fold",
      lambda t: sin(2.6 * sin(t + 0.34 * sin(2.0 * t)))),
 )
+# fmt: on
 
 
-def build():
+def build(pack):
     out = []
     for name, label, shape in MEMBERS:
         rows = scale_to([(shape(theta(i, N)),) for i in range(N)])

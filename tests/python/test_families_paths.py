@@ -1,50 +1,102 @@
-"""Tables of the continuum families dwell, scan, tour, spline, reach, arm and contour: names,
-periods, dimensions and descriptions, the stated edge cases and the measured facts each
-designed family meets."""
+"""Paths through keyframes and poses: the continuum families dwell, scan, tour, spline, reach,
+arm and contour, and the atlas gestures. Names, periods, dimensions and descriptions, the
+stated edge cases and the measured facts each designed family meets."""
 
 import math
 from fractions import Fraction
 
+import baked
 import pytest
-
-from patterngen import emit
 from patterngen.curves import closed_spline
-from patterngen.families import arm, contour, dwell, reach, scan, spline, tour
+from patterngen.families import dwell, spline
 
 FAMILIES = ("contour", "spline", "tour", "scan", "reach", "arm", "dwell")
-BUILT = {m.__name__.rsplit(".", 1)[1]: m.build()
-         for m in (contour, spline, tour, scan, reach, arm, dwell)}
-TABLES = {p.name: p for members in BUILT.values() for p in members}
+BUILT = baked.built(*FAMILIES)
+GESTURES = baked.built("gesture")["gesture"]
+TABLES = {p.name: p for members in BUILT.values() for p in members} | {p.name: p for p in GESTURES}
 
-SPLINE_SHAPES = ("kite", "hourglass", "hook", "crown", "bow", "crooked_cross", "asymmetric_star",
-                 "scoop", "rising_kite", "twisted_bow", "cup", "bridge", "double_bay",
-                 "slanted_loop", "fork", "folded_crown")
-TOUR_PAIRS = ((5, 2), (7, 2), (7, 3), (8, 3), (9, 2), (9, 4), (10, 3), (11, 2),
-              (11, 3), (11, 4), (12, 5), (13, 2), (13, 3), (13, 4), (13, 5), (14, 3))
+SPLINE_SHAPES = (
+    "kite",
+    "hourglass",
+    "hook",
+    "crown",
+    "bow",
+    "crooked_cross",
+    "asymmetric_star",
+    "scoop",
+    "rising_kite",
+    "twisted_bow",
+    "cup",
+    "bridge",
+    "double_bay",
+    "slanted_loop",
+    "fork",
+    "folded_crown",
+)
+TOUR_PAIRS = (
+    (5, 2),
+    (7, 2),
+    (7, 3),
+    (8, 3),
+    (9, 2),
+    (9, 4),
+    (10, 3),
+    (11, 2),
+    (11, 3),
+    (11, 4),
+    (12, 5),
+    (13, 2),
+    (13, 3),
+    (13, 4),
+    (13, 5),
+    (14, 3),
+)
 FLAT_3D = [2] * 8 + [3] * 8
 
 # family: (names in registry order, period, dimensions per member, description)
 CATALOGUE = {
-    "contour": (["contour_shaped_%02d" % j for j in range(1, 17)], 1024, FLAT_3D,
-                "Signed-power oval edges with local ripples and an asymmetric bow."),
-    "spline": (["spline_" + s for s in SPLINE_SHAPES], 512, FLAT_3D,
-               "Periodic cubic tangents connect asymmetrical controls with unequal segment "
-               "times."),
-    "tour": (["tour_%d_%d" % nk for nk in TOUR_PAIRS], 1024, FLAT_3D,
-             "A noncircular vertex tour with eased corners and alternating dwell lengths."),
-    "scan": (["scan_%s_%d" % (v, n) for n in (3, 4, 5, 6)
-              for v in ("flat", "bowed", "tilted", "depth")], 1024, [2, 2, 2, 3] * 4,
-             "An eased serpentine scan and an explicit outer return to the starting point."),
-    "reach": (["reach_%s_%d" % (s, k) for k in (3, 4, 5, 7)
-               for s in ("scoop", "hook", "lift", "recoil")], 1024, [2, 2, 3, 2] * 4,
-              "Separate shaped reaches depart from and settle at a shared centre, without "
-              "reset jumps."),
-    "arm": (["arm_coupled_%02d" % j for j in range(1, 17)], 1024, FLAT_3D,
-            "Tip position of two kinematically driven links; not a dynamics simulation or "
-            "anatomical model."),
-    "dwell": (["dwell_phrase_%02d" % j for j in range(1, 17)], 1024, [3] * 16,
-              "Two unequal lift-and-hold gestures, a transfer and a settling return; holds "
-              "have finite musical duration."),
+    "contour": (
+        ["contour_shaped_%02d" % j for j in range(1, 17)],
+        1024,
+        FLAT_3D,
+        "Signed-power oval edges with local ripples and an asymmetric bow.",
+    ),
+    "spline": (
+        ["spline_" + s for s in SPLINE_SHAPES],
+        512,
+        FLAT_3D,
+        "Periodic cubic tangents connect asymmetrical controls with unequal segment times.",
+    ),
+    "tour": (
+        ["tour_%d_%d" % nk for nk in TOUR_PAIRS],
+        1024,
+        FLAT_3D,
+        "A noncircular vertex tour with eased corners and alternating dwell lengths.",
+    ),
+    "scan": (
+        ["scan_%s_%d" % (v, n) for n in (3, 4, 5, 6) for v in ("flat", "bowed", "tilted", "depth")],
+        1024,
+        [2, 2, 2, 3] * 4,
+        "An eased serpentine scan and an explicit outer return to the starting point.",
+    ),
+    "reach": (
+        ["reach_%s_%d" % (s, k) for k in (3, 4, 5, 7) for s in ("scoop", "hook", "lift", "recoil")],
+        1024,
+        [2, 2, 3, 2] * 4,
+        "Separate shaped reaches depart from and settle at a shared centre, without reset jumps.",
+    ),
+    "arm": (
+        ["arm_coupled_%02d" % j for j in range(1, 17)],
+        1024,
+        FLAT_3D,
+        "Tip position of two kinematically driven links; not a dynamics simulation or anatomical model.",
+    ),
+    "dwell": (
+        ["dwell_phrase_%02d" % j for j in range(1, 17)],
+        1024,
+        [3] * 16,
+        "Two unequal lift-and-hold gestures, a transfer and a settling return; holds have finite musical duration.",
+    ),
 }
 
 
@@ -78,11 +130,8 @@ def test_members_periods_dimensions_descriptions(family):
         assert 0.8199 <= max(abs(v) for r in p.rows for v in r) <= 0.82, p.name
 
 
-def test_tables_meet_every_baked_invariant():
-    emit.check(emit.collect([("continuum", f) for f in FAMILIES]))
-
-
 # --- dwell ---------------------------------------------------------------------------------
+
 
 @pytest.mark.parametrize("first,last", [(103, 204), (410, 614), (922, 1023)])
 def test_dwell_phrase_01_holds(first, last):
@@ -95,8 +144,7 @@ def test_dwell_phrase_01_holds(first, last):
 
 @pytest.mark.parametrize("member", range(1, 17))
 def test_dwell_poses_at_their_steps(member):
-    unit, second, transfer = ((14, (14, 2, -3), (1, 12, 7)) if member <= 8
-                              else (16, (15, -6, -9), (3, 16, 10)))
+    unit, second, transfer = (14, (14, 2, -3), (1, 12, 7)) if member <= 8 else (16, (15, -6, -9), (3, 16, 10))
     e = 0.82 / unit
     home, first = (-13, 5, 0), (-6, -13, 4)
     m, b1, b2, c1, c2 = dwell.GRIDS[member - 1]
@@ -108,11 +156,11 @@ def test_dwell_poses_at_their_steps(member):
         assert len(pips) >= 60
         assert all(close(r[i % 1024], [e * v for v in pose], 1e-7) for i in pips), pose
     # the transfer point is passed at rest, at step m - 3
-    assert close(at_time("dwell_phrase_%02d" % member, (m - 3) * step),
-                 [e * v for v in transfer], 1e-5)
+    assert close(at_time("dwell_phrase_%02d" % member, (m - 3) * step), [e * v for v in transfer], 1e-5)
 
 
 # --- scan ----------------------------------------------------------------------------------
+
 
 def scan_vertex_times(n):
     return [Fraction(1024 * j, 2 * n + 3) for j in range(2 * n + 3)]
@@ -150,7 +198,7 @@ def test_scan_equal_eased_straight_segments(name):
 
 @pytest.mark.parametrize("n", (3, 4, 5, 6))
 def test_scan_flat_rows_serpentine(n):
-    vs = [at_time("scan_flat_%d" % n, t) for t in scan_vertex_times(n)][:2 * n]
+    vs = [at_time("scan_flat_%d" % n, t) for t in scan_vertex_times(n)][: 2 * n]
     for j in range(n):
         y = -0.574 + 1.148 * j / (n - 1)
         left, right = (-0.574, y, 0.0), (0.574, y, 0.0)
@@ -158,10 +206,17 @@ def test_scan_flat_rows_serpentine(n):
         assert close(vs[2 * j], ends[0], 1e-5) and close(vs[2 * j + 1], ends[1], 1e-5)
 
 
-@pytest.mark.parametrize("name,vertex", [
-    ("scan_bowed_3", (0.478, -0.499)), ("scan_bowed_3", (0.738, 0.08)),
-    ("scan_bowed_3", (-0.41, -0.069)), ("scan_bowed_5", (0.738, 0.08)),
-    ("scan_bowed_4", (0.478, -0.499)), ("scan_bowed_6", (0.478, -0.499))])
+@pytest.mark.parametrize(
+    "name,vertex",
+    [
+        ("scan_bowed_3", (0.478, -0.499)),
+        ("scan_bowed_3", (0.738, 0.08)),
+        ("scan_bowed_3", (-0.41, -0.069)),
+        ("scan_bowed_5", (0.738, 0.08)),
+        ("scan_bowed_4", (0.478, -0.499)),
+        ("scan_bowed_6", (0.478, -0.499)),
+    ],
+)
 def test_scan_bowed_row_vertices(name, vertex):
     n = int(name[-1])
     vs = [at_time(name, t)[:2] for t in scan_vertex_times(n)]
@@ -175,13 +230,13 @@ def test_scan_tilted_start_and_depth_lanes(n):
     z = lane(name, 2)
     assert max(z) == 0.309 and min(z) == -0.309
     vs = [at_time(name, t) for t in scan_vertex_times(n)]
-    assert [round(v[2], 4) for v in vs[:2 * n]] == [0.309 if j // 2 % 2 == 0 else -0.309
-                                                      for j in range(2 * n)]
+    assert [round(v[2], 4) for v in vs[: 2 * n]] == [0.309 if j // 2 % 2 == 0 else -0.309 for j in range(2 * n)]
     flat = rows("scan_flat_%d" % n)
     assert all(a[:2] == b[:2] for a, b in zip(rows(name), flat))
 
 
 # --- tour ----------------------------------------------------------------------------------
+
 
 def tour_visits(n, k):
     """(vertex index, stored row at the visit) in visit order."""
@@ -228,6 +283,7 @@ def test_tour_outline_and_depths(n, k):
 
 # --- spline --------------------------------------------------------------------------------
 
+
 def test_closed_spline_interpolates_with_continuous_tangent_and_curvature():
     controls = ((0.8, 0.1), (-0.2, 0.6), (-0.7, -0.3), (0.3, -0.5))
     weights = (1.5, 0.5, 1, 2)
@@ -273,15 +329,18 @@ def test_spline_passes_its_controls_at_unequal_times(shape, controls, weights):
     t = Fraction(0)
     for c, w in zip(controls, weights):
         c = tuple(c) + (0.0,) * (3 - len(c))
-        assert math.dist(at_time("spline_" + shape, t), [scale * v for v in c]) \
-            <= largest_step / 2 + 1e-9, (shape, c)
+        assert math.dist(at_time("spline_" + shape, t), [scale * v for v in c]) <= largest_step / 2 + 1e-9, (shape, c)
         t += Fraction(str(w)) * 512 / sum(Fraction(str(v)) for v in weights)
 
 
 # --- reach ---------------------------------------------------------------------------------
 
-FIRST_FAR = {"scoop": (0.82, 0.07, 0.0), "hook": (0.82, 0.36, 0.0), "lift": (0.82, 0.06, 0.38),
-             "recoil": (0.82, 0.14, 0.0)}
+FIRST_FAR = {
+    "scoop": (0.82, 0.07, 0.0),
+    "hook": (0.82, 0.36, 0.0),
+    "lift": (0.82, 0.06, 0.38),
+    "recoil": (0.82, 0.14, 0.0),
+}
 
 
 @pytest.mark.parametrize("name", CATALOGUE["reach"][0])
@@ -312,6 +371,7 @@ def test_reaches_rest_at_centre_and_fan_out(name):
 
 # --- arm -----------------------------------------------------------------------------------
 
+
 @pytest.mark.parametrize("name", CATALOGUE["arm"][0])
 def test_arm_tip_ranges(name):
     x, y, z = (lane(name, a) for a in range(3))
@@ -329,6 +389,7 @@ def test_arm_highest_points_spread_over_the_range():
 
 # --- contour -------------------------------------------------------------------------------
 
+
 @pytest.mark.parametrize("name", CATALOGUE["contour"][0])
 def test_contour_start_asymmetry_and_depth_bow(name):
     r = rows(name)
@@ -340,3 +401,134 @@ def test_contour_start_asymmetry_and_depth_bow(name):
     z = lane(name, 2)
     if TABLES[name].dimensions == 3:
         assert -0.16 <= min(z) <= -0.135 and 0.08 <= max(z) <= 0.095
+
+
+# --- gesture -------------------------------------------------------------------------------
+
+GESTURE = [
+    "gesture_" + g
+    for g in (
+        "side_reach",
+        "cross_reach",
+        "low_scoop",
+        "high_arc",
+        "corner_taps",
+        "diagonal_touch",
+        "box_return",
+        "zigzag_lift",
+        "duck_sway",
+        "push_pull",
+        "reach_depth",
+        "bow_turn",
+        "heel_toe",
+        "hop_answer",
+        "spiral_reach",
+        "diamond_depth",
+    )
+]
+GESTURE_LABELS = (
+    "side reach",
+    "cross and reach",
+    "low scoop",
+    "high arc",
+    "corner taps",
+    "diagonal touch",
+    "box and centre",
+    "zigzag lift",
+    "duck and sway",
+    "push and pull",
+    "reach through depth",
+    "bow and turn",
+    "heel-toe abstract",
+    "hop and answer",
+    "spiral reach",
+    "depth diamond",
+)
+
+
+def test_gesture_members():
+    depth = ("push_pull", "reach_depth", "bow_turn", "spiral_reach", "diamond_depth")
+    assert [p.name for p in GESTURES] == GESTURE
+    assert [p.period for p in GESTURES] == [512] * 16
+    assert [p.dimensions for p in GESTURES] == [3 if g.split("_", 1)[1] in depth else 2 for g in GESTURE]
+    assert [p.description for p in GESTURES] == [
+        "An original single-point %s gesture. Abstract motion, not a full-body dance or biomechanical recording."
+        % label
+        for label in GESTURE_LABELS
+    ]
+
+
+def near(row, expected, tol):
+    """row within tol of expected, padded with zeros to three components."""
+    return close(row, tuple(expected) + (0.0,) * (3 - len(expected)), tol)
+
+
+def test_gesture_corner_taps():
+    r = rows("gesture_corner_taps")
+    corners = [r[p] for p in (64, 192, 320, 448)]
+    assert sorted((math.copysign(1, x), math.copysign(1, y)) for x, y, _ in corners) == [
+        (-1, -1),
+        (-1, 1),
+        (1, -1),
+        (1, 1),
+    ]
+    assert all((abs(x), abs(y)) == (0.82, 0.586) for x, y, _ in corners)
+    assert all(r[p] == (0.0, 0.0, 0.0) for p in (0, 128, 256, 384))
+    for p in range(0, 512, 64):  # rests at each
+        assert math.dist(r[p], r[p + 1]) < 1e-4 and math.dist(r[p], r[p - 1]) < 1e-4
+
+
+def test_gesture_spiral_reach():
+    r = rows("gesture_spiral_reach")
+    step = [math.dist(r[i - 1], r[i]) for i in range(512)]  # step into pip i
+    fastest = max(step)
+    for p in (0, 113, 171, 284, 399):
+        assert max(step[p], step[(p + 1) % 512]) < 0.002 * fastest
+    # it spirals: the lateral angle winds three times around over the loop
+    turn = 0.0
+    for i in range(512):
+        a0 = math.atan2(r[i - 1][1], r[i - 1][0])
+        a1 = math.atan2(r[i][1], r[i][0])
+        turn += (a1 - a0 + math.pi) % (2 * math.pi) - math.pi
+    assert round(turn / (2 * math.pi)) == 3
+    assert max(abs(v) for row in r for v in row) == 0.82
+
+
+# Keyframes that fall on a pip: stored 0.82 x the unit value; to within 5e-7 in the members
+# whose +-1 keyframes fall between pips (their peak over the pips is scaled up to 0.82).
+KEYFRAMES = [
+    ("gesture_side_reach", 0, (0, 0), 0),
+    ("gesture_cross_reach", 0, (-1, 2 / 7), 0),
+    ("gesture_cross_reach", 256, (-6 / 7, -5 / 7), 0),
+    ("gesture_high_arc", 0, (-1, 0), 0),
+    ("gesture_box_return", 0, (-1, 5 / 6), 0),
+    ("gesture_push_pull", 256, (-3 / 8, 1 / 4, -3 / 4), 5e-7),
+    ("gesture_reach_depth", 256, (5 / 7, 3 / 7, 0), 5e-7),
+    ("gesture_reach_depth", 0, (-5 / 7, 3 / 7, 0), 5e-7),
+    ("gesture_heel_toe", 0, (0, 0), 0),
+    ("gesture_bow_turn", 256, (1, 0, 0), 0),
+    ("gesture_diamond_depth", 256, (0, 1, 0), 0),
+]
+
+
+@pytest.mark.parametrize("name,pip,unit,tol", KEYFRAMES)
+def test_gesture_keyframes(name, pip, unit, tol):
+    assert near(rows(name)[pip], [0.82 * u for u in unit], tol + 1e-12)
+
+
+@pytest.mark.parametrize("name", GESTURE)
+def test_gesture_scale(name):
+    assert max(abs(v) for row in rows(name) for v in row) == 0.82
+
+
+def test_gesture_scale_where_the_reach_falls_between_pips():
+    # push_pull reaches z = 1 (unit) only at pip 512/3: the pips beside it store 0.82
+    r = rows("gesture_push_pull")
+    assert r[170][2] == 0.82 and 0.82 - 1e-6 < r[171][2] < 0.82
+    assert 0.82 * 3 / 4 < -r[256][2] < 0.82 * 3 / 4 + 5e-7
+
+
+def test_gesture_side_reach_rests_between_pips():
+    r = rows("gesture_side_reach")
+    # keyframe (1, 0) at 2/7 of the period, pip 146.29
+    assert near(r[146], (0.82, 0.0), 1e-4) and near(r[147], (0.82, 0.0), 1e-4)

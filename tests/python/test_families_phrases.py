@@ -1,17 +1,13 @@
-"""Tables of the continuum rhythm families: packet, canon, echo, ladder, necklace, accent,
-triplet, dialogue and burst."""
+"""Rhythmic phrases of the continuum: packet, canon, echo, ladder, necklace, accent, triplet,
+dialogue and burst."""
 
+import baked
 import pytest
+from patterngen.families import accent, burst, canon, dialogue, echo, ladder, necklace, packet, triplet
 
-from patterngen import emit
-from patterngen.families import (accent, burst, canon, dialogue, echo, ladder, necklace,
-                                 packet, triplet)
-
-FAMILIES = ("packet", "canon", "echo", "ladder", "necklace", "accent", "triplet", "dialogue",
-            "burst")
-MODULES = dict(zip(FAMILIES, (packet, canon, echo, ladder, necklace, accent, triplet,
-                              dialogue, burst)))
-BUILT = {f: MODULES[f].build() for f in FAMILIES}
+FAMILIES = ("packet", "canon", "echo", "ladder", "necklace", "accent", "triplet", "dialogue", "burst")
+MODULES = dict(zip(FAMILIES, (packet, canon, echo, ladder, necklace, accent, triplet, dialogue, burst)))
+BUILT = baked.built(*FAMILIES)
 P = {p.name: p for ps in BUILT.values() for p in ps}
 
 
@@ -19,50 +15,150 @@ def joined(groups):
     return ["_".join(map(str, g)) for g in groups]
 
 
-LADDERS = joined([(2, 3, 4, 6), (3, 5, 4, 2), (2, 5, 3, 7), (4, 3, 6, 5), (2, 4, 7, 3),
-                  (3, 6, 2, 5), (5, 3, 7, 4), (6, 4, 3, 2), (2, 7, 4, 5), (7, 3, 5, 2),
-                  (4, 7, 3, 6), (5, 2, 6, 3), (3, 4, 5, 7), (6, 5, 4, 3), (7, 5, 3, 4),
-                  (4, 6, 7, 5)])
-DIALOGUES = joined([(3, 4, 5), (5, 3, 4), (3, 5, 2), (2, 5, 4), (4, 3, 2), (3, 2, 4, 5),
-                    (5, 2, 3, 4), (2, 3, 5, 3), (3, 4, 3, 5), (5, 4, 2, 3), (2, 4, 5, 2),
-                    (4, 5, 3, 2), (3, 5, 4, 3), (5, 3, 2, 5), (2, 5, 3, 5), (4, 3, 5, 4)])
-WALKS = [(5, 1), (5, 2), (7, 1), (7, 2), (7, 3), (8, 1), (8, 3), (9, 1), (9, 2), (9, 4),
-         (10, 3), (11, 2), (11, 3), (12, 5), (13, 3), (13, 5)]
-BURSTS = [(3, 5, 2), (4, 3, 6), (5, 2, 4), (2, 7, 3), (3, 4, 5), (5, 3, 7), (6, 2, 5),
-          (4, 7, 2), (7, 3, 4), (2, 5, 6), (5, 7, 3), (3, 6, 4), (4, 5, 7), (6, 3, 5),
-          (7, 4, 3), (5, 6, 2)]
+LADDERS = joined(
+    [
+        (2, 3, 4, 6),
+        (3, 5, 4, 2),
+        (2, 5, 3, 7),
+        (4, 3, 6, 5),
+        (2, 4, 7, 3),
+        (3, 6, 2, 5),
+        (5, 3, 7, 4),
+        (6, 4, 3, 2),
+        (2, 7, 4, 5),
+        (7, 3, 5, 2),
+        (4, 7, 3, 6),
+        (5, 2, 6, 3),
+        (3, 4, 5, 7),
+        (6, 5, 4, 3),
+        (7, 5, 3, 4),
+        (4, 6, 7, 5),
+    ]
+)
+DIALOGUES = joined(
+    [
+        (3, 4, 5),
+        (5, 3, 4),
+        (3, 5, 2),
+        (2, 5, 4),
+        (4, 3, 2),
+        (3, 2, 4, 5),
+        (5, 2, 3, 4),
+        (2, 3, 5, 3),
+        (3, 4, 3, 5),
+        (5, 4, 2, 3),
+        (2, 4, 5, 2),
+        (4, 5, 3, 2),
+        (3, 5, 4, 3),
+        (5, 3, 2, 5),
+        (2, 5, 3, 5),
+        (4, 3, 5, 4),
+    ]
+)
+WALKS = [
+    (5, 1),
+    (5, 2),
+    (7, 1),
+    (7, 2),
+    (7, 3),
+    (8, 1),
+    (8, 3),
+    (9, 1),
+    (9, 2),
+    (9, 4),
+    (10, 3),
+    (11, 2),
+    (11, 3),
+    (12, 5),
+    (13, 3),
+    (13, 5),
+]
+BURSTS = [
+    (3, 5, 2),
+    (4, 3, 6),
+    (5, 2, 4),
+    (2, 7, 3),
+    (3, 4, 5),
+    (5, 3, 7),
+    (6, 2, 5),
+    (4, 7, 2),
+    (7, 3, 4),
+    (2, 5, 6),
+    (5, 7, 3),
+    (3, 6, 4),
+    (4, 5, 7),
+    (6, 3, 5),
+    (7, 4, 3),
+    (5, 6, 2),
+]
 SPACINGS = ("regular", "shrinking", "expanding", "crossed")
 PACKETS = ("alternating", "cascading", "crossing", "depth")
 
 # family: (names in registry order, periods, dimensions, description)
 TABLE = [
-    ("packet", ["packet_%s_%d" % (v, n) for v in PACKETS for n in range(2, 6)], {512}, None,
-     "Compact, smooth-edged oscillation packets arranged around a closed phrase, with shaped "
-     "side motion."),
-    ("canon", ["canon_%02d_%s" % (m, t) for m in range(1, 9) for t in ("close", "late")],
-     {512}, {3}, "A rational-beat motif passes between lateral and depth lanes, with an "
-     "altered second-half response."),
-    ("echo", ["echo_%s_%d" % (s, n) for s in SPACINGS for n in range(3, 7)], {512}, {3},
-     "An original decaying call and a differently directed answer; echo spacing is preserved "
-     "as fractions."),
-    ("ladder", ["ladder_" + s for s in LADDERS], {512}, {3},
-     "Four two-beat regions change subdivision density while accents mark region starts."),
-    ("necklace", ["necklace_%02d" % m for m in range(1, 17)], {512}, {3},
-     "A hand-authored binary accent word; its complement moves the other side and rising "
-     "accents add depth."),
-    ("accent", ["accent_walk_%d_%d" % w for w in WALKS], {1024}, {3},
-     "A four-bar grid keeps its pulse spacing while a two-accent motif migrates between "
-     "bars."),
-    ("triplet", ["triplet_%02d_%s" % (m, v) for m in range(1, 9)
-                 for v in ("answer", "turnaround")], {512}, {3},
-     "Triplet-grid gestures with deliberate omissions; gaps either answer off-grid or rotate "
-     "after four beats."),
-    ("dialogue", ["dialogue_" + s for s in DIALOGUES], None, {3},
-     "Different eighth-note group lengths pass a phrase between directions, with late pickup "
-     "responses."),
-    ("burst", ["burst_%d_%d_%d" % b for b in BURSTS], {512}, {3},
-     "Three unevenly subdivided directional bursts, deliberate gaps and a late settling "
-     "accent."),
+    (
+        "packet",
+        ["packet_%s_%d" % (v, n) for v in PACKETS for n in range(2, 6)],
+        {512},
+        None,
+        "Compact, smooth-edged oscillation packets arranged around a closed phrase, with shaped side motion.",
+    ),
+    (
+        "canon",
+        ["canon_%02d_%s" % (m, t) for m in range(1, 9) for t in ("close", "late")],
+        {512},
+        {3},
+        "A rational-beat motif passes between lateral and depth lanes, with an altered second-half response.",
+    ),
+    (
+        "echo",
+        ["echo_%s_%d" % (s, n) for s in SPACINGS for n in range(3, 7)],
+        {512},
+        {3},
+        "An original decaying call and a differently directed answer; echo spacing is preserved as fractions.",
+    ),
+    (
+        "ladder",
+        ["ladder_" + s for s in LADDERS],
+        {512},
+        {3},
+        "Four two-beat regions change subdivision density while accents mark region starts.",
+    ),
+    (
+        "necklace",
+        ["necklace_%02d" % m for m in range(1, 17)],
+        {512},
+        {3},
+        "A hand-authored binary accent word; its complement moves the other side and rising accents add depth.",
+    ),
+    (
+        "accent",
+        ["accent_walk_%d_%d" % w for w in WALKS],
+        {1024},
+        {3},
+        "A four-bar grid keeps its pulse spacing while a two-accent motif migrates between bars.",
+    ),
+    (
+        "triplet",
+        ["triplet_%02d_%s" % (m, v) for m in range(1, 9) for v in ("answer", "turnaround")],
+        {512},
+        {3},
+        "Triplet-grid gestures with deliberate omissions; gaps either answer off-grid or rotate after four beats.",
+    ),
+    (
+        "dialogue",
+        ["dialogue_" + s for s in DIALOGUES],
+        None,
+        {3},
+        "Different eighth-note group lengths pass a phrase between directions, with late pickup responses.",
+    ),
+    (
+        "burst",
+        ["burst_%d_%d_%d" % b for b in BURSTS],
+        {512},
+        {3},
+        "Three unevenly subdivided directional bursts, deliberate gaps and a late settling accent.",
+    ),
 ]
 
 
@@ -102,8 +198,7 @@ def test_members(family, names, periods, dims, description):
     ps = BUILT[family]
     assert [p.name for p in ps] == names
     assert all(p.description == description for p in ps)
-    assert {p.period for p in ps} == (periods or {32 * sum(map(int, n.split("_")[1:]))
-                                                  for n in names})
+    assert {p.period for p in ps} == (periods or {32 * sum(map(int, n.split("_")[1:])) for n in names})
     if family == "dialogue":
         assert all(p.period == 32 * sum(map(int, p.name.split("_")[1:])) for p in ps)
     if family == "packet":
@@ -118,11 +213,8 @@ def test_largest_coordinate_in_accent_range(family):
         assert 0.248 <= largest(p.rows) <= 0.32, p.name
 
 
-def test_invariants():
-    emit.check(emit.collect([("continuum", f) for f in FAMILIES]))
-
-
 # necklace ----------------------------------------------------------------------------------
+
 
 def test_necklace_04_has_no_depth_after_step_0():
     z = lane("necklace_04", 2)
@@ -146,6 +238,7 @@ def test_necklace_steps(m):
 
 # accent ------------------------------------------------------------------------------------
 
+
 @pytest.mark.parametrize("a,k", [(8, 1), (8, 3)])
 def test_accent_walk_weights_on_whole_pips(a, k):
     rows = P["accent_walk_%d_%d" % (a, k)].rows
@@ -165,8 +258,7 @@ def test_accent_walk_weights_on_whole_pips(a, k):
 @pytest.mark.parametrize("a,k", WALKS)
 def test_accent_walk_depth_marks_the_walking_motif(a, k):
     peaks = local_peaks(lane("accent_walk_%d_%d" % (a, k), 2))
-    expected = sorted(256 * b + 256 * j / a for b in range(4)
-                      for j in ((k * b) % a, (k * b + 2) % a))
+    expected = sorted(256 * b + 256 * j / a for b in range(4) for j in ((k * b) % a, (k * b + 2) % a))
     assert len(peaks) == 8
     assert all(abs(p - t) < 1 for p, t in zip(peaks, expected))
 
@@ -224,11 +316,11 @@ def test_echo_call_and_answer(spacing, n):
         # peak before it by up to 1.6 pips
         assert all(abs(d - t) <= 2 for d, t in zip(offsets, times))
     if spacing == "regular":  # whole-pip onsets: decay 0.7 per gesture, x bouncing
-        assert [rows[t][0] for t in times] == [pytest.approx(-0.31 * (-0.7) ** j, abs=1e-12)
-                                              for j in range(n)]
+        assert [rows[t][0] for t in times] == [pytest.approx(-0.31 * (-0.7) ** j, abs=1e-12) for j in range(n)]
 
 
 # canon -------------------------------------------------------------------------------------
+
 
 @pytest.mark.parametrize("m", range(1, 9))
 def test_canon_lanes_and_trail(m):
@@ -236,7 +328,7 @@ def test_canon_lanes_and_trail(m):
     assert close[:246] == late[:246]  # the close response's rise starts at 246.4
     assert all(r[2] == 0.0 for r in close[:246])
     assert all(r[:2] == (0.0, 0.0) for r in close[256:502])  # the motif's rise: 502.4
-    assert [r[2] for r in late[278:]] == [r[2] for r in close[246:246 + 234]]
+    assert [r[2] for r in late[278:]] == [r[2] for r in close[246 : 246 + 234]]
     assert all(r[2] == 0.0 for r in late[:278])
     xs = [abs(close[p][0]) for p in local_peaks([r[0] for r in close])]
     assert max(xs) == 0.28 and all(0.19 <= v <= 0.28 for v in xs)
@@ -245,6 +337,7 @@ def test_canon_lanes_and_trail(m):
 
 
 # triplet -----------------------------------------------------------------------------------
+
 
 @pytest.mark.parametrize("m", range(8))
 def test_triplet_figure_answers_and_rotation(m):
@@ -282,8 +375,7 @@ def test_dialogue_groups_and_pickups(groups):
         axis, sign = DIRECTIONS[g]
         assert rows[start][axis] == sign * ACCENTS[g]
         for j in range(1, length):
-            assert rows[start + 32 * j][axis] == pytest.approx(0.55 * sign * ACCENTS[g],
-                                                               abs=1e-12)
+            assert rows[start + 32 * j][axis] == pytest.approx(0.55 * sign * ACCENTS[g], abs=1e-12)
         if g:
             assert rows[start - 16] == (0.0, 0.135, -0.04)
         start += 32 * length
@@ -292,6 +384,7 @@ def test_dialogue_groups_and_pickups(groups):
 
 
 # burst -------------------------------------------------------------------------------------
+
 
 @pytest.mark.parametrize("counts", BURSTS)
 def test_burst_strokes_gaps_and_settling_accent(counts):
@@ -305,6 +398,7 @@ def test_burst_strokes_gaps_and_settling_accent(counts):
 
 # packet ------------------------------------------------------------------------------------
 
+
 @pytest.mark.parametrize("variant", PACKETS)
 @pytest.mark.parametrize("n", range(2, 6))
 def test_packet_ranges(variant, n):
@@ -314,7 +408,7 @@ def test_packet_ranges(variant, n):
     assert max(abs(r[2]) for r in rows) == (0.35 if variant == "depth" else 0.0)
     # n packets of x oscillation, with rests at the origin between them
     assert len(rests(rows)) == n
-    sizes = [max(abs(r[0]) for r in rows[512 * k // n: 512 * (k + 1) // n]) for k in range(n)]
+    sizes = [max(abs(r[0]) for r in rows[512 * k // n : 512 * (k + 1) // n]) for k in range(n)]
     ratios = [b / a for a, b in zip(sizes, sizes[1:])]
     assert ratios == pytest.approx([0.75 if variant == "cascading" else 1.0] * (n - 1), abs=0.01)
 

@@ -26,20 +26,19 @@ ROOT = HERE.parent
 sys.path.insert(0, str(ROOT / "tests" / "python"))
 sys.path.insert(0, str(HERE / "live"))
 
-import numpy as np  # noqa: E402
-
 import audio_render as ar  # noqa: E402
+import numpy as np  # noqa: E402
 import sections  # noqa: E402
 from kinetra_live.clock import Clock  # noqa: E402
 from kinetra_live.tempo import audio  # noqa: E402
 
 TITLE = "Audio tempo source and Link"
-START = 100.0                    # simulated time of the first sample
+START = 100.0  # simulated time of the first sample
 FPS = 40.0
-TOLERANCE = 0.070                # a beat counts within this of the truth
-SETTLE_S = 2.0                   # tempo error is taken from this long after the lock on
+TOLERANCE = 0.070  # a beat counts within this of the truth
+SETTLE_S = 2.0  # tempo error is taken from this long after the lock on
 TAPS, TAP_JITTER, TAP_SEEDS = 8, 0.025, 5
-RESYNC_AFTER_S = 6.0             # the operator's one downbeat comes after this
+RESYNC_AFTER_S = 6.0  # the operator's one downbeat comes after this
 # Tempos per family, taken in turn by the family's styles (90 to 174 BPM in all).
 TEMPOS = {
     "four_floor": (118, 120, 122, 124, 126, 128, 130, 132, 135, 138, 140),
@@ -50,25 +49,32 @@ TEMPOS = {
 }
 TARGETS = {"four_floor": 0.95, "breakbeat": 0.85, "swung": 0.85}
 READING = (
-    'Reading: where the F targets are missed, the tracker (aubio) has settled on the offbeats: '
-    'the styles whose offbeats carry the low end or the loudest hits (offbeat bass in speed '
-    'garage, bassline and psy, toms between the kicks, open hats in trance) give F near 0 without'
-    ' help. The low-band accent check moves the grid only when the accents between its beats are '
-    'at least four times stronger than on them: in syncopated breaks a correct grid already sees '
-    'ratios up to about 2.2, so a lower threshold would move correct grids away. One resync by '
+    "Reading: where the F targets are missed, the tracker (aubio) has settled on the offbeats: "
+    "the styles whose offbeats carry the low end or the loudest hits (offbeat bass in speed "
+    "garage, bassline and psy, toms between the kicks, open hats in trance) give F near 0 without"
+    " help. The low-band accent check moves the grid only when the accents between its beats are "
+    "at least four times stronger than on them: in syncopated breaks a correct grid already sees "
+    "ratios up to about 2.2, so a lower threshold would move correct grids away. One resync by "
     'the operator on a downbeat moves an offbeat grid for good (column "one resync"). The phase '
-    'jumps of hundreds of ms and the large break drifts are relocks (the proposals left the grid '
-    'and agreed on another: a tempo step, or the tracker changing phase); the slewed corrections '
-    'stay within 4 ms a beat. Meeting the targets without the operator needs a better '
-    'beat/offbeat decision than one low-band comb (bar-level accent patterns per band, or a '
-    'downbeat model).')
-FAMILY_LABEL = {"four_floor": "four-on-the-floor", "breakbeat": "breakbeat", "swung": "swung",
-                "half_time": "half-time", "other": "other syncopated"}
+    "jumps of hundreds of ms and the large break drifts are relocks (the proposals left the grid "
+    "and agreed on another: a tempo step, or the tracker changing phase); the slewed corrections "
+    "stay within 4 ms a beat. Meeting the targets without the operator needs a better "
+    "beat/offbeat decision than one low-band comb (bar-level accent patterns per band, or a "
+    "downbeat model)."
+)
+FAMILY_LABEL = {
+    "four_floor": "four-on-the-floor",
+    "breakbeat": "breakbeat",
+    "swung": "swung",
+    "half_time": "half-time",
+    "other": "other syncopated",
+}
 
 
 def show_tempo(bpm_range):
-    return types.SimpleNamespace(bpm=120.0, source="audio", beats_per_bar=4, latency_ms=0.0,
-                                 bpm_range=bpm_range, audio_device=None)
+    return types.SimpleNamespace(
+        bpm=120.0, source="audio", beats_per_bar=4, latency_ms=0.0, bpm_range=bpm_range, audio_device=None
+    )
 
 
 def octave_range(bpm):
@@ -79,11 +85,19 @@ def octave_range(bpm):
 def measure(track, run, after=None):
     truth = track.beats + START
     if run.lock_time is None or (after is not None and run.lock_time > after):
-        return dict(locked=False, f=0.0, lock=math.inf, tempo_err=math.inf, jump=0.0, relocks=0,
-                    offset=math.nan, break_drift=math.nan)
+        return dict(
+            locked=False,
+            f=0.0,
+            lock=math.inf,
+            tempo_err=math.inf,
+            jump=0.0,
+            relocks=0,
+            offset=math.nan,
+            break_drift=math.nan,
+        )
     after = run.lock_time if after is None else after
     found = ar.clock_beats(run.frames, after)
-    found = found[found <= truth[-1] + TOLERANCE]       # the clock runs on past the music's end
+    found = found[found <= truth[-1] + TOLERANCE]  # the clock runs on past the music's end
     true_after = truth[truth >= after]
     f = ar.f_measure(found, true_after, TOLERANCE)
     settled = run.frames[run.frames[:, 0] >= after + SETTLE_S]
@@ -91,11 +105,17 @@ def measure(track, run, after=None):
     err = np.abs(settled[:, 1] - track.bpm[idx])
     jumps = ar.phase_jumps(run.frames, after + 1.0 / FPS)
     off = ar.offsets(found, true_after)
-    out = dict(locked=True, f=f, lock=run.lock_time - truth[0], tempo_err=float(np.median(err)) if len(err) else math.nan,
-               tempo_err95=float(np.percentile(err, 95)) if len(err) else math.nan,
-               jump=float(jumps.max()) if len(jumps) else 0.0, relocks=run.source.follower.locks - 1,
-               offset=float(np.median(off[np.abs(off) < TOLERANCE])) if np.any(np.abs(off) < TOLERANCE) else math.nan,
-               delay=float(np.median([now - t for now, t in run.reports])) if run.reports else math.nan)
+    out = dict(
+        locked=True,
+        f=f,
+        lock=run.lock_time - truth[0],
+        tempo_err=float(np.median(err)) if len(err) else math.nan,
+        tempo_err95=float(np.percentile(err, 95)) if len(err) else math.nan,
+        jump=float(jumps.max()) if len(jumps) else 0.0,
+        relocks=run.source.follower.locks - 1,
+        offset=float(np.median(off[np.abs(off) < TOLERANCE])) if np.any(np.abs(off) < TOLERANCE) else math.nan,
+        delay=float(np.median([now - t for now, t in run.reports])) if run.reports else math.nan,
+    )
     if track.break_span:
         b0, b1 = track.break_span
         inside = ar.offsets(found, truth[b0:b1])
@@ -105,9 +125,13 @@ def measure(track, run, after=None):
 
 def play(track, tmp, bpm_range, events=()):
     path = ar.write(track, str(pathlib.Path(tmp) / "track.wav"))
-    return ar.simulate(lambda clock, now: audio.AudioTempo(show_tempo(bpm_range), clock, now,
-                                                           {"audio_file": path}),
-                       track, fps=FPS, start=START, events=events)
+    return ar.simulate(
+        lambda clock, now: audio.AudioTempo(show_tempo(bpm_range), clock, now, {"audio_file": path}),
+        track,
+        fps=FPS,
+        start=START,
+        events=events,
+    )
 
 
 def with_resync(track, tmp, bpm_range, seed):
@@ -116,8 +140,12 @@ def with_resync(track, tmp, bpm_range, seed):
     rng = random.Random(seed)
     downbeats = track.downbeats[track.downbeats >= RESYNC_AFTER_S]
     press = START + downbeats[0] + rng.uniform(-TAP_JITTER, TAP_JITTER)
-    run = play(track, tmp, bpm_range, events=[(press - START, lambda src, clock, now:
-                                                src.command("resync", None, clock, press))])
+    run = play(
+        track,
+        tmp,
+        bpm_range,
+        events=[(press - START, lambda src, clock, now: src.command("resync", None, clock, press))],
+    )
     return measure(track, run, after=press + 1.0 / FPS)
 
 
@@ -132,9 +160,12 @@ def tap_run(track, seed):
         f.tap(clock, t)
     lock = taps[-1]
     rows = [(t, clock.bpm, clock.t0) for t in np.arange(lock, truth[-1] + 0.5, 1.0 / FPS)]
-    run = types.SimpleNamespace(frames=np.array(rows), lock_time=lock,
-                                source=types.SimpleNamespace(follower=types.SimpleNamespace(locks=1)),
-                                reports=[])
+    run = types.SimpleNamespace(
+        frames=np.array(rows),
+        lock_time=lock,
+        source=types.SimpleNamespace(follower=types.SimpleNamespace(locks=1)),
+        reports=[],
+    )
     return measure(track, run)
 
 
@@ -157,7 +188,7 @@ def cpu_figures(tmp):
     c0 = time.process_time()
     block = 1024
     for i in range(0, len(track.audio) - block, block):
-        tracker.feed(track.audio[i:i + block], i / rate)
+        tracker.feed(track.audio[i : i + block], i / rate)
     tracker_cpu = (time.process_time() - c0) / (len(track.audio) / rate)
     c0 = time.process_time()
     play(track, tmp, None)
@@ -167,6 +198,7 @@ def cpu_figures(tmp):
 
 def link_figures():
     import test_link_e2e as le
+
     why = le._why_not()
     if why:
         return None, why
@@ -176,7 +208,7 @@ def link_figures():
     diffs = le.pip_differences(a, b, t_from, t_from + le.WINDOW_S)
     fine = []
     j = 0
-    for fa in a:                  # the same at sub-pip resolution: both clocks' positions
+    for fa in a:  # the same at sub-pip resolution: both clocks' positions
         t = fa["t"]
         if not t_from <= t <= t_from + le.WINDOW_S:
             continue
@@ -187,8 +219,14 @@ def link_figures():
     for frames in (a, b):
         first = next(f["t"] for f in frames if f["t"] >= changed - 0.5 and abs(f["bpm"] - le.NEW_BPM) < 0.01)
         arrivals.append(first - changed)
-    return dict(n=len(diffs), median=statistics.median(abs(d) for d in diffs), largest=max(abs(d) for d in diffs),
-                fine_median=statistics.median(fine), fine_largest=max(fine), arrivals=arrivals), None
+    return dict(
+        n=len(diffs),
+        median=statistics.median(abs(d) for d in diffs),
+        largest=max(abs(d) for d in diffs),
+        fine_median=statistics.median(fine),
+        fine_largest=max(fine),
+        arrivals=arrivals,
+    ), None
 
 
 def compare_methods(bars):
@@ -205,8 +243,12 @@ def compare_methods(bars):
                 track = ar.render(stem, bpm, bars)
                 fams.setdefault(fam, []).append(measure(track, play(track, tmp, octave_range(bpm)))["f"])
         every = [f for v in fams.values() for f in v]
-        print(f"{method:9s} " + "  ".join(f"{FAMILY_LABEL[f]} {statistics.mean(v):.3f}" for f, v in fams.items())
-              + f"  all {statistics.mean(every):.3f}", flush=True)
+        print(
+            f"{method:9s} "
+            + "  ".join(f"{FAMILY_LABEL[f]} {statistics.mean(v):.3f}" for f, v in fams.items())
+            + f"  all {statistics.mean(every):.3f}",
+            flush=True,
+        )
 
 
 def main(argv=None):
@@ -215,8 +257,11 @@ def main(argv=None):
     p.add_argument("--bars", type=int, default=24)
     p.add_argument("--no-link", action="store_true")
     p.add_argument("--styles", type=int, default=0, help="only the first N styles (0: all)")
-    p.add_argument("--onset-methods", action="store_true",
-                   help="only compare aubio's onset functions for the tracker (mean F per family, show range)")
+    p.add_argument(
+        "--onset-methods",
+        action="store_true",
+        help="only compare aubio's onset functions for the tracker (mean F per family, show range)",
+    )
     args = p.parse_args(argv)
     why = ar.kit_missing()
     if why:
@@ -243,15 +288,22 @@ def main(argv=None):
             breaks.append(base | measure(brk, play(brk, tmp, octave_range(bpm))))
             resynced.append(base | with_resync(track, tmp, octave_range(bpm), k))
             tap = [tap_run(track, seed) for seed in range(TAP_SEEDS)]
-            taps.append(base | dict(f=statistics.mean(t["f"] for t in tap),
-                                    tempo_err=statistics.mean(t["tempo_err"] for t in tap)))
-            print(f"{stem:22s} {fam:10s} {bpm:5.0f}  F {plain[-1]['f']:.3f} / ranged {ranged[-1]['f']:.3f} / "
-                  f"noise {noisy[-1]['f']:.3f} / resync {resynced[-1]['f']:.3f}  lock {ranged[-1]['lock']:.2f} s  tap F {taps[-1]['f']:.3f}",
-                  flush=True)
+            taps.append(
+                base
+                | dict(f=statistics.mean(t["f"] for t in tap), tempo_err=statistics.mean(t["tempo_err"] for t in tap))
+            )
+            print(
+                f"{stem:22s} {fam:10s} {bpm:5.0f}  F {plain[-1]['f']:.3f} / ranged {ranged[-1]['f']:.3f} / "
+                f"noise {noisy[-1]['f']:.3f} / resync {resynced[-1]['f']:.3f}  "
+                f"lock {ranged[-1]['lock']:.2f} s  tap F {taps[-1]['f']:.3f}",
+                flush=True,
+            )
         changes = []
         for stem in ("house_classic", "techno_drive", "trance", "disco"):
-            for name, tempo_map in (("ramp 120 to 128 over 16 bars", ar.ramp(120, 128, 32, 64)),
-                                    ("step 124 to 130", ar.step(124, 130, 64))):
+            for name, tempo_map in (
+                ("ramp 120 to 128 over 16 bars", ar.ramp(120, 128, 32, 64)),
+                ("step 124 to 130", ar.step(124, 130, 64)),
+            ):
                 track = ar.render(stem, tempo_map, 40)
                 changes.append(dict(style=stem, change=name) | measure(track, play(track, tmp, (100.0, 200.0))))
         tracker_cpu, whole_cpu = cpu_figures(tmp)
@@ -264,22 +316,26 @@ def main(argv=None):
 
     lines = []
     when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
-    lines.append(f"Measured by `bench/audio_tempo.py` on {when}: the {len(stems)} styles of the beat matrix "
-                 f"played with the GMRockKit samples of Debian's hydrogen-data ({args.bars} bars each, tempos "
-                 "90 to 174 BPM by family), each through the `--audio-file` path on simulated time at 40 fps. "
-                 "Tracker: aubio's online beat tracker (`aubio-ledfx` 0.4.12, hop 5.8 ms); the clock follows "
-                 "it as described in the README. F-measure: the clock's beats from the lock on against the "
-                 f"true beats (a beat counts within +/-{TOLERANCE * 1000:.0f} ms). Show range: one octave "
-                 "around the track's tempo (`bpm_range`); noise: white noise 6 dB under the music; one resync: "
-                 f"the operator presses Enter once on the first downbeat after {RESYNC_AFTER_S:g} s (+/-25 ms), "
-                 "F from then on. Tap "
-                 f"baseline: {TAPS} taps with uniform +/-{TAP_JITTER * 1000:.0f} ms jitter, then the clock "
-                 f"runs free ({TAP_SEEDS} runs per style).")
+    lines.append(
+        f"Measured by `bench/audio_tempo.py` on {when}: the {len(stems)} styles of the beat matrix "
+        f"played with the GMRockKit samples of Debian's hydrogen-data ({args.bars} bars each, tempos "
+        "90 to 174 BPM by family), each through the `--audio-file` path on simulated time at 40 fps. "
+        "Tracker: aubio's online beat tracker (`aubio-ledfx` 0.4.12, hop 5.8 ms); the clock follows "
+        "it as described in the README. F-measure: the clock's beats from the lock on against the "
+        f"true beats (a beat counts within +/-{TOLERANCE * 1000:.0f} ms). Show range: one octave "
+        "around the track's tempo (`bpm_range`); noise: white noise 6 dB under the music; one resync: "
+        f"the operator presses Enter once on the first downbeat after {RESYNC_AFTER_S:g} s (+/-25 ms), "
+        "F from then on. Tap "
+        f"baseline: {TAPS} taps with uniform +/-{TAP_JITTER * 1000:.0f} ms jitter, then the clock "
+        f"runs free ({TAP_SEEDS} runs per style)."
+    )
     lines.append("")
-    lines.append("| Family (styles) | F, no range | F, show range | F, show range + noise "
-                 "| F, show range + one resync | tap baseline F "
-                 "| lock time median (largest) | tempo error after lock, median (p95) | largest phase jump "
-                 "after lock | relocks | 8-bar break without kick: largest drift | Target F | Met |")
+    lines.append(
+        "| Family (styles) | F, no range | F, show range | F, show range + noise "
+        "| F, show range + one resync | tap baseline F "
+        "| lock time median (largest) | tempo error after lock, median (p95) | largest phase jump "
+        "after lock | relocks | 8-bar break without kick: largest drift | Target F | Met |"
+    )
     lines.append("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     fams = family_rows(ranged)
     for fam in ("four_floor", "breakbeat", "swung", "half_time", "other"):
@@ -313,7 +369,8 @@ def main(argv=None):
             f"| {fmt_ms(agg(rr, 'jump', max))} "
             f"| {sum(r['relocks'] for r in rr if r['locked'])} "
             f"| {fmt_ms(agg(br, 'break_drift', max))} (median {fmt_ms(agg(br, 'break_drift', statistics.median))}) "
-            f"| {'-' if target is None else f'>= {target}'} | {met} |")
+            f"| {'-' if target is None else f'>= {target}'} | {met} |"
+        )
     lines.append("")
     all_r = [r for r in ranged if r["locked"]]
     lock_max = max(r["lock"] for r in all_r)
@@ -329,27 +386,51 @@ def main(argv=None):
     def row(name, value, target, ok):
         lines.append(f"| {name} | {value} | {target} | {'met' if ok else '**not met**'} |")
 
-    row("beat F-measure, four-on-the-floor at 118-140 BPM (show range)",
+    row(
+        "beat F-measure, four-on-the-floor at 118-140 BPM (show range)",
         f"{statistics.mean(r['f'] for r in ff):.3f} (min {min(r['f'] for r in ff):.3f}, {len(ff)} styles)",
-        ">= 0.95", statistics.mean(r["f"] for r in ff) >= 0.95)
+        ">= 0.95",
+        statistics.mean(r["f"] for r in ff) >= 0.95,
+    )
     for fam in ("breakbeat", "swung"):
         rr = fams.get(fam, [])
         if rr:
-            row(f"beat F-measure, {FAMILY_LABEL[fam]} (show range)", f"{agg(rr, 'f'):.3f} (min {agg(rr, 'f', min):.3f})",
-                ">= 0.85", agg(rr, "f") >= 0.85)
-    row("time to lock, largest over all styles (show range)", f"{lock_max:.2f} s "
-        f"(median {statistics.median(r['lock'] for r in all_r):.2f} s)", "<= 4 s", lock_max <= 4.0)
+            row(
+                f"beat F-measure, {FAMILY_LABEL[fam]} (show range)",
+                f"{agg(rr, 'f'):.3f} (min {agg(rr, 'f', min):.3f})",
+                ">= 0.85",
+                agg(rr, "f") >= 0.85,
+            )
+    row(
+        "time to lock, largest over all styles (show range)",
+        f"{lock_max:.2f} s (median {statistics.median(r['lock'] for r in all_r):.2f} s)",
+        "<= 4 s",
+        lock_max <= 4.0,
+    )
     row("tempo error after lock, median over all styles", f"{err_med:.3f} BPM", "< 0.2 BPM", err_med < 0.2)
     row("largest phase jump after lock (one frame), all styles", fmt_ms(jump_max), "< 20 ms", jump_max < 0.020)
-    row("8-bar break without kick: largest distance from the truth, all styles", fmt_ms(drift_max), "< 30 ms",
-        drift_max < 0.030)
-    row("tracker CPU at 44.1 kHz (aubio and the accent filter), share of one core",
+    row(
+        "8-bar break without kick: largest distance from the truth, all styles",
+        fmt_ms(drift_max),
+        "< 30 ms",
+        drift_max < 0.030,
+    )
+    row(
+        "tracker CPU at 44.1 kHz (aubio and the accent filter), share of one core",
         f"{100 * tracker_cpu:.2f} % (with the file reading and the follower: {100 * whole_cpu:.2f} %)",
-        "< 10 %", tracker_cpu < 0.10)
-    row("added latency sound to clock: median of (clock's beat - true beat) after lock", fmt_ms(off_med),
-        "< 30 ms", abs(off_med) < 0.030)
-    lines.append(f"| delay from a beat's sound to its proposal reaching the follower (median; the clock "
-                 f"predicts beats, so this is not added to the lights) | {fmt_ms(delay_med)} | - | - |")
+        "< 10 %",
+        tracker_cpu < 0.10,
+    )
+    row(
+        "added latency sound to clock: median of (clock's beat - true beat) after lock",
+        fmt_ms(off_med),
+        "< 30 ms",
+        abs(off_med) < 0.030,
+    )
+    lines.append(
+        f"| delay from a beat's sound to its proposal reaching the follower (median; the clock "
+        f"predicts beats, so this is not added to the lights) | {fmt_ms(delay_med)} | - | - |"
+    )
     lines.append("")
     lines.append("Tempo changes (show range [100, 200]):")
     lines.append("")
@@ -359,18 +440,21 @@ def main(argv=None):
         lines.append(f"| {c['style']} | {c['change']} | {c['f']:.3f} | {c['relocks']} | {fmt_ms(c['jump'])} |")
     lines.append("")
     worst = sorted(ranged, key=lambda r: r["f"])[:6]
-    lines.append("Lowest F (show range): " + ", ".join(f"{r['style']} {int(r['bpm'])} BPM {r['f']:.3f}"
-                                                     for r in worst) + ".")
+    lines.append(
+        "Lowest F (show range): " + ", ".join(f"{r['style']} {int(r['bpm'])} BPM {r['f']:.3f}" for r in worst) + "."
+    )
     lines.append("")
     lines.append(READING)
     lines.append("")
     if link is not None:
-        lines.append(f"Link: two `kinetra-live` players and a plain aalink peer in a network namespace, 128 BPM: "
-                     f"pip difference at the same moment over 20 s ({link['n']} frames): median "
-                     f"{link['median']} pip, largest {link['largest']} pip (positions before rounding: median "
-                     f"{link['fine_median']:.3f}, largest {link['fine_largest']:.3f} pip). A tempo change to 140 BPM "
-                     f"by the third peer reached the players after {1000 * link['arrivals'][0]:.0f} ms and "
-                     f"{1000 * link['arrivals'][1]:.0f} ms (target: within one beat, 469 ms).")
+        lines.append(
+            f"Link: two `kinetra-live` players and a plain aalink peer in a network namespace, 128 BPM: "
+            f"pip difference at the same moment over 20 s ({link['n']} frames): median "
+            f"{link['median']} pip, largest {link['largest']} pip (positions before rounding: median "
+            f"{link['fine_median']:.3f}, largest {link['fine_largest']:.3f} pip). A tempo change to 140 BPM "
+            f"by the third peer reached the players after {1000 * link['arrivals'][0]:.0f} ms and "
+            f"{1000 * link['arrivals'][1]:.0f} ms (target: within one beat, 469 ms)."
+        )
     else:
         lines.append(f"Link: not measured ({link_why}).")
     lines.append("")

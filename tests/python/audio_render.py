@@ -36,13 +36,20 @@ BEATS_PER_BAR = 4
 # lane -> sample stems (velocity layers Softest..Hardest are picked by velocity); the tom lane
 # walks round the three toms. The bass lane is a plain decaying sine, as the scores' notes say.
 LANE_SAMPLES = {
-    "kick": ("Kick",), "snare": ("Snare",), "clap": ("HandClap",), "rim": ("SideStick",),
-    "ohat": ("HatOpen",), "chat": ("HatClosed",), "shaker": ("HatPedal",),
-    "tom": ("Tom1", "Tom2", "TomFloor"), "bell": ("Cowbell",), "perc": ("SnareRimshot",),
+    "kick": ("Kick",),
+    "snare": ("Snare",),
+    "clap": ("HandClap",),
+    "rim": ("SideStick",),
+    "ohat": ("HatOpen",),
+    "chat": ("HatClosed",),
+    "shaker": ("HatPedal",),
+    "tom": ("Tom1", "Tom2", "TomFloor"),
+    "bell": ("Cowbell",),
+    "perc": ("SnareRimshot",),
 }
 LAYERS = ("Softest", "Soft", "Med", "Hard", "Hardest")
 BASS_HZ = 55.0
-SAMPLE_SECONDS = 0.6        # samples are cut (with a fade) so that a long ride cannot swamp the mix
+SAMPLE_SECONDS = 0.6  # samples are cut (with a fade) so that a long ride cannot swamp the mix
 
 
 def kit_missing() -> str | None:
@@ -55,6 +62,7 @@ def kit_missing() -> str | None:
 @functools.cache
 def _sample(stem: str, layer: str) -> np.ndarray:
     import soundfile
+
     path = KIT / f"{stem}-{layer}.wav"
     if not path.exists():
         path = KIT / f"{stem}.wav"
@@ -63,7 +71,7 @@ def _sample(stem: str, layer: str) -> np.ndarray:
         raise RuntimeError(f"{path}: expected {RATE} Hz, found {rate}")
     mono = data.mean(axis=1)[: int(SAMPLE_SECONDS * RATE)].copy()
     fade = min(len(mono), int(0.05 * RATE))
-    mono[len(mono) - fade:] *= np.linspace(1.0, 0.0, fade, dtype=np.float32)
+    mono[len(mono) - fade :] *= np.linspace(1.0, 0.0, fade, dtype=np.float32)
     return mono
 
 
@@ -83,10 +91,12 @@ def voice(lane: str, velocity: float, index: int) -> np.ndarray:
 
 # ---- tempo maps -------------------------------------------------------------------------------
 
+
 @dataclasses.dataclass(frozen=True)
 class TempoMap:
     """Tempo per beat: `start` BPM, then (beat, bpm) points; between points the tempo
     moves linearly in beats when `ramp`, else it steps at the point."""
+
     start: float
     points: tuple = ()
     ramp: bool = False
@@ -122,14 +132,15 @@ def step(bpm_from: float, bpm_to: float, at_beat: int) -> TempoMap:
 
 # ---- rendering -------------------------------------------------------------------------------
 
+
 @dataclasses.dataclass
 class Track:
-    audio: np.ndarray           # float32 mono at RATE
+    audio: np.ndarray  # float32 mono at RATE
     rate: int
-    beats: np.ndarray           # true time of every beat (seconds from the first sample)
-    bpm: np.ndarray             # tempo at every beat
+    beats: np.ndarray  # true time of every beat (seconds from the first sample)
+    bpm: np.ndarray  # tempo at every beat
     style: str
-    break_span: tuple | None    # (first beat, end beat) of the break, or None
+    break_span: tuple | None  # (first beat, end beat) of the break, or None
 
     @property
     def downbeats(self) -> np.ndarray:
@@ -153,9 +164,16 @@ def score(stem: str) -> tuple[int, list]:
     return s["bars"] * BEATS_PER_BAR * PIPS_PER_BEAT, sorted(events)
 
 
-def render(stem: str, tempo: TempoMap | float, bars: int, *, lead_in: float = 0.25,
-           break_bars: tuple[int, int] | None = None, snr_db: float | None = None,
-           seed: int = 1) -> Track:
+def render(
+    stem: str,
+    tempo: TempoMap | float,
+    bars: int,
+    *,
+    lead_in: float = 0.25,
+    break_bars: tuple[int, int] | None = None,
+    snr_db: float | None = None,
+    seed: int = 1,
+) -> Track:
     """Plays `bars` bars of a style. `break_bars` = (first bar, number of bars) without kick
     (and bass); `snr_db` adds white noise that far below the music's RMS. The first beat
     sounds `lead_in` seconds after the start."""
@@ -192,7 +210,7 @@ def render(stem: str, tempo: TempoMap | float, bars: int, *, lead_in: float = 0.
     peak = float(np.max(np.abs(audio))) or 1.0
     audio *= 0.7 / peak
     if snr_db is not None:
-        rms = float(np.sqrt(np.mean(audio ** 2)))
+        rms = float(np.sqrt(np.mean(audio**2)))
         noise = np.random.default_rng(seed).standard_normal(total).astype(np.float32)
         audio += noise * rms * 10 ** (-snr_db / 20)
         audio *= 0.9 / float(np.max(np.abs(audio)))
@@ -203,11 +221,13 @@ def render(stem: str, tempo: TempoMap | float, bars: int, *, lead_in: float = 0.
 
 def write(track: Track, path: str, subtype: str = "PCM_16") -> str:
     import soundfile
+
     soundfile.write(path, track.audio, track.rate, subtype=subtype)
     return path
 
 
 # ---- style families ---------------------------------------------------------------------------
+
 
 def family(stem: str) -> str:
     """four_floor (a kick on every beat), breakbeat, swung (thirds of a step), half_time or
@@ -223,10 +243,12 @@ def family(stem: str) -> str:
     swung = any(p.denominator != 1 for _, st in lanes.values() for p, _ in lane_events(st, 1.0))
     if swung:
         return "swung"
-    back = {p for lane in ("snare", "clap", "rim") if lane in lanes
-            for p, _ in lane_events(lanes[lane][1], 1.0)}
-    if back and all(p % (2 * PIPS_PER_BEAT) == 0 and p % (4 * PIPS_PER_BEAT) != 0 for p in back
-                    if p % PIPS_PER_BEAT == 0) and len(kick) <= s["bars"] * 2:
+    back = {p for lane in ("snare", "clap", "rim") if lane in lanes for p, _ in lane_events(lanes[lane][1], 1.0)}
+    if (
+        back
+        and all(p % (2 * PIPS_PER_BEAT) == 0 and p % (4 * PIPS_PER_BEAT) != 0 for p in back if p % PIPS_PER_BEAT == 0)
+        and len(kick) <= s["bars"] * 2
+    ):
         return "half_time"
     return "other"
 
@@ -237,16 +259,16 @@ def stems() -> list[str]:
 
 # ---- playing a track through a tempo source on simulated time ----------------------------------
 
+
 @dataclasses.dataclass
 class Run:
-    frames: np.ndarray          # rows: now, bpm, t0 (the clock after the frame's update)
-    lock_time: float | None     # music time of the first lock (None: never)
-    reports: list               # (now at report, proposed beat time)
+    frames: np.ndarray  # rows: now, bpm, t0 (the clock after the frame's update)
+    lock_time: float | None  # music time of the first lock (None: never)
+    reports: list  # (now at report, proposed beat time)
     source: object
 
 
-def simulate(source_factory, track: Track, fps: float = 40.0, start: float = 100.0,
-             events=()) -> Run:
+def simulate(source_factory, track: Track, fps: float = 40.0, start: float = 100.0, events=()) -> Run:
     """Frames at `fps` on simulated time through a tempo source built by
     `source_factory(clock, now)`; the track's first sample sounds at `start`.
     `events`: (time from the start, callable(source, clock, now)) run before that frame."""

@@ -19,9 +19,9 @@ import pytest
 
 BPM = 128.0
 NEW_BPM = 140.0
-SETTLE_S = 4.0          # both players joined and agreed on the session by then
-WINDOW_S = 20.0         # pips compared over this long at BPM
-AFTER_S = 4.0           # then the third peer changes the tempo; the players run this much longer
+SETTLE_S = 4.0  # both players joined and agreed on the session by then
+WINDOW_S = 20.0  # pips compared over this long at BPM
+AFTER_S = 4.0  # then the third peer changes the tempo; the players run this much longer
 PIPS_PER_BEAT = 64
 NS_ADDRESS = "127.78.0.1"
 
@@ -89,7 +89,10 @@ def namespace():
     name = f"kinetra-link-{os.getpid()}"
     subprocess.run(["ip", "netns", "add", name], check=True)
     try:
-        sh = lambda *cmd: subprocess.run(["ip", "-n", name, *cmd], check=True)
+
+        def sh(*cmd):
+            subprocess.run(["ip", "-n", name, *cmd], check=True)
+
         sh("link", "set", "lo", "up")
         # Link looks for its peers on interfaces other than loopback: a veth pair inside the
         # namespace carries an address of 127/8, routed there as a local address
@@ -97,8 +100,20 @@ def namespace():
         sh("addr", "add", f"{NS_ADDRESS}/24", "dev", "kl0")
         sh("link", "set", "kl0", "up")
         sh("link", "set", "kl1", "up")
-        subprocess.run(["ip", "netns", "exec", name, "sysctl", "-q", "-w", "net.ipv4.conf.all.route_localnet=1",
-                        "net.ipv4.conf.kl0.route_localnet=1"], check=True)
+        subprocess.run(
+            [
+                "ip",
+                "netns",
+                "exec",
+                name,
+                "sysctl",
+                "-q",
+                "-w",
+                "net.ipv4.conf.all.route_localnet=1",
+                "net.ipv4.conf.kl0.route_localnet=1",
+            ],
+            check=True,
+        )
         yield name
     finally:
         subprocess.run(["ip", "netns", "delete", name])
@@ -112,7 +127,7 @@ class Receiver:
 
         def make():
             with open(f"/var/run/netns/{ns}") as fd:
-                os.setns(fd.fileno(), os.CLONE_NEWNET)      # this thread only
+                os.setns(fd.fileno(), os.CLONE_NEWNET)  # this thread only
             s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
             s.bind(("127.0.0.1", 0))
             made["sock"] = s
@@ -168,8 +183,13 @@ def run_session(ns, tmp_path):
     peer_script.write_text(PEER.format(bpm=BPM, new_bpm=NEW_BPM))
     netns = ["ip", "netns", "exec", ns]
     env = dict(os.environ, PYTHONWARNINGS="ignore::DeprecationWarning")
-    peer = subprocess.Popen([*netns, sys.executable, str(peer_script), str(change_at), str(end_at)],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
+    peer = subprocess.Popen(
+        [*netns, sys.executable, str(peer_script), str(change_at), str(end_at)],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        env=env,
+    )
     players, logs = [], []
     try:
         time.sleep(1.0)
@@ -179,11 +199,27 @@ def run_session(ns, tmp_path):
             show.write_text(SHOW.format(name=f"player{i}", bpm=BPM, port=rx.port))
             log = tmp_path / f"frames{i}.jsonl"
             logs.append(log)
-            players.append(subprocess.Popen(
-                [*netns, sys.executable, "-m", "kinetra_live", str(show), "--duration", f"{duration - i * 0.7:.2f}",
-                 "--frame-log", str(log)],
-                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env))
-            time.sleep(0.7)            # the second player joins a running session
+            players.append(
+                subprocess.Popen(
+                    [
+                        *netns,
+                        sys.executable,
+                        "-m",
+                        "kinetra_live",
+                        str(show),
+                        "--duration",
+                        f"{duration - i * 0.7:.2f}",
+                        "--frame-log",
+                        str(log),
+                    ],
+                    stdin=subprocess.DEVNULL,
+                    stdout=subprocess.PIPE,
+                    stderr=subprocess.PIPE,
+                    text=True,
+                    env=env,
+                )
+            )
+            time.sleep(0.7)  # the second player joins a running session
         errs = [p.communicate(timeout=60)[1] for p in players]
         out, perr = peer.communicate(timeout=30)
     finally:

@@ -8,7 +8,6 @@ import re
 import types
 
 import pytest
-
 from kinetra_live.clock import Clock
 from kinetra_live.tempo import audio
 from kinetra_live.tempo.audio import Follower, fold
@@ -17,8 +16,9 @@ FPS = 40.0
 
 
 def tempo(bpm=120.0, bpm_range=None, device=None):
-    return types.SimpleNamespace(bpm=bpm, source="audio", beats_per_bar=4, latency_ms=0.0,
-                                 bpm_range=bpm_range, audio_device=device)
+    return types.SimpleNamespace(
+        bpm=bpm, source="audio", beats_per_bar=4, latency_ms=0.0, bpm_range=bpm_range, audio_device=device
+    )
 
 
 class Sim:
@@ -28,7 +28,7 @@ class Sim:
         self.f = follower
         self.clock = Clock(clock_bpm, start)
         self.now = start
-        self.positions = []          # (now, clock position)
+        self.positions = []  # (now, clock position)
 
     def run(self, until, proposals=(), bpm=None, on_frame=None):
         """Frames up to `until`; each proposal (t, bpm) is handed over in the first frame at
@@ -39,8 +39,7 @@ class Sim:
             while pending and pending[0][0] <= self.now:
                 self.f.propose(*pending.pop(0))
             self.f.update(self.clock, self.now)
-            self.positions.append((self.now, (self.now - self.clock.t0) * self.clock.bpm / 60.0,
-                                   self.clock.bpm))
+            self.positions.append((self.now, (self.now - self.clock.t0) * self.clock.bpm / 60.0, self.clock.bpm))
             if on_frame:
                 on_frame(self)
 
@@ -96,7 +95,7 @@ def test_holds_the_tempo_through_silence_and_says_so():
     bpm = 128.0
     s = Sim(Follower(120.0))
     s.run(12.0, grid(bpm, 1.0, 12.0, jitter=0.003))
-    s.run(12.0 + 32 * 60.0 / bpm)        # eight bars without a proposal
+    s.run(12.0 + 32 * 60.0 / bpm)  # eight bars without a proposal
     assert s.f.holding(s.now)
     assert s.error_s(0.0, 60.0 / bpm) < 0.015
     s.run(s.now + 3.0, grid(bpm, s.now, s.now + 3.0))
@@ -126,10 +125,18 @@ def test_random_proposals_never_lock():
     assert not s.f.locked and s.clock.bpm == 120.0
 
 
-@pytest.mark.parametrize("bpm,rng,expected", [
-    (64.0, (110.0, 150.0), 128.0), (256.0, (110.0, 150.0), 128.0), (128.0, None, 128.0),
-    (100.0, (110.0, 150.0), None), (87.0, (160.0, 180.0), 174.0), (0.0, None, None),
-    (float("nan"), (100.0, 200.0), None)])
+@pytest.mark.parametrize(
+    "bpm,rng,expected",
+    [
+        (64.0, (110.0, 150.0), 128.0),
+        (256.0, (110.0, 150.0), 128.0),
+        (128.0, None, 128.0),
+        (100.0, (110.0, 150.0), None),
+        (87.0, (160.0, 180.0), 174.0),
+        (0.0, None, None),
+        (float("nan"), (100.0, 200.0), None),
+    ],
+)
 def test_fold_into_the_show_range(bpm, rng, expected):
     assert fold(bpm, rng) == expected
 
@@ -180,6 +187,7 @@ def test_accents_off_the_grid_move_it():
 
 # ---- the operator -------------------------------------------------------------------------------
 
+
 def locked_sim(bpm=124.0, until=10.0):
     s = Sim(Follower(120.0, beats_per_bar=4))
     s.run(until, grid(bpm, 1.0, until))
@@ -200,7 +208,7 @@ def test_tap_sets_tempo_and_phase_at_once():
 def test_resync_makes_the_nearest_beat_a_downbeat_and_keeps_the_phase():
     s = locked_sim()
     p = 60.0 / 124.0
-    at = 21 * p + 0.02                  # the operator hits the downbeat 20 ms late
+    at = 21 * p + 0.02  # the operator hits the downbeat 20 ms late
     s.run(at)
     s.f.resync(s.clock, at)
     pos = (at - s.clock.t0) * s.clock.bpm / 60.0
@@ -237,7 +245,7 @@ def test_double_and_half_survive_further_proposals(command, ratio):
     assert src.command(command, None, s.clock, s.now)
     s.run(s.now + 10.0, grid(124.0, s.now, s.now + 10.0))
     assert abs(s.clock.bpm - 124.0 * ratio) < 0.1
-    assert s.error_s(0.0, 60.0 / 124.0 / max(1.0, ratio)) < 0.004   # x2: offbeats are beats too
+    assert s.error_s(0.0, 60.0 / 124.0 / max(1.0, ratio)) < 0.004  # x2: offbeats are beats too
 
 
 def test_lock_freezes_the_tempo_and_an_explicit_tempo_wins():
@@ -260,6 +268,7 @@ def test_a_nudge_is_kept():
 
 # ---- the tracker on rendered drums --------------------------------------------------------------
 
+
 def _audio_ready():
     for mod in ("numpy", "soundfile", "aubio"):
         try:
@@ -267,6 +276,7 @@ def _audio_ready():
         except ImportError:
             return f"{mod} not installed (the audio extra)"
     import audio_render
+
     return audio_render.kit_missing()
 
 
@@ -275,22 +285,29 @@ needs_audio = pytest.mark.skipif(_audio_ready() is not None, reason=str(_audio_r
 
 def play(tmp_path, track, bpm_range=None, events=()):
     import audio_render as ar
+
     path = ar.write(track, str(tmp_path / f"{track.style}.wav"))
-    return ar.simulate(lambda clock, now: audio.AudioTempo(tempo(120.0, bpm_range), clock, now,
-                                                           {"audio_file": path}),
-                       track, events=events)
+    return ar.simulate(
+        lambda clock, now: audio.AudioTempo(tempo(120.0, bpm_range), clock, now, {"audio_file": path}),
+        track,
+        events=events,
+    )
 
 
 @needs_audio
-@pytest.mark.parametrize("style,bpm,bpm_range,snr", [
-    ("four_floor", 90.0, None, None),
-    ("house_classic", 124.0, None, 6.0),
-    ("techno_drive", 140.0, None, None),          # the tracker hears the offbeat hats first
-    ("amen_four_bar", 172.0, (150.0, 190.0), None),
-    ("ukg_skip", 132.0, None, None),               # swung
-])
+@pytest.mark.parametrize(
+    "style,bpm,bpm_range,snr",
+    [
+        ("four_floor", 90.0, None, None),
+        ("house_classic", 124.0, None, 6.0),
+        ("techno_drive", 140.0, None, None),  # the tracker hears the offbeat hats first
+        ("amen_four_bar", 172.0, (150.0, 190.0), None),
+        ("ukg_skip", 132.0, None, None),  # swung
+    ],
+)
 def test_tracked_clock_hits_the_rendered_beats(tmp_path, style, bpm, bpm_range, snr):
     import audio_render as ar
+
     track = ar.render(style, bpm, 20, snr_db=snr)
     run = play(tmp_path, track, bpm_range)
     start = 100.0
@@ -305,13 +322,15 @@ def test_tracked_clock_hits_the_rendered_beats(tmp_path, style, bpm, bpm_range, 
 def test_one_resync_on_a_downbeat_puts_an_offbeat_lock_right(tmp_path):
     """The tracker settles on this garage groove's offbeats; the operator's downbeat fixes it."""
     import audio_render as ar
+
     track = ar.render("ukg_two_step", 132.0, 24)
     press = 100.0 + track.downbeats[track.downbeats > 10.0][0] + 0.012
-    run = play(tmp_path, track, events=[(press - 100.0, lambda src, clock, now:
-                                         src.command("resync", None, clock, press))])
+    run = play(
+        tmp_path, track, events=[(press - 100.0, lambda src, clock, now: src.command("resync", None, clock, press))]
+    )
     truth = track.beats + 100.0
     found = ar.clock_beats(run.frames, press + 0.05)
-    found = found[found <= truth[-1] + 0.07]          # the clock runs on past the music's end
+    found = found[found <= truth[-1] + 0.07]  # the clock runs on past the music's end
     assert ar.f_measure(found, truth[truth > press + 0.05]) >= 0.95
     pos = (truth[-8] - run.frames[-1][2]) * run.frames[-1][1] / 60.0
     assert abs(pos - round(pos)) < 0.03 and round(pos) % 4 == 0
@@ -320,6 +339,7 @@ def test_one_resync_on_a_downbeat_puts_an_offbeat_lock_right(tmp_path):
 @needs_audio
 def test_a_break_without_kick_is_held_and_the_end_of_the_file_said(tmp_path):
     import audio_render as ar
+
     track = ar.render("house_classic", 128.0, 24, break_bars=(8, 8))
     run = play(tmp_path, track)
     truth = track.beats + 100.0
@@ -332,17 +352,22 @@ def test_a_break_without_kick_is_held_and_the_end_of_the_file_said(tmp_path):
 
 # ---- bad input ----------------------------------------------------------------------------------
 
+
 @needs_audio
-@pytest.mark.parametrize("case,message", [
-    ("missing", "not found"),
-    ("text", "not a WAV or FLAC file"),
-    ("empty", "has no audio frames"),
-    ("rate", "sample rate 8000 Hz is not supported"),
-    ("folder", "is a folder"),
-])
+@pytest.mark.parametrize(
+    "case,message",
+    [
+        ("missing", "not found"),
+        ("text", "not a WAV or FLAC file"),
+        ("empty", "has no audio frames"),
+        ("rate", "sample rate 8000 Hz is not supported"),
+        ("folder", "is a folder"),
+    ],
+)
 def test_bad_audio_files_give_one_clear_error(tmp_path, case, message):
     import numpy as np
     import soundfile
+
     path = tmp_path / "in.wav"
     if case == "text":
         path.write_text("this is not audio\n")
@@ -357,11 +382,14 @@ def test_bad_audio_files_give_one_clear_error(tmp_path, case, message):
     assert str(path) in str(exc.value)
 
 
-@pytest.mark.parametrize("module,error,hint", [
-    ("aubio", ImportError, "pip install 'kinetra[audio]'"),
-    ("sounddevice", ImportError, "pip install 'kinetra[audio]'"),
-    ("sounddevice", OSError, "apt-get install libportaudio2"),
-])
+@pytest.mark.parametrize(
+    "module,error,hint",
+    [
+        ("aubio", ImportError, "pip install 'kinetra[audio]'"),
+        ("sounddevice", ImportError, "pip install 'kinetra[audio]'"),
+        ("sounddevice", OSError, "apt-get install libportaudio2"),
+    ],
+)
 def test_missing_pieces_say_what_to_install(monkeypatch, module, error, hint):
     real = builtins.__import__
 
@@ -392,6 +420,7 @@ def test_a_missing_device_is_named():
 @needs_audio
 def test_a_stream_that_stops_holds_the_tempo_and_says_so():
     import numpy as np
+
     sim = {"now": 0.0}
     handlers = {}
 
@@ -405,7 +434,7 @@ def test_a_stream_that_stops_holds_the_tempo_and_says_so():
     block = np.zeros((256, 1), dtype=np.float32)
     rng = random.Random(1)
     for i in range(200):
-        sim["now"] = (i + 1) * 256 / 44100 + rng.uniform(0, 0.004)   # late, never early
+        sim["now"] = (i + 1) * 256 / 44100 + rng.uniform(0, 0.004)  # late, never early
         handlers["cb"](block, 256, None, None)
     times = [t for t, _ in dev.read(sim["now"])]
     assert all(abs(t - i * 256 / 44100) < 0.001 for i, t in enumerate(times))
@@ -444,15 +473,30 @@ def cli(tmp_path, source, audio_file, *extra):
     import socket
     import subprocess
     import sys
+
     rx = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     rx.bind(("127.0.0.1", 0))
     rx.settimeout(0.3)
     show = tmp_path / "show.toml"
     show.write_text(SHOW.format(source=source, port=rx.getsockname()[1]))
     log = tmp_path / "frames.jsonl"
-    proc = subprocess.run([sys.executable, "-m", "kinetra_live", str(show), "--audio-file", str(audio_file),
-                           "--frame-log", str(log), *extra], capture_output=True, text=True, timeout=60,
-                          stdin=subprocess.DEVNULL)
+    proc = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "kinetra_live",
+            str(show),
+            "--audio-file",
+            str(audio_file),
+            "--frame-log",
+            str(log),
+            *extra,
+        ],
+        capture_output=True,
+        text=True,
+        timeout=60,
+        stdin=subprocess.DEVNULL,
+    )
     received = 0
     try:
         while True:
@@ -467,7 +511,9 @@ def cli(tmp_path, source, audio_file, *extra):
 @needs_audio
 def test_the_command_line_follows_an_audio_file_and_shows_it(tmp_path):
     import json
+
     import audio_render as ar
+
     path = ar.write(ar.render("techno_drive", 128.0, 8), str(tmp_path / "track.wav"))
     proc, log, received = cli(tmp_path, "audio", path, "--duration", "8", "--status")
     assert proc.returncode == 0, proc.stderr
@@ -477,10 +523,13 @@ def test_the_command_line_follows_an_audio_file_and_shows_it(tmp_path):
 
 
 @needs_audio
-@pytest.mark.parametrize("source,audio_file,message", [
-    ("audio", "missing.wav", "audio file .*missing.wav: not found"),
-    ("tap", "missing.wav", '--audio-file needs \\[tempo\\] source = "audio"'),
-])
+@pytest.mark.parametrize(
+    "source,audio_file,message",
+    [
+        ("audio", "missing.wav", "audio file .*missing.wav: not found"),
+        ("tap", "missing.wav", '--audio-file needs \\[tempo\\] source = "audio"'),
+    ],
+)
 def test_the_command_line_refuses_bad_audio_and_sends_nothing(tmp_path, source, audio_file, message):
     proc, log, received = cli(tmp_path, source, tmp_path / audio_file, "--duration", "2")
     assert proc.returncode == 1 and received == 0
@@ -488,10 +537,13 @@ def test_the_command_line_refuses_bad_audio_and_sends_nothing(tmp_path, source, 
     assert re.search(message, proc.stderr)
 
 
-@pytest.mark.parametrize("args,expected", [((None,), True), ((None, None), False), ((True, True), True),
-                                           ((False,), False), ((True, None), False)])
+@pytest.mark.parametrize(
+    "args,expected",
+    [((None,), True), ((None, None), False), ((True, True), True), ((False,), False), ((True, None), False)],
+)
 def test_the_lock_key_and_command(args, expected):
     from kinetra_live.inputs import keys
+
     assert [(c.name, c.arg) for c in keys.commands_for("$", {}, 1.0)] == [("lock", None)]
     src = audio.AudioTempo.__new__(audio.AudioTempo)
     src.follower = Follower(120.0)

@@ -29,19 +29,24 @@ def main() -> int:
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         port = s.getsockname()[1]
-    proc = subprocess.Popen([sys.executable, "-m", "kinetra_live", str(SHOW), "--web", f"127.0.0.1:{port}",
-                             "--duration", "60"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.PIPE, text=True)
+    proc = subprocess.Popen(
+        [sys.executable, "-m", "kinetra_live", str(SHOW), "--web", f"127.0.0.1:{port}", "--duration", "60"],
+        stdin=subprocess.DEVNULL,
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
     try:
         url = next(line for line in proc.stderr if "web remote at" in line).split(" at ", 1)[1].strip()
         with sync_playwright() as pw:
             browser = pw.chromium.launch(executable_path=args.chromium, args=["--no-sandbox"])
-            pg = browser.new_context(viewport={"width": 390, "height": 844}, device_scale_factor=2,
-                                     is_mobile=True, has_touch=True).new_page()
+            pg = browser.new_context(
+                viewport={"width": 390, "height": 844}, device_scale_factor=2, is_mobile=True, has_touch=True
+            ).new_page()
             pg.goto(url)
             time.sleep(2.5)
             pg.locator('button.cue[data-cue="intro"]').click()
-            time.sleep(2.5)                       # lands on its bar
+            time.sleep(2.5)  # lands on its bar
             pg.evaluate("""() => new Promise((done) => {
               const b = document.querySelector('button.cue[data-cue="half time"]');
               b.click();

@@ -27,14 +27,14 @@ sys.path.insert(0, str(HERE))
 
 FPS = 44
 BPM = 128.0
-PER_UNIVERSE = 16          # 512 fixtures over 32 universes
+PER_UNIVERSE = 16  # 512 fixtures over 32 universes
 
 
 def show_text(n: int, cues: bool = True, port: int = 5568) -> str:
     text = f"""[show]
 name = "bench"
 fps = {FPS}
-{'quantize = "beat"' if cues else ''}
+{'quantize = "beat"' if cues else ""}
 
 [tempo]
 bpm = {BPM}
@@ -96,6 +96,7 @@ class NullSocket:
 def frame_cost(n: int, seconds: float) -> dict:
     """CPU per frame on a virtual clock at FPS, a cue launched on every beat."""
     from kinetra_live import commands, runner, showfile
+
     with tempfile.TemporaryDirectory() as tmp:
         path = os.path.join(tmp, "show.toml")
         pathlib.Path(path).write_text(show_text(n), encoding="utf-8")
@@ -122,13 +123,20 @@ def frame_cost(n: int, seconds: float) -> dict:
 def cost_row(n: int, cpu: list) -> dict:
     cpu = sorted(cpu)
     mean = statistics.fmean(cpu) / 1e9
-    return {"fixtures": n, "frames": len(cpu), "mean_ms": mean * 1e3,
-            "p99_ms": cpu[int(0.99 * (len(cpu) - 1))] / 1e6, "core_share": mean * FPS}
+    return {
+        "fixtures": n,
+        "frames": len(cpu),
+        "mean_ms": mean * 1e3,
+        "p99_ms": cpu[int(0.99 * (len(cpu) - 1))] / 1e6,
+        "core_share": mean * FPS,
+    }
 
 
 def baseline_cost(n: int, seconds: float) -> dict:
     """The same frames through the player before cues (no cue changes there)."""
-    from kinetra_live import runner, show as showfile
+    from kinetra_live import runner
+    from kinetra_live import show as showfile
+
     with tempfile.TemporaryDirectory() as tmp:
         path = os.path.join(tmp, "show.toml")
         pathlib.Path(path).write_text(show_text(n, cues=False), encoding="utf-8")
@@ -151,6 +159,7 @@ def baseline_cost(n: int, seconds: float) -> dict:
 def loop_gaps(n: int, seconds: float) -> dict:
     """The real frame loop for `seconds`, a cue launched on every beat from another thread."""
     from kinetra_live import commands, runner, showfile
+
     with tempfile.TemporaryDirectory() as tmp:
         path = os.path.join(tmp, "show.toml")
         pathlib.Path(path).write_text(show_text(n), encoding="utf-8")
@@ -177,18 +186,31 @@ def loop_gaps(n: int, seconds: float) -> dict:
     summary = r.run(seconds)
     stop.set()
     gaps = sorted(b - a for a, b in zip(times, times[1:]))
-    return {"fixtures": n, "p99_gap_ms": gaps[int(0.99 * (len(gaps) - 1))] * 1e3,
-            "max_gap_ms": gaps[-1] * 1e3, "cpu": summary["cpu"], "late": summary["late"]}
+    return {
+        "fixtures": n,
+        "p99_gap_ms": gaps[int(0.99 * (len(gaps) - 1))] * 1e3,
+        "max_gap_ms": gaps[-1] * 1e3,
+        "cpu": summary["cpu"],
+        "late": summary["late"],
+    }
 
 
 def run_baseline(rev: str, n: int, seconds: float) -> dict:
     with tempfile.TemporaryDirectory() as tmp:
-        archive = subprocess.run(["git", "-C", str(ROOT), "archive", rev, "python/kinetra_live",
-                                  "python/kinetra_preview"], check=True, capture_output=True).stdout
+        archive = subprocess.run(
+            ["git", "-C", str(ROOT), "archive", rev, "python/kinetra_live", "python/kinetra_preview"],
+            check=True,
+            capture_output=True,
+        ).stdout
         subprocess.run(["tar", "-x", "-C", tmp], input=archive, check=True)
         env = dict(os.environ, PYTHONPATH=os.path.join(tmp, "python"))
-        out = subprocess.run([sys.executable, __file__, "--internal-baseline", str(n), str(seconds)],
-                             env=env, check=True, capture_output=True, text=True).stdout
+        out = subprocess.run(
+            [sys.executable, __file__, "--internal-baseline", str(n), str(seconds)],
+            env=env,
+            check=True,
+            capture_output=True,
+            text=True,
+        ).stdout
     return json.loads(out)
 
 
@@ -209,23 +231,34 @@ def main() -> None:
     for row in rows:
         target = "< 25 % of a core" if row["fixtures"] == 512 else "-"
         met = ("met" if row["core_share"] < 0.25 else "**not met**") if row["fixtures"] == 512 else "-"
-        b = (f"{base['mean_ms']:.3f} ms per frame ({100 * base['core_share']:.1f} % of a core), the player "
-             f"before cues, no cue changes" if row["fixtures"] == 16 else "-")
-        lines.append(f"| engine + encoding, {row['fixtures']} fixtures, cue on every beat, crossfade running | "
-                     f"{row['mean_ms']:.3f} ms per frame (p99 {row['p99_ms']:.3f} ms), "
-                     f"{100 * row['core_share']:.1f} % of a core at {FPS} fps | {b} | {target} | {met} |")
-    lines.append(f"| frame loop in real time, 512 fixtures, cue on every beat: p99 gap between frames | "
-                 f"{gaps['p99_gap_ms']:.1f} ms (largest {gaps['max_gap_ms']:.1f} ms, {gaps['late']} late, "
-                 f"CPU {100 * gaps['cpu']:.1f} %) | - | < 30 ms | "
-                 f"{'met' if gaps['p99_gap_ms'] < 30 else '**not met**'} |")
+        b = (
+            f"{base['mean_ms']:.3f} ms per frame ({100 * base['core_share']:.1f} % of a core), the player "
+            f"before cues, no cue changes"
+            if row["fixtures"] == 16
+            else "-"
+        )
+        lines.append(
+            f"| engine + encoding, {row['fixtures']} fixtures, cue on every beat, crossfade running | "
+            f"{row['mean_ms']:.3f} ms per frame (p99 {row['p99_ms']:.3f} ms), "
+            f"{100 * row['core_share']:.1f} % of a core at {FPS} fps | {b} | {target} | {met} |"
+        )
+    lines.append(
+        f"| frame loop in real time, 512 fixtures, cue on every beat: p99 gap between frames | "
+        f"{gaps['p99_gap_ms']:.1f} ms (largest {gaps['max_gap_ms']:.1f} ms, {gaps['late']} late, "
+        f"CPU {100 * gaps['cpu']:.1f} %) | - | < 30 ms | "
+        f"{'met' if gaps['p99_gap_ms'] < 30 else '**not met**'} |"
+    )
     text = "\n".join(lines)
     print(text)
     if args.report:
         import sections
-        sections.replace(args.report, "Live player: engine and frame loop",
-                         f"Measured by `bench/live/engine_bench.py` on {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}"
-                         f" ({args.seconds:g} s of show time per row, virtual clock; the loop row in real time).\n\n"
-                         + text)
+
+        sections.replace(
+            args.report,
+            "Live player: engine and frame loop",
+            f"Measured by `bench/live/engine_bench.py` on {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}"
+            f" ({args.seconds:g} s of show time per row, virtual clock; the loop row in real time).\n\n" + text,
+        )
 
 
 if __name__ == "__main__":

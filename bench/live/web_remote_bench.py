@@ -76,9 +76,13 @@ def stalled_client(port):
     s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
     s.connect(("127.0.0.1", port))
     key = base64.b64encode(os.urandom(16)).decode()
-    s.sendall((f"GET /ws HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-               f"Sec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n"
-               f"Origin: http://127.0.0.1:{port}\r\n\r\n").encode())
+    s.sendall(
+        (
+            f"GET /ws HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+            f"Sec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n"
+            f"Origin: http://127.0.0.1:{port}\r\n\r\n"
+        ).encode()
+    )
     assert s.recv(12) == b"HTTP/1.1 101"
     return s
 
@@ -103,7 +107,7 @@ def phase(proc, log, seconds):
     time.sleep(seconds)
     c1, t1 = p.cpu_times(), time.monotonic()
     rss1 = p.memory_info().rss
-    time.sleep(0.6)                        # the frame log catches up
+    time.sleep(0.6)  # the frame log catches up
     cpu = ((c1.user + c1.system) - (c0.user + c0.system)) / (t1 - t0) * 100
     p99, worst, n = gaps_between(log, t0, t1)
     return {"cpu": cpu, "p99": p99, "max": worst, "frames": n, "rss0": rss0 / 2**20, "rss1": rss1 / 2**20}
@@ -126,9 +130,14 @@ class DummyRemote:
     def __init__(self):
         import math
         import threading
+
         from kinetra_live.inputs import web
-        self.web = web.WebRemote(type("Q", (), {"put": lambda self, c: None})(), lambda n, a, s: None,
-                                 config={"title": "control", "beats_per_bar": 4})
+
+        self.web = web.WebRemote(
+            type("Q", (), {"put": lambda self, c: None})(),
+            lambda n, a, s: None,
+            config={"title": "control", "beats_per_bar": 4},
+        )
         self.url = self.web.start()
         self.stop = threading.Event()
 
@@ -137,13 +146,20 @@ class DummyRemote:
             while not self.stop.is_set():
                 pip += 3
                 a = pip / 64 * math.pi / 2
-                self.web.publish({"pip": pip, "beat": pip // 64 % 4, "bar": pip // 256, "bpm": 120.0,
-                                  "groups": {"heads": {"active": "wide", "queued": None, "beats_left": None}},
-                                  "cues": ["wide", "small"], "masters": {"hold": False, "size": 1.0,
-                                                                         "home": False, "blackout": False},
-                                  "fixtures": {f"head{k}": [math.cos(a + k), math.sin(a + k), 0.0]
-                                               for k in range(8)}})
+                self.web.publish(
+                    {
+                        "pip": pip,
+                        "beat": pip // 64 % 4,
+                        "bar": pip // 256,
+                        "bpm": 120.0,
+                        "groups": {"heads": {"active": "wide", "queued": None, "beats_left": None}},
+                        "cues": ["wide", "small"],
+                        "masters": {"hold": False, "size": 1.0, "home": False, "blackout": False},
+                        "fixtures": {f"head{k}": [math.cos(a + k), math.sin(a + k), 0.0] for k in range(8)},
+                    }
+                )
                 time.sleep(1 / 30)
+
         self.thread = threading.Thread(target=publish, daemon=True)
         self.thread.start()
 
@@ -160,17 +176,37 @@ def main() -> int:
     ap.add_argument("--chromium", default=shutil.which("chromium") or "/usr/bin/chromium")
     args = ap.parse_args()
     from playwright.sync_api import sync_playwright
+
     sink = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     sink.bind(("127.0.0.1", 0))
     with tempfile.TemporaryDirectory() as tmp:
         show = pathlib.Path(tmp) / "show.toml"
-        show.write_text(SHOW.format(port=sink.getsockname()[1], fixtures="".join(
-            FIXTURE.format(k=k + 1, address=1 + 8 * k) for k in range(8))))
+        show.write_text(
+            SHOW.format(
+                port=sink.getsockname()[1],
+                fixtures="".join(FIXTURE.format(k=k + 1, address=1 + 8 * k) for k in range(8)),
+            )
+        )
         log = pathlib.Path(tmp) / "frames.jsonl"
         web_port = free_port(socket.SOCK_STREAM)
-        proc = subprocess.Popen([sys.executable, "-m", "kinetra_live", str(show), "--web", f"127.0.0.1:{web_port}",
-                                 "--frame-log", str(log), "--duration", "600"],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        proc = subprocess.Popen(
+            [
+                sys.executable,
+                "-m",
+                "kinetra_live",
+                str(show),
+                "--web",
+                f"127.0.0.1:{web_port}",
+                "--frame-log",
+                str(log),
+                "--duration",
+                "600",
+            ],
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.PIPE,
+            text=True,
+        )
         load_before = os.getloadavg()[0]
         url = proc.stderr.readline().split(" at ", 1)[1].strip()
         rows = {}
@@ -213,26 +249,37 @@ def main() -> int:
     base = (rows["no browser"]["cpu"] + rows["no browser, again"]["cpu"]) / 2
     load = load_before
     clicks.sort()
-    out = [f"Measured by `bench/live/web_remote_bench.py` on {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}: "
-           f"8 fixtures at 40 fps, the remote at 30 states a second, {args.seconds:g} s a phase; CPU is the whole "
-           "player process, server thread included. Load average before: "
-           f"{load:.2f} (the machine's two cores are shared; the browsers run on them too).", "",
-           "| Phase | Frame gap p99 | Largest gap | Player CPU (% of a core) | Rise over no browser | RSS before / after |",
-           "|---|---|---|---|---|---|"]
+    out = [
+        f"Measured by `bench/live/web_remote_bench.py` on {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}: "
+        f"8 fixtures at 40 fps, the remote at 30 states a second, {args.seconds:g} s a phase; CPU is the whole "
+        "player process, server thread included. Load average before: "
+        f"{load:.2f} (the machine's two cores are shared; the browsers run on them too).",
+        "",
+        "| Phase | Frame gap p99 | Largest gap | Player CPU (% of a core) | Rise over no browser "
+        "| RSS before / after |",
+        "|---|---|---|---|---|---|",
+    ]
     for name, r in rows.items():
-        out.append(f"| {name} | {r['p99']:.1f} ms | {r['max']:.1f} ms | {r['cpu']:.1f} % | {r['cpu'] - base:+.1f} % "
-                   f"| {r['rss0']:.1f} / {r['rss1']:.1f} MiB |")
-    out += ["", f"Click to queued shown in the page (10 clicks, headless Chromium, rAF resolution): "
-                f"median {clicks[len(clicks) // 2]:.0f} ms, largest {clicks[-1]:.0f} ms (target < 100 ms).", "",
-            "The frame loop's own gap is 25 ms (40 fps); its p99 is what the shared machine's scheduler gives "
-            "it. Compare each phase with the phases without browser around it: a client that stops reading must "
-            "leave the p99 and the player's memory as they are (the server holds at most its 32 KiB write limit "
-            "and a 64 KiB socket buffer for it), three browsers must raise the player's CPU by less than 5 % of a "
-            "core. What three browsers add to the p99 on this machine is their own load on the two cores: the "
-            "control row has the same three pages fed by another process."]
+        out.append(
+            f"| {name} | {r['p99']:.1f} ms | {r['max']:.1f} ms | {r['cpu']:.1f} % | {r['cpu'] - base:+.1f} % "
+            f"| {r['rss0']:.1f} / {r['rss1']:.1f} MiB |"
+        )
+    out += [
+        "",
+        f"Click to queued shown in the page (10 clicks, headless Chromium, rAF resolution): "
+        f"median {clicks[len(clicks) // 2]:.0f} ms, largest {clicks[-1]:.0f} ms (target < 100 ms).",
+        "",
+        "The frame loop's own gap is 25 ms (40 fps); its p99 is what the shared machine's scheduler gives "
+        "it. Compare each phase with the phases without browser around it: a client that stops reading must "
+        "leave the p99 and the player's memory as they are (the server holds at most its 32 KiB write limit "
+        "and a 64 KiB socket buffer for it), three browsers must raise the player's CPU by less than 5 % of a "
+        "core. What three browsers add to the p99 on this machine is their own load on the two cores: the "
+        "control row has the same three pages fed by another process.",
+    ]
     body = "\n".join(out) + "\n"
     if args.report:
         import sections
+
         sections.replace(args.report, "Web remote", body)
     else:
         print("## Web remote\n\n" + body)

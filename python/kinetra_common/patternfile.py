@@ -2,9 +2,10 @@
 
 One row per pip, three plain decimal numbers each, with an optional header
 row (a first row in which no field is a number, such as "x,y,z"). Blank lines
-are ignored. Only regular files of at most MAX_FILE_BYTES bytes are read. The rows are handed to `kinetra.SampledPattern`, which validates
-them; its message is reported with the file name and, where one row is at
-fault, that row's line number.
+are ignored. Only regular files of at most MAX_FILE_BYTES bytes are read. The
+rows are handed to `kinetra.SampledPattern`, which validates them; its message
+is reported with the file name and, where one row is at fault, that row's line
+number.
 """
 
 from __future__ import annotations
@@ -36,8 +37,7 @@ class PatternFileError(ValueError):
 # Plain decimal numbers in ASCII ("-0.5", "+1", ".25", "1e-3"), and the words nan and inf
 # (infinity), which the library's value rule then refuses with its own message. float() alone
 # would also take "0_5", blanks inside and digits of other scripts.
-_NUMBER = re.compile(r"[+-]?(?:(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?|nan|inf(?:inity)?)",
-                     re.IGNORECASE)
+_NUMBER = re.compile(r"[+-]?(?:(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?|nan|inf(?:inity)?)", re.IGNORECASE)
 
 
 def _is_number(text: str) -> bool:
@@ -115,8 +115,9 @@ def read_rows(path: str) -> list[tuple[int, tuple[float, float, float]]]:
             first = False
             if not any(_is_number(f) for f in fields):
                 if len(fields) != 3:
-                    raise PatternFileError(path, line_no,
-                                           f"expected a header of 3 columns (x,y,z), found {len(fields)}")
+                    raise PatternFileError(
+                        path, line_no, f"expected a header of 3 columns (x,y,z), found {len(fields)}"
+                    )
                 continue  # header row
         if len(fields) != 3:
             raise PatternFileError(path, line_no, f"expected 3 values (x,y,z), found {len(fields)}")
@@ -130,8 +131,9 @@ def read_rows(path: str) -> list[tuple[int, tuple[float, float, float]]]:
     return rows
 
 
-def load_pattern(path: str, name: str | None = None, description: str | None = None,
-                 advice: str = "choose one with --name"):
+def load_pattern(
+    path: str, name: str | None = None, description: str | None = None, advice: str = "choose one with --name"
+):
     """A `kinetra.SampledPattern` built from the file.
 
     The name defaults to `name_from_path(path)` and the description to
@@ -181,7 +183,7 @@ def load_library(paths, name: str | None = None):
         culprit = None
         for prefix in ("Duplicate pattern name: ", "Cannot override default pattern: "):
             if message.startswith(prefix):
-                bad = message[len(prefix):]
+                bad = message[len(prefix) :]
                 owners = [p for p, pat in zip(paths, patterns) if pat.name == bad]
                 if owners:
                     culprit = owners[-1] if prefix.startswith("Duplicate") else owners[0]

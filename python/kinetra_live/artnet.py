@@ -25,18 +25,17 @@ OP_DMX = 0x5000
 OP_SYNC = 0x5200
 MAX_NET, MAX_SUBNET, MAX_UNIVERSE = 127, 15, 15
 MAX_PORT_ADDRESS = 0x7FFF
-MAX_FPS = 44                    # frames per port and second at most
-KEEPALIVE_S = 0.8               # unchanged data is sent again after this long (under a second)
+MAX_FPS = 44  # frames per port and second at most
+KEEPALIVE_S = 0.8  # unchanged data is sent again after this long (under a second)
 DMX_HEADER_SIZE = 18
 POLL_SIZE = 22
 SYNC_SIZE = 14
-POLL_REPLY_MIN_SIZE = 207       # up to the MAC address; later fields arrived with later versions
+POLL_REPLY_MIN_SIZE = 207  # up to the MAC address; later fields arrived with later versions
 _HEADER = struct.Struct("<8sH")
 
 
 def port_address(net: int, subnet: int, universe: int) -> int:
-    for name, v, top in (("net", net, MAX_NET), ("sub-net", subnet, MAX_SUBNET),
-                         ("universe", universe, MAX_UNIVERSE)):
+    for name, v, top in (("net", net, MAX_NET), ("sub-net", subnet, MAX_SUBNET), ("universe", universe, MAX_UNIVERSE)):
         if isinstance(v, bool) or not isinstance(v, int) or not 0 <= v <= top:
             raise ValueError(f"the {name} is 0 to {top}, found {v!r}")
     return net << 8 | subnet << 4 | universe
@@ -62,9 +61,13 @@ def encode_dmx(sequence: int, address: int, data: bytes, physical: int = 0) -> b
     net, subnet, universe = split_port_address(address)
     if len(data) % 2:
         data = bytes(data) + b"\x00"
-    return _HEADER.pack(ID, OP_DMX) + struct.pack(
-        ">BBBBBBH", 0, PROTOCOL_VERSION, sequence, physical & 0xFF,
-        subnet << 4 | universe, net, len(data)) + bytes(data)
+    return (
+        _HEADER.pack(ID, OP_DMX)
+        + struct.pack(
+            ">BBBBBBH", 0, PROTOCOL_VERSION, sequence, physical & 0xFF, subnet << 4 | universe, net, len(data)
+        )
+        + bytes(data)
+    )
 
 
 def encode_sync() -> bytes:
@@ -75,7 +78,8 @@ def encode_sync() -> bytes:
 def encode_poll(flags: int = 0, diag_priority: int = 0) -> bytes:
     """ArtPoll asking every node that hears it for an ArtPollReply (no target range)."""
     return _HEADER.pack(ID, OP_POLL) + struct.pack(
-        ">BBBBHHHH", 0, PROTOCOL_VERSION, flags & 0xFF, diag_priority & 0xFF, 0, 0, 0, 0)
+        ">BBBBHHHH", 0, PROTOCOL_VERSION, flags & 0xFF, diag_priority & 0xFF, 0, 0, 0, 0
+    )
 
 
 def _text(raw: bytes) -> str:
@@ -86,7 +90,7 @@ def _text(raw: bytes) -> str:
 class PollReply:
     ip: str
     port: int
-    version: int                    # the node's firmware revision
+    version: int  # the node's firmware revision
     net_switch: int
     sub_switch: int
     oem: int
@@ -118,8 +122,11 @@ class PollReply:
 
     def output_addresses(self) -> list[int]:
         """Port-addresses of the node's output ports (those that take DMX in)."""
-        return [(self.net_switch & 0x7F) << 8 | (self.sub_switch & 0xF) << 4 | (self.sw_out[i] & 0xF)
-                for i in range(min(self.num_ports, 4)) if self.port_types[i] & 0x80]
+        return [
+            (self.net_switch & 0x7F) << 8 | (self.sub_switch & 0xF) << 4 | (self.sw_out[i] & 0xF)
+            for i in range(min(self.num_ports, 4))
+            if self.port_types[i] & 0x80
+        ]
 
     def describe(self, sender: str) -> str:
         outs = " ".join(format_port_address(a) for a in self.output_addresses()) or "none"
@@ -139,13 +146,30 @@ def decode_poll_reply(packet: bytes) -> PollReply:
         raise ValueError("not an ArtPollReply")
     p = packet
     fields = dict(
-        ip=socket.inet_ntoa(p[10:14]), port=struct.unpack_from("<H", p, 14)[0],
-        version=p[16] << 8 | p[17], net_switch=p[18], sub_switch=p[19], oem=p[20] << 8 | p[21],
-        ubea_version=p[22], status1=p[23], esta_manufacturer=p[25] << 8 | p[24],
-        short_name=_text(p[26:44]), long_name=_text(p[44:108]), node_report=_text(p[108:172]),
-        num_ports=p[172] << 8 | p[173], port_types=p[174:178], good_input=p[178:182],
-        good_output_a=p[182:186], sw_in=p[186:190], sw_out=p[190:194], acn_priority=p[194],
-        sw_macro=p[195], sw_remote=p[196], style=p[200], mac=p[201:207])
+        ip=socket.inet_ntoa(p[10:14]),
+        port=struct.unpack_from("<H", p, 14)[0],
+        version=p[16] << 8 | p[17],
+        net_switch=p[18],
+        sub_switch=p[19],
+        oem=p[20] << 8 | p[21],
+        ubea_version=p[22],
+        status1=p[23],
+        esta_manufacturer=p[25] << 8 | p[24],
+        short_name=_text(p[26:44]),
+        long_name=_text(p[44:108]),
+        node_report=_text(p[108:172]),
+        num_ports=p[172] << 8 | p[173],
+        port_types=p[174:178],
+        good_input=p[178:182],
+        good_output_a=p[182:186],
+        sw_in=p[186:190],
+        sw_out=p[190:194],
+        acn_priority=p[194],
+        sw_macro=p[195],
+        sw_remote=p[196],
+        style=p[200],
+        mac=p[201:207],
+    )
     if len(p) >= 213:
         fields.update(bind_ip=socket.inet_ntoa(p[207:211]), bind_index=p[211], status2=p[212])
     if len(p) >= 224:
@@ -170,13 +194,13 @@ def check_poll_target(address: str) -> str:
     except (OSError, UnicodeError, IndexError, ValueError):
         raise ValueError(f"cannot resolve {address!r} to an IPv4 address") from None
     if ip.is_unspecified or ip.is_multicast or ip == ipaddress.IPv4Address("255.255.255.255"):
-        raise ValueError(f"{ip} is not an address to poll; give a node's address or a subnet's "
-                         "broadcast address")
+        raise ValueError(f"{ip} is not an address to poll; give a node's address or a subnet's broadcast address")
     return str(ip)
 
 
-def discover(address: str, timeout: float = 3.0, port: int = PORT,
-             listen: tuple[str, int] = ("0.0.0.0", PORT)) -> list[tuple[str, PollReply]]:
+def discover(
+    address: str, timeout: float = 3.0, port: int = PORT, listen: tuple[str, int] = ("0.0.0.0", PORT)
+) -> list[tuple[str, PollReply]]:
     """Send one ArtPoll to `address` and collect the ArtPollReplys that arrive within
     `timeout` seconds, as (sender address, reply). Nodes answer to port 6454 of the
     poller, so that is where we listen unless told otherwise."""
@@ -188,8 +212,11 @@ def discover(address: str, timeout: float = 3.0, port: int = PORT,
         try:
             sock.bind(listen)
         except OSError as exc:
-            raise OSError(exc.errno, f"cannot listen on UDP {listen[0]}:{listen[1]} for the replies "
-                                     f"({exc.strerror}); is another Art-Net program running?") from None
+            raise OSError(
+                exc.errno,
+                f"cannot listen on UDP {listen[0]}:{listen[1]} for the replies "
+                f"({exc.strerror}); is another Art-Net program running?",
+            ) from None
         sock.sendto(encode_poll(), (target, port))
         replies, seen = [], set()
         end = time.monotonic() + timeout

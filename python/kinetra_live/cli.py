@@ -46,6 +46,7 @@ def _bpm(text: str) -> float:
 
 def _listen(text: str) -> tuple[str, int]:
     from .inputs import web
+
     try:
         return web.parse_listen(text)
     except ValueError as exc:
@@ -56,25 +57,44 @@ def build_parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(
         prog=PROG,
         description="Drive moving lights (E1.31 / sACN, Art-Net) and visuals (OSC) with kinetra patterns, "
-                    "in time with the music. Keys (in a terminal): " + runner.KEYS_HELP
-                    + ", and the keys the show binds to its cues.")
+        "in time with the music. Keys (in a terminal): "
+        + runner.KEYS_HELP
+        + ", and the keys the show binds to its cues.",
+    )
     p.add_argument("show", metavar="SHOW.toml", nargs="?", help="the show file")
-    p.add_argument("--discover", metavar="ADDRESS",
-                   help="send one ArtPoll to ADDRESS (an Art-Net node, or a subnet's broadcast address), "
-                        "list the nodes that answer, and exit")
+    p.add_argument(
+        "--discover",
+        metavar="ADDRESS",
+        help="send one ArtPoll to ADDRESS (an Art-Net node, or a subnet's broadcast address), "
+        "list the nodes that answer, and exit",
+    )
     p.add_argument("--bpm", type=_bpm, help="tempo to start with, instead of the show's")
     p.add_argument("--duration", type=_duration, metavar="SECONDS", help="stop after this long")
-    p.add_argument("--frame-log", metavar="FILE.jsonl",
-                   help="write every frame sent as a JSON line (time, pip per fixture, values, packets)")
-    p.add_argument("--audio-file", metavar="FILE",
-                   help='with [tempo] source = "audio": follow a WAV or FLAC file played in real time '
-                        "instead of the audio input (rehearsal, tests)")
-    p.add_argument("--web", type=_listen, metavar="[HOST:]PORT",
-                   help="serve the web remote (cue grid, tempo, masters, rig view) here; off 127.0.0.1 "
-                        "it asks for the token printed with its address (overrides the show's [web])")
+    p.add_argument(
+        "--frame-log",
+        metavar="FILE.jsonl",
+        help="write every frame sent as a JSON line (time, pip per fixture, values, packets)",
+    )
+    p.add_argument(
+        "--audio-file",
+        metavar="FILE",
+        help='with [tempo] source = "audio": follow a WAV or FLAC file played in real time '
+        "instead of the audio input (rehearsal, tests)",
+    )
+    p.add_argument(
+        "--web",
+        type=_listen,
+        metavar="[HOST:]PORT",
+        help="serve the web remote (cue grid, tempo, masters, rig view) here; off 127.0.0.1 "
+        "it asks for the token printed with its address (overrides the show's [web])",
+    )
     p.add_argument("--check", action="store_true", help="check the show file, print its patch, send nothing")
-    p.add_argument("--status", action=argparse.BooleanOptionalAction, default=None,
-                   help="status line on stderr (default: when stderr is a terminal)")
+    p.add_argument(
+        "--status",
+        action=argparse.BooleanOptionalAction,
+        default=None,
+        help="status line on stderr (default: when stderr is a terminal)",
+    )
     return p
 
 
@@ -85,10 +105,16 @@ def describe(s: model.Show) -> str:
         lines.append(f"  output {safe(out.name)}: {outputs.KINDS[out.kind].describe(out, s)}")
     for f in s.fixtures:
         p = f.patch
-        universe = (f"port-address {artnet.format_port_address(p.universe)}" if f.kind == "artnet"
-                    else f"universe {getattr(p, 'universe', '')}")
-        where = (f"{universe} channels {p.address}-{p.address + p.footprint - 1}"
-                 if hasattr(p, "universe") else f"OSC {safe(p.address)}")
+        universe = (
+            f"port-address {artnet.format_port_address(p.universe)}"
+            if f.kind == "artnet"
+            else f"universe {getattr(p, 'universe', '')}"
+        )
+        where = (
+            f"{universe} channels {p.address}-{p.address + p.footprint - 1}"
+            if hasattr(p, "universe")
+            else f"OSC {safe(p.address)}"
+        )
         lag = f" (spread {-f.look.lag_pips:+d})" if f.look.lag_pips else ""
         lines.append(f"  {safe(f.name)}: {f.look.pattern} +{f.offset_pips} pips{lag}, {where}")
     for c in s.cues.values():
@@ -99,8 +125,10 @@ def describe(s: model.Show) -> str:
     if s.osc_in is not None:
         lines.append(f"  OSC input on {s.osc_in.host}:{s.osc_in.port}")
     if s.midi is not None:
-        lines.append(f"  MIDI input {safe(s.midi.input)}, layout {s.midi.layout}"
-                     + (f", lights to {safe(s.midi.output)}" if s.midi.output else ""))
+        lines.append(
+            f"  MIDI input {safe(s.midi.input)}, layout {s.midi.layout}"
+            + (f", lights to {safe(s.midi.output)}" if s.midi.output else "")
+        )
     return "\n".join(lines) + "\n"
 
 
@@ -125,8 +153,7 @@ def discover(address: str) -> int:
         return 1
     for sender, reply in replies:
         print(showfile.printable(reply.describe(sender)))
-    print(f"{PROG}: {len(replies)} Art-Net node(s) answered {address} within {DISCOVER_TIMEOUT_S:g} s",
-          file=sys.stderr)
+    print(f"{PROG}: {len(replies)} Art-Net node(s) answered {address} within {DISCOVER_TIMEOUT_S:g} s", file=sys.stderr)
     return 0
 
 
@@ -145,8 +172,10 @@ def _main(argv, state: dict) -> int:
         print(f"{PROG}: error: {exc}", file=sys.stderr)
         return 1
     if args.audio_file is not None and s.tempo.source != "audio":
-        print(f'{PROG}: error: --audio-file needs [tempo] source = "audio" (the show has "{s.tempo.source}")',
-              file=sys.stderr)
+        print(
+            f'{PROG}: error: --audio-file needs [tempo] source = "audio" (the show has "{s.tempo.source}")',
+            file=sys.stderr,
+        )
         return 1
     if args.check:
         sys.stdout.write(describe(s))
@@ -161,8 +190,15 @@ def _main(argv, state: dict) -> int:
             keys = runner.keyboard.Keys(sys.stdin)
             if status is not None:
                 print(runner.KEYS_HELP, file=sys.stderr)
-        r = runner.Runner(s, bpm=args.bpm, frame_log=log, status=status, keys=keys, web=args.web,
-                          options={"audio_file": args.audio_file})
+        r = runner.Runner(
+            s,
+            bpm=args.bpm,
+            frame_log=log,
+            status=status,
+            keys=keys,
+            web=args.web,
+            options={"audio_file": args.audio_file},
+        )
         if r.web is not None:
             print(f"{PROG}: web remote at {r.web.url}", file=sys.stderr, flush=True)
         for warning in r.warnings:
@@ -184,7 +220,9 @@ def _main(argv, state: dict) -> int:
                 print(f"{PROG}: error: frame log: {exc.strerror or exc}", file=sys.stderr)
     if status is not None:
         status.write("\n")
-    print(f"{PROG}: {summary['frames']} frames in {summary['seconds']:.1f} s ({summary['fps']:.2f} fps), "
-          f"{summary['late']} late, CPU {100 * summary['cpu']:.1f}%, {summary['errors']} send errors",
-          file=sys.stderr)
+    print(
+        f"{PROG}: {summary['frames']} frames in {summary['seconds']:.1f} s ({summary['fps']:.2f} fps), "
+        f"{summary['late']} late, CPU {100 * summary['cpu']:.1f}%, {summary['errors']} send errors",
+        file=sys.stderr,
+    )
     return 0

@@ -63,7 +63,7 @@ class TapTempo:
     def __init__(self, max_gap: float = 2.0, window: int = 16):
         self.max_gap = max_gap
         self.window = window
-        self.taps: list[tuple[int, float]] = []   # (beat index in the run, time)
+        self.taps: list[tuple[int, float]] = []  # (beat index in the run, time)
         self.count = 0
 
     def tap(self, t: float) -> tuple[float | None, float]:
@@ -72,7 +72,7 @@ class TapTempo:
             self.taps, self.count = [], 0
         self.taps.append((self.count, t))
         self.count += 1
-        self.taps = self.taps[-self.window:]
+        self.taps = self.taps[-self.window :]
         if len(self.taps) < 2:
             return None, t
         a, b = fit_line(self.taps)
@@ -117,7 +117,7 @@ class MidiClock:
                 self.next_tick, self.history = value * 6, []
             elif kind == "clock":
                 self.history.append((self.next_tick, t))
-                self.history = self.history[-self.window:]
+                self.history = self.history[-self.window :]
                 self.next_tick += 1
 
     def estimate(self) -> tuple[float, float] | None:
@@ -138,7 +138,8 @@ class MidiClock:
 
     def feed_message(self, t: float, message) -> None:
         """A `mido` message, as an input port's callback hands it over."""
-        kind = {"clock": "clock", "start": "start", "continue": "continue", "stop": "stop",
-                "songpos": "songpos"}.get(message.type)
+        kind = {"clock": "clock", "start": "start", "continue": "continue", "stop": "stop", "songpos": "songpos"}.get(
+            message.type
+        )
         if kind:
             self.feed(t, kind, getattr(message, "pos", 0))

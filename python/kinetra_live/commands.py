@@ -61,6 +61,7 @@ def _switch(cmd: Command):
 def check(cmd: Command, show) -> Command:
     """The command as the engine takes it, from any input, trusted or not."""
     from kinetra_common.units import MAX_BPM
+
     name = cmd.name
     if name not in COMMANDS:
         raise CommandError(f"unknown command {name!r}")
@@ -69,9 +70,10 @@ def check(cmd: Command, show) -> Command:
             raise CommandError("cue: no cue of that name")
         return cmd
     if name == "release":
-        if cmd.arg is not None and (not isinstance(cmd.arg, str)
-                                    or (cmd.arg not in show.groups and cmd.arg not in
-                                        {f.name for f in show.fixtures})):
+        if cmd.arg is not None and (
+            not isinstance(cmd.arg, str)
+            or (cmd.arg not in show.groups and cmd.arg not in {f.name for f in show.fixtures})
+        ):
             raise CommandError("release: no group or fixture of that name")
         return cmd
     if name == "nudge":

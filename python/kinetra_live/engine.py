@@ -50,7 +50,7 @@ def spread_rank(order: str, index: int, count: int) -> int:
     """How many spreads member `index` of `count` runs behind the first to move."""
     if order == "reverse":
         return count - 1 - index
-    centre = abs(2 * index - (count - 1)) // 2       # 0 at the middle, growing outward
+    centre = abs(2 * index - (count - 1)) // 2  # 0 at the middle, growing outward
     if order == "centre-out":
         return centre
     if order == "outside-in":
@@ -78,8 +78,12 @@ class Play:
         self._scale = look.scale
 
     def __eq__(self, other):
-        return (isinstance(other, Play) and (self.look, self.anchor, self.cue, self._shift)
-                == (other.look, other.anchor, other.cue, other._shift))
+        return isinstance(other, Play) and (self.look, self.anchor, self.cue, self._shift) == (
+            other.look,
+            other.anchor,
+            other.cue,
+            other._shift,
+        )
 
     def __hash__(self):
         return hash((self.look, self.anchor, self.cue, self._shift))
@@ -114,9 +118,11 @@ class Play:
         x *= sx
         y *= sy
         z *= sz
-        return (1.0 if x > 1.0 else -1.0 if x < -1.0 else x,
-                1.0 if y > 1.0 else -1.0 if y < -1.0 else y,
-                1.0 if z > 1.0 else -1.0 if z < -1.0 else z)
+        return (
+            1.0 if x > 1.0 else -1.0 if x < -1.0 else x,
+            1.0 if y > 1.0 else -1.0 if y < -1.0 else y,
+            1.0 if z > 1.0 else -1.0 if z < -1.0 else z,
+        )
 
 
 class Blend:
@@ -178,7 +184,7 @@ def _shallower(node):
 class Launch:
     cue: model.Cue
     boundary: int
-    fixtures: tuple[int, ...]        # indices of the fixtures it sets
+    fixtures: tuple[int, ...]  # indices of the fixtures it sets
 
 
 class Engine:
@@ -189,12 +195,12 @@ class Engine:
         self.sample = show.library.sample
         self.bar_pips = show.tempo.beats_per_bar * PIPS_PER_BEAT
         self.nodes: list = [Play(f.look, 0, None, f.offset_pips) for f in show.fixtures]
-        self.looks: list = [f.look for f in show.fixtures]       # the look each fixture is going to
-        self.active: list = [None] * len(show.fixtures)         # Launch that set it, None: base look
-        self.queued: list = [None] * len(show.fixtures)         # Launch waiting for its boundary
-        self.follows: list = []                                  # (due pip, next cue, launch)
-        self.events: list = []                                   # cues landed since last taken
-        self.hold: tuple | None = None                           # offsets frozen by hold
+        self.looks: list = [f.look for f in show.fixtures]  # the look each fixture is going to
+        self.active: list = [None] * len(show.fixtures)  # Launch that set it, None: base look
+        self.queued: list = [None] * len(show.fixtures)  # Launch waiting for its boundary
+        self.follows: list = []  # (due pip, next cue, launch)
+        self.events: list = []  # cues landed since last taken
+        self.hold: tuple | None = None  # offsets frozen by hold
         self.size_from, self.size_to, self.size_start = 1.0, 1.0, 0
         self.home = False
         self.blackout = False
@@ -382,7 +388,11 @@ class Engine:
             "beats_per_bar": per_bar,
             "groups": self.groups_state(pip),
             "cues": list(self.show.cues),
-            "masters": {"hold": self.hold is not None, "size": self.size_to, "home": self.home,
-                        "blackout": self.blackout},
+            "masters": {
+                "hold": self.hold is not None,
+                "size": self.size_to,
+                "home": self.home,
+                "blackout": self.blackout,
+            },
             "fixtures": {f.name: list(o) for f, o in zip(self.fixtures, offsets)},
         }

@@ -44,6 +44,7 @@ class Tempo:
 @dataclasses.dataclass(frozen=True)
 class AxisMap:
     """Where -1 and +1 of one axis land, as fractions of the channel's range."""
+
     low: float
     high: float
 
@@ -51,14 +52,14 @@ class AxisMap:
 @dataclasses.dataclass(frozen=True)
 class DmxPatch:
     universe: int
-    address: int                    # first channel, 1..512
-    channels: dict                  # role -> channel offset (1 = address)
+    address: int  # first channel, 1..512
+    channels: dict  # role -> channel offset (1 = address)
     footprint: int
     pan: AxisMap
     tilt: AxisMap
     z: AxisMap
-    fixed: dict                     # channel offset -> value 0..255
-    blackout: dict                  # channel offset -> value 0..255 while blacked out
+    fixed: dict  # channel offset -> value 0..255
+    blackout: dict  # channel offset -> value 0..255 while blacked out
 
     def used(self) -> range:
         return range(self.address, self.address + self.footprint)
@@ -73,37 +74,39 @@ class OscPatch:
 @dataclasses.dataclass(frozen=True)
 class Look:
     """How one fixture moves: a pattern and its modifiers, before any timing."""
+
     pattern: str
     scale: tuple[float, float, float] = (1.0, 1.0, 1.0)
-    lag_pips: int = 0               # this fixture runs this many pips behind its group's first
+    lag_pips: int = 0  # this fixture runs this many pips behind its group's first
     speed: Fraction = Fraction(1)
     reverse: bool = False
     mirror: tuple[bool, bool, bool] = (False, False, False)
-    rotate: float = 0.0             # degrees in the pan/tilt plane
+    rotate: float = 0.0  # degrees in the pan/tilt plane
 
 
 @dataclasses.dataclass(frozen=True)
 class Fixture:
     name: str
     output: str
-    kind: str                       # the output kind ("sacn", "osc", ...)
-    offset_pips: int                # its own offset, ahead of the show's pip
-    look: Look                      # what it does before any cue
-    patch: object                   # the output kind's patch (DmxPatch, OscPatch, ...)
+    kind: str  # the output kind ("sacn", "osc", ...)
+    offset_pips: int  # its own offset, ahead of the show's pip
+    look: Look  # what it does before any cue
+    patch: object  # the output kind's patch (DmxPatch, OscPatch, ...)
     group: str | None = None
 
 
 @dataclasses.dataclass(frozen=True)
 class Group:
     name: str
-    members: tuple[str, ...]        # fixture names, in spread order
+    members: tuple[str, ...]  # fixture names, in spread order
     spread_pips: int = 0
 
 
 @dataclasses.dataclass(frozen=True)
 class CueTarget:
     """What a cue changes on one group or fixture; None leaves a setting as it is."""
-    name: str                       # group or fixture name
+
+    name: str  # group or fixture name
     fixtures: tuple[str, ...]
     pattern: str | None = None
     scale: tuple[float, float, float] | None = None
@@ -120,8 +123,8 @@ class Cue:
     name: str
     key: str | None
     targets: tuple[CueTarget, ...]
-    quantize_beats: int | None      # None: now
-    fade_beats: Fraction | None     # None: a cut
+    quantize_beats: int | None  # None: now
+    fade_beats: Fraction | None  # None: a cut
     curve: str = "linear"
     phase: str = "keep"
     retrigger: bool = False
@@ -132,6 +135,7 @@ class Cue:
 @dataclasses.dataclass(frozen=True)
 class WebInput:
     """[web]: the remote's address (a token is asked for off the loopback)."""
+
     host: str
     port: int
 
@@ -139,6 +143,7 @@ class WebInput:
 @dataclasses.dataclass(frozen=True)
 class OscInput:
     """[osc_in]: where OSC commands are taken in."""
+
     host: str
     port: int
 
@@ -146,11 +151,12 @@ class OscInput:
 @dataclasses.dataclass(frozen=True)
 class MidiInput:
     """[midi]: a controller's ports (name, part of a name or glob), its layout and extra maps."""
+
     input: str
     output: str | None
     layout: str
-    notes: dict                     # note number -> action (inputs.midi.Action)
-    controls: dict                  # controller number -> action
+    notes: dict  # note number -> action (inputs.midi.Action)
+    controls: dict  # controller number -> action
 
 
 @dataclasses.dataclass(frozen=True)
@@ -160,14 +166,14 @@ class Show:
     cid: bytes
     fps: int
     tempo: Tempo
-    outputs: dict                   # name -> the output kind's settings
+    outputs: dict  # name -> the output kind's settings
     fixtures: tuple
-    groups: dict                    # name -> Group
-    cues: dict                      # name -> Cue, in file order
-    keys: dict                      # key -> cue name
-    library: object                 # kinetra.PatternLibrary with the show's own patterns
+    groups: dict  # name -> Group
+    cues: dict  # name -> Cue, in file order
+    keys: dict  # key -> cue name
+    library: object  # kinetra.PatternLibrary with the show's own patterns
     quantize_beats: int | None = None
-    latency_s: dict = dataclasses.field(default_factory=dict)   # output name -> seconds ahead
+    latency_s: dict = dataclasses.field(default_factory=dict)  # output name -> seconds ahead
     web: WebInput | None = None
     osc_in: OscInput | None = None
     midi: MidiInput | None = None

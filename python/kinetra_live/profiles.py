@@ -33,16 +33,24 @@ import stat
 
 MAX_FILE_BYTES = 1 << 20
 DMX_SLOTS = 512
-SCHEMA_URL = ("https://raw.githubusercontent.com/OpenLightingProject/open-fixture-library/"
-              "master/schemas/fixture.json")
+SCHEMA_URL = "https://raw.githubusercontent.com/OpenLightingProject/open-fixture-library/master/schemas/fixture.json"
 # The same schema pinned to a tag or commit of the library's repository.
-_SCHEMA_PINNED = re.compile(r"^https://raw\.githubusercontent\.com/OpenLightingProject/"
-                            r"open-fixture-library/[^/]+/schemas/fixture\.json$")
+_SCHEMA_PINNED = re.compile(
+    r"^https://raw\.githubusercontent\.com/OpenLightingProject/"
+    r"open-fixture-library/[^/]+/schemas/fixture\.json$"
+)
 _ANGLE = re.compile(r"^(-?[0-9]+(?:\.[0-9]+)?)(deg|%)$")
 _RESOLUTIONS = {"8bit": 1, "16bit": 2, "24bit": 3}
 _AXES = {"pan": ("Pan", "PanContinuous"), "tilt": ("Tilt", "TiltContinuous")}
-_PIXEL_ORDERS = {"eachPixelABC", "eachPixelXYZ", "eachPixelXZY", "eachPixelYXZ", "eachPixelYZX",
-                 "eachPixelZXY", "eachPixelZYX"}
+_PIXEL_ORDERS = {
+    "eachPixelABC",
+    "eachPixelXYZ",
+    "eachPixelXZY",
+    "eachPixelYXZ",
+    "eachPixelYZX",
+    "eachPixelZXY",
+    "eachPixelZYX",
+}
 PIXEL_KEY = "$pixelKey"
 
 
@@ -58,12 +66,13 @@ class ProfileError(ValueError):
 @dataclasses.dataclass(frozen=True)
 class Axis:
     """Pan or tilt as the mode lays it out."""
-    coarse: int                     # offset of the coarse channel, 1 = the fixture's first
-    fine: tuple[int, ...]           # offsets of the finer bytes, most significant first
-    degrees: float | None           # span of the position range; None: only given in percent
-    inverted: bool                  # the range is written from its high end to its low end
-    window: tuple[float, float]     # part of the channel's full range that range covers
-    key: str                        # where the range is written
+
+    coarse: int  # offset of the coarse channel, 1 = the fixture's first
+    fine: tuple[int, ...]  # offsets of the finer bytes, most significant first
+    degrees: float | None  # span of the position range; None: only given in percent
+    inverted: bool  # the range is written from its high end to its low end
+    window: tuple[float, float]  # part of the channel's full range that range covers
+    key: str  # where the range is written
 
     @property
     def bits(self) -> int:
@@ -74,11 +83,11 @@ class Axis:
 class Layout:
     path: str
     fixture: str
-    mode: str                       # the mode's name
+    mode: str  # the mode's name
     footprint: int
     pan: Axis | None
     tilt: Axis | None
-    channels: dict                  # channel name -> offset, for every named slot of the mode
+    channels: dict  # channel name -> offset, for every named slot of the mode
 
 
 def _key(*parts) -> str:
@@ -135,15 +144,13 @@ def read_document(path: str) -> dict:
     finally:
         os.close(fd)
     if len(raw) > MAX_FILE_BYTES:
-        raise ProfileError(path, None, f"larger than {MAX_FILE_BYTES // 1024} KiB; "
-                                       "a fixture definition is far smaller")
+        raise ProfileError(path, None, f"larger than {MAX_FILE_BYTES // 1024} KiB; a fixture definition is far smaller")
     try:
         doc = json.loads(raw.decode("utf-8-sig"), parse_constant=_reject_constant)
     except UnicodeDecodeError:
         raise ProfileError(path, None, "not a UTF-8 text file") from None
     except json.JSONDecodeError as exc:
-        raise ProfileError(path, None, f"not valid JSON: line {exc.lineno} column {exc.colno}: "
-                                       f"{exc.msg}") from None
+        raise ProfileError(path, None, f"not valid JSON: line {exc.lineno} column {exc.colno}: {exc.msg}") from None
     except (ValueError, RecursionError) as exc:
         raise ProfileError(path, None, f"not valid JSON: {exc}") from None
     if not isinstance(doc, dict):
@@ -155,8 +162,7 @@ def read_document(path: str) -> dict:
         hint = ""
         if isinstance(schema, str) and schema.endswith("/fixture-redirect.json"):
             hint = f"; this file redirects to {doc.get('redirectTo')!r:.80}: use that definition"
-        raise ProfileError(path, "$schema", f"must be the fixture schema {SCHEMA_URL}, "
-                                            f"found {schema!r:.120}{hint}")
+        raise ProfileError(path, "$schema", f"must be the fixture schema {SCHEMA_URL}, found {schema!r:.120}{hint}")
     return doc
 
 
@@ -229,8 +235,11 @@ class _Matrix:
         # Keys made from a pixel count: "3" along one axis, "(x, y)" or "(x, y, z)".
         used = [n for n in self.counts if n > 1]
         nums = re.fullmatch(r"\((\d+(?:, \d+)*)\)", key)
-        parts = [int(p) for p in nums.group(1).split(", ")] if nums else (
-            [int(key)] if key.isdigit() and not key.startswith("0") else [])
+        parts = (
+            [int(p) for p in nums.group(1).split(", ")]
+            if nums
+            else ([int(key)] if key.isdigit() and not key.startswith("0") else [])
+        )
         if len(used) <= 1:
             return len(parts) == 1 and not nums and 1 <= parts[0] <= (used[0] if used else 1)
         if len(used) == 2 and len(parts) == 2 and self.counts[2] == 1:
@@ -241,11 +250,12 @@ class _Matrix:
 @dataclasses.dataclass(frozen=True)
 class _Channel:
     """What one name in a mode stands for."""
-    base: str                   # key of the coarse channel (resolved for a template)
-    definition: dict            # its definition
-    where: tuple                # key of the definition in the file
-    fine: int                   # 0 coarse, 1 fine, 2 fine^2, ...; -1 a switching channel
-    pixel: str | None = None    # the pixel (group) key a template channel was resolved for
+
+    base: str  # key of the coarse channel (resolved for a template)
+    definition: dict  # its definition
+    where: tuple  # key of the definition in the file
+    fine: int  # 0 coarse, 1 fine, 2 fine^2, ...; -1 a switching channel
+    pixel: str | None = None  # the pixel (group) key a template channel was resolved for
 
     def name(self, template: str) -> str:
         return template.replace(PIXEL_KEY, self.pixel) if self.pixel is not None else template
@@ -278,7 +288,7 @@ class _Channels:
                 f.fail(_key(*where, "fineChannelAliases", i), "must be a string")
             self.names.setdefault(sub(alias), _Channel(sub(key), d, where, i + 1, pixel))
         for ci, cap in enumerate(capabilities(f, d, where)):
-            for alias in (f.get(cap, where + ("capabilities", ci), "switchChannels", dict) or {}):
+            for alias in f.get(cap, where + ("capabilities", ci), "switchChannels", dict) or {}:
                 self.names.setdefault(sub(alias), _Channel(sub(key), d, where, -1, pixel))
 
     def resolve(self, name: str) -> _Channel | None:
@@ -293,7 +303,7 @@ class _Channels:
                 head, sep, tail = cand.partition(PIXEL_KEY)
                 if not sep or not name.startswith(head) or not name.endswith(tail):
                     continue
-                pixel = name[len(head):len(name) - len(tail)]
+                pixel = name[len(head) : len(name) - len(tail)]
                 if pixel and self.matrix.has(pixel):
                     self._add(tkey, d, ("templateChannels", tkey), pixel)
                     return self.names.get(name)
@@ -340,8 +350,9 @@ def _insert(f: _File, where: tuple, block: dict, channels: _Channels, matrix: _M
         known.update(a for a in d.get("fineChannelAliases") or () if isinstance(a, str))
     for j, t in enumerate(templates):
         if t is not None and (not isinstance(t, str) or t not in known):
-            f.fail(_key(*where, "templateChannels", j), f"template channel {t!r:.60} is not defined "
-                                                        "in templateChannels")
+            f.fail(
+                _key(*where, "templateChannels", j), f"template channel {t!r:.60} is not defined in templateChannels"
+            )
     repeat = block.get("repeatFor")
     order = block.get("channelOrder")
     if order not in ("perPixel", "perChannel"):
@@ -354,16 +365,22 @@ def _insert(f: _File, where: tuple, block: dict, channels: _Channels, matrix: _M
     elif repeat == "eachPixelGroup":
         pixels = list(matrix.groups)
     elif repeat in _PIXEL_ORDERS:
-        pixels = [None] * matrix.count     # counted, not named
+        pixels = [None] * matrix.count  # counted, not named
     else:
-        f.fail(_key(*where, "repeatFor"), f"must be a list of pixel keys or one of eachPixelGroup, "
-                                          f"{', '.join(sorted(_PIXEL_ORDERS))}; found {repeat!r:.60}")
+        f.fail(
+            _key(*where, "repeatFor"),
+            f"must be a list of pixel keys or one of eachPixelGroup, "
+            f"{', '.join(sorted(_PIXEL_ORDERS))}; found {repeat!r:.60}",
+        )
     if not pixels:
         f.fail(_key(*where, "repeatFor"), "repeats for no pixel: the fixture has no matrix")
     if len(pixels) * len(templates) > DMX_SLOTS:
         f.fail(_key(*where), f"expands to more than {DMX_SLOTS} channels")
-    pairs = ([(p, t) for p in pixels for t in templates] if order == "perPixel"
-             else [(p, t) for t in templates for p in pixels])
+    pairs = (
+        [(p, t) for p in pixels for t in templates]
+        if order == "perPixel"
+        else [(p, t) for t in templates for p in pixels]
+    )
     here = _key(*where)
     return [(t.replace(PIXEL_KEY, p) if p is not None and t is not None else None, here) for p, t in pairs]
 
@@ -372,7 +389,7 @@ def _angle(f: _File, cap: dict, where: tuple, name: str):
     v = cap.get(name)
     m = _ANGLE.match(v) if isinstance(v, str) else None
     if not m:
-        f.fail(_key(*where, name), f"must be an angle such as \"540deg\" or \"100%\", found {v!r:.40}")
+        f.fail(_key(*where, name), f'must be an angle such as "540deg" or "100%", found {v!r:.40}')
     return float(m.group(1)), m.group(2)
 
 
@@ -386,20 +403,21 @@ def _axis(f: _File, role: str, ch: _Channel, offsets: dict, given_degrees: float
         name = ch.name(alias)
         if name in offsets:
             if len(fine) < i:
-                f.fail(_key(*where, "fineChannelAliases", i),
-                       f"the mode has {name!r} but not {aliases[len(fine)]!r} before it")
+                f.fail(
+                    _key(*where, "fineChannelAliases", i),
+                    f"the mode has {name!r} but not {aliases[len(fine)]!r} before it",
+                )
             fine.append(offsets[name])
     res_name = d.get("dmxValueResolution")
     if res_name is not None and res_name not in _RESOLUTIONS:
-        f.fail(_key(*where, "dmxValueResolution"),
-               f"must be one of {', '.join(_RESOLUTIONS)}, found {res_name!r:.20}")
+        f.fail(_key(*where, "dmxValueResolution"), f"must be one of {', '.join(_RESOLUTIONS)}, found {res_name!r:.20}")
     top = 256 ** (_RESOLUTIONS[res_name] if res_name else 1 + len(aliases)) - 1
     caps = [(i, c) for i, c in enumerate(capabilities(f, d, where)) if c.get("type") == kind]
     ranges = []
     for i, cap in caps:
         cwhere = where + (("capability",) if "capability" in d else ("capabilities", i))
         if "angleStart" not in cap and "angleEnd" not in cap:
-            continue                      # one fixed angle: a step, not a range
+            continue  # one fixed angle: a step, not a range
         a0, u0 = _angle(f, cap, cwhere, "angleStart")
         a1, u1 = _angle(f, cap, cwhere, "angleEnd")
         lo, hi = 0, top
@@ -417,8 +435,10 @@ def _axis(f: _File, role: str, ch: _Channel, offsets: dict, given_degrees: float
     _, hi, _, a1, _, u1, _ = ranges[-1]
     for prev, cur in zip(ranges, ranges[1:]):
         if cur[0] != prev[1] + 1 or cur[2] != prev[3] or cur[4] != prev[5]:
-            f.fail(_key(*cur[6]), f"the {role} ranges do not join into one: a gap or a jump of "
-                                  f"angle between DMX {prev[1]} and {cur[0]}")
+            f.fail(
+                _key(*cur[6]),
+                f"the {role} ranges do not join into one: a gap or a jump of angle between DMX {prev[1]} and {cur[0]}",
+            )
     if u0 != u1:
         f.fail(_key(*first), f"the {role} range mixes degrees and percent ({a0:g}{u0} to {a1:g}{u1})")
     if a0 == a1:
@@ -428,14 +448,22 @@ def _axis(f: _File, role: str, ch: _Channel, offsets: dict, given_degrees: float
     elif u0 == "deg":
         degrees = abs(a1 - a0)
     else:
-        f.fail(_key(*first, "angleStart"),
-               f"the {role} range is given only in percent ({a0:g}% to {a1:g}%); "
-               f"give its degrees in the show ({role}_range = ...)")
+        f.fail(
+            _key(*first, "angleStart"),
+            f"the {role} range is given only in percent ({a0:g}% to {a1:g}%); "
+            f"give its degrees in the show ({role}_range = ...)",
+        )
     return Axis(offsets[ch.base], tuple(fine), degrees, a1 < a0, (lo / top, hi / top), _key(*first))
 
 
-def layout(path: str, doc: dict, mode: str | None = None, *, pan_degrees: float | None = None,
-           tilt_degrees: float | None = None) -> Layout:
+def layout(
+    path: str,
+    doc: dict,
+    mode: str | None = None,
+    *,
+    pan_degrees: float | None = None,
+    tilt_degrees: float | None = None,
+) -> Layout:
     """The layout of one mode of a parsed definition (see read)."""
     f = _File(path, doc)
     name = f.get(doc, (), "name", str) or path
@@ -468,15 +496,18 @@ def layout(path: str, doc: dict, mode: str | None = None, *, pan_degrees: float 
             elif endless in types:
                 continuous.append(ch)
         if len(found) > 1:
-            f.fail(_key("modes", index, "channels"),
-                   f"the mode has {len(found)} {role} channels ({', '.join(c.base for c in found)}); "
-                   f"a profile drives one head: patch the heads by hand")
+            f.fail(
+                _key("modes", index, "channels"),
+                f"the mode has {len(found)} {role} channels ({', '.join(c.base for c in found)}); "
+                f"a profile drives one head: patch the heads by hand",
+            )
         if found:
             axes[role] = _axis(f, role, found[0], offsets, given)
         elif continuous:
-            f.fail(_key(*continuous[0].where),
-                   f"{endless} turns the head without end and is not a position; the mode has no "
-                   f"{kind} channel")
+            f.fail(
+                _key(*continuous[0].where),
+                f"{endless} turns the head without end and is not a position; the mode has no {kind} channel",
+            )
         else:
             axes[role] = None
     if axes["pan"] is None and axes["tilt"] is None:
@@ -484,8 +515,9 @@ def layout(path: str, doc: dict, mode: str | None = None, *, pan_degrees: float 
     return Layout(path, name, m["name"], len(slots), axes["pan"], axes["tilt"], dict(offsets))
 
 
-def read(path: str, mode: str | None = None, *, pan_degrees: float | None = None,
-         tilt_degrees: float | None = None) -> Layout:
+def read(
+    path: str, mode: str | None = None, *, pan_degrees: float | None = None, tilt_degrees: float | None = None
+) -> Layout:
     """Read one mode of the definition at `path` (by name or shortName; may be left
     out when the fixture has one mode). `pan_degrees`/`tilt_degrees` replace the
     ranges of the file, and are needed where it gives them only in percent.

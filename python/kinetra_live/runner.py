@@ -15,7 +15,8 @@ import math
 import signal
 import time
 
-from . import commands as cmds, outputs, tempo
+from . import commands as cmds
+from . import outputs, tempo
 from .clock import Clock
 from .engine import Engine
 from .inputs import keys as keyboard
@@ -29,8 +30,10 @@ KEYS_HELP = keyboard.HELP
 def cue_columns(show: Show) -> list[tuple[str, str]]:
     """(cue, group) in show order: the group a cue's first setting names ("" for a fixture),
     which is the column it gets on a pad grid and the row on the web remote."""
-    return [(c.name, c.targets[0].name if c.targets and c.targets[0].name in show.groups else "")
-            for c in show.cues.values()]
+    return [
+        (c.name, c.targets[0].name if c.targets and c.targets[0].name in show.groups else "")
+        for c in show.cues.values()
+    ]
 
 
 class _PadsOff:
@@ -50,14 +53,24 @@ class _PadsOff:
 
 
 class Runner:
-    def __init__(self, show: Show, *, bpm: float | None = None, frame_log=None, status=None,
-                 keys=None, now=time.monotonic, options: dict | None = None, open_socket=None,
-                 web: tuple[str, int] | None = None):
+    def __init__(
+        self,
+        show: Show,
+        *,
+        bpm: float | None = None,
+        frame_log=None,
+        status=None,
+        keys=None,
+        now=time.monotonic,
+        options: dict | None = None,
+        open_socket=None,
+        web: tuple[str, int] | None = None,
+    ):
         self.show = show
         self.now = now
         self.closed = False
         self.senders: dict = {}
-        self.inputs: list = []                  # started inputs, each with close()
+        self.inputs: list = []  # started inputs, each with close()
         self.tempo = None
         self.frame_log = frame_log
         self.status = status
@@ -65,11 +78,11 @@ class Runner:
         self.clock = Clock(bpm or show.tempo.bpm, now(), show.tempo.latency_ms / 1000.0)
         self.engine = Engine(show)
         self.commands = cmds.CommandQueue(now)
-        self.web = None                         # the web remote, when served
-        self.pads = None                        # the MIDI controller, when the show has one
+        self.web = None  # the web remote, when served
+        self.pads = None  # the MIDI controller, when the show has one
         self.last_state = float("-inf")
         self.state_errors = 0
-        self.warnings: list[str] = []           # inputs that could not start; the show plays on
+        self.warnings: list[str] = []  # inputs that could not start; the show plays on
         try:
             self.tempo = tempo.SOURCES[show.tempo.source](show.tempo, self.clock, now, options or {})
             for name, settings in show.outputs.items():
@@ -84,7 +97,7 @@ class Runner:
         self.by_output = [self.senders[f.output] for f in show.fixtures]
         self.latencies = [show.latency_s.get(f.output, 0.0) for f in show.fixtures]
         self.frames = 0
-        self.landed: list = []                  # cues landed in the last frame
+        self.landed: list = []  # cues landed in the last frame
         self.late = 0
         self.recent: list[float] = []
         self.stop_requested = False
@@ -99,29 +112,48 @@ class Runner:
 
         def make(name, arg, source):
             return cmds.check(cmds.Command(name, arg, source), show)
+
         columns = cue_columns(show)
         if web_listen is None and show.web is not None:
             web_listen = (show.web.host, show.web.port)
         if web_listen is not None:
             from .inputs import web
-            self.web = web.WebRemote(self.commands, make, host=web_listen[0], port=web_listen[1], config={
-                "title": show.name, "beats_per_bar": show.tempo.beats_per_bar, "bar_base": 1,
-                "steps": {"nudge_s": keyboard.NUDGE_S, "tempo_bpm": keyboard.TEMPO_STEP},
-                "cue_groups": dict(columns),
-                "blackout": show.blackout_allowed})
+
+            self.web = web.WebRemote(
+                self.commands,
+                make,
+                host=web_listen[0],
+                port=web_listen[1],
+                config={
+                    "title": show.name,
+                    "beats_per_bar": show.tempo.beats_per_bar,
+                    "bar_base": 1,
+                    "steps": {"nudge_s": keyboard.NUDGE_S, "tempo_bpm": keyboard.TEMPO_STEP},
+                    "cue_groups": dict(columns),
+                    "blackout": show.blackout_allowed,
+                },
+            )
             self.inputs.append(self.web)
             self.web.start()
         if show.osc_in is not None:
             from .inputs import osc
+
             self.inputs.append(osc.OscInput(self.commands, make, host=show.osc_in.host, port=show.osc_in.port))
         if show.midi is not None:
             from .inputs import midi
+
             m = show.midi
-            pads = midi.MidiController(self.commands, make, midi.LAYOUTS[m.layout], cues=columns,
-                                       notes=m.notes, controls=m.controls)
+            pads = midi.MidiController(
+                self.commands, make, midi.LAYOUTS[m.layout], cues=columns, notes=m.notes, controls=m.controls
+            )
             try:
-                port = midi.share(m.input, pads.receive, output_pattern=m.output, on_output=pads.attach,
-                                  backend=options.get("midi_backend"))
+                port = midi.share(
+                    m.input,
+                    pads.receive,
+                    output_pattern=m.output,
+                    on_output=pads.attach,
+                    backend=options.get("midi_backend"),
+                )
             except RuntimeError as exc:
                 # a controller is hardware that may be missing at a rehearsal: the lights go on
                 self.warnings.append(f"MIDI input off: {exc}")
@@ -135,8 +167,9 @@ class Runner:
         """The engine's state for the pad lights (every frame) and the web remote (at its rate,
         at once after a command, while a browser is connected). Neither waits: the lights go out
         through the MIDI driver's queue, the web remote only keeps the newest state."""
-        web_due = (self.web is not None and (urgent or now - self.last_state >= self.web.frame_period)
-                   and self.web.wanted())
+        web_due = (
+            self.web is not None and (urgent or now - self.last_state >= self.web.frame_period) and self.web.wanted()
+        )
         if not web_due and self.pads is None:
             return
         state = self.engine.snapshot(pip, offsets)
@@ -201,8 +234,16 @@ class Runner:
             pattern_pips = {p: engine.pattern_pips(p) for p in offsets}
             for i, (fx, p) in enumerate(zip(self.show.fixtures, pips)):
                 record[fx.name]["pip"] = pattern_pips[p][i]
-            entry = {"t": now, "frame": self.frames, "pip": pip, "bpm": self.clock.bpm, "t0": self.clock.t0,
-                     "latency_s": self.clock.latency_s, "fixtures": record, "packets": packets}
+            entry = {
+                "t": now,
+                "frame": self.frames,
+                "pip": pip,
+                "bpm": self.clock.bpm,
+                "t0": self.clock.t0,
+                "latency_s": self.clock.latency_s,
+                "fixtures": record,
+                "packets": packets,
+            }
             if self.landed:
                 entry["landed"] = self.landed
             try:
@@ -222,8 +263,10 @@ class Runner:
         window = [t for t in self.recent if now - t <= 1.0]
         fps = (len(window) - 1) / (window[-1] - window[0]) if len(window) > 1 and window[-1] > window[0] else 0.0
         errors, last = self.errors()
-        line = (f"{self.clock.bpm:6.1f} BPM {self.show.tempo.source}  bar {beats // per_bar + 1:>4} "
-                f"beat {beats % per_bar + 1}  {fps:4.1f} fps  late {self.late}")
+        line = (
+            f"{self.clock.bpm:6.1f} BPM {self.show.tempo.source}  bar {beats // per_bar + 1:>4} "
+            f"beat {beats % per_bar + 1}  {fps:4.1f} fps  late {self.late}"
+        )
         extra = self.tempo.status()
         if extra:
             line += f"  {extra}"
@@ -264,10 +307,14 @@ class Runner:
                 for s, handler in saved.items():
                     signal.signal(s, handler)
         elapsed = self.now() - start
-        return {"frames": self.frames, "seconds": elapsed, "late": self.late,
-                "fps": self.frames / elapsed if elapsed > 0 else 0.0,
-                "cpu": (time.process_time() - cpu0) / elapsed if elapsed > 0 else 0.0,
-                "errors": self.errors()[0]}
+        return {
+            "frames": self.frames,
+            "seconds": elapsed,
+            "late": self.late,
+            "fps": self.frames / elapsed if elapsed > 0 else 0.0,
+            "cpu": (time.process_time() - cpu0) / elapsed if elapsed > 0 else 0.0,
+            "errors": self.errors()[0],
+        }
 
     def _loop(self, start: float, end: float | None, period: float) -> None:
         n = 0

@@ -19,7 +19,8 @@ from fractions import Fraction
 
 from kinetra_common import units
 
-from . import model, outputs, tempo as tempo_sources, tomlpos
+from . import model, outputs, tomlpos
+from . import tempo as tempo_sources
 from .model import ShowError
 
 MAX_FPS = 44
@@ -44,8 +45,7 @@ SHOW_KEYS = {"name", "fps", "cid", "quantize"}
 TEMPO_KEYS = {"bpm", "source", "beats_per_bar", "latency_ms", "midi_port", "bpm_range", "audio_device"}
 FIXTURE_KEYS = {"name", "output", "group", "pattern", "offset_beats", "offset_pips", "scale"}
 CUE_KEYS = {"name", "key", "quantize", "transition", "curve", "phase", "retrigger", "next", "after", "set"}
-TARGET_KEYS = {"pattern", "scale", "spread_beats", "spread_pips", "order", "speed", "reverse", "mirror",
-               "rotate"}
+TARGET_KEYS = {"pattern", "scale", "spread_beats", "spread_pips", "order", "speed", "reverse", "mirror", "rotate"}
 WEB_KEYS = {"host", "port"}
 OSC_IN_KEYS = {"host", "port"}
 MIDI_KEYS = {"input", "output", "layout", "notes", "controls"}
@@ -107,8 +107,12 @@ class Reader:
         if isinstance(v, bool) or not isinstance(v, (int, float)) or not math.isfinite(v):
             self.fail(path, f"must be a number, found {v!r}")
         if lo is not None and (v <= lo if lo_open else v < lo) or hi is not None and v > hi:
-            self.fail(path, f"must be {'above' if lo_open else 'at least'} {lo}"
-                      + (f" and at most {hi}" if hi is not None else "") + f", found {v!r}")
+            self.fail(
+                path,
+                f"must be {'above' if lo_open else 'at least'} {lo}"
+                + (f" and at most {hi}" if hi is not None else "")
+                + f", found {v!r}",
+            )
         return float(v)
 
     def integer(self, table, key, name, default=None, lo=None, hi=None):
@@ -147,9 +151,11 @@ class Reader:
     def pair(self, table, key, name, default, lo, hi):
         path = key + (name,)
         v = table.get(name, default)
-        if (not isinstance(v, list) or len(v) != 2
-                or any(isinstance(e, bool) or not isinstance(e, (int, float)) or not math.isfinite(e)
-                       for e in v)):
+        if (
+            not isinstance(v, list)
+            or len(v) != 2
+            or any(isinstance(e, bool) or not isinstance(e, (int, float)) or not math.isfinite(e) for e in v)
+        ):
             self.fail(path, f"must be two numbers [low, high], found {v!r}")
         if any(e < lo or e > hi for e in v):
             self.fail(path, f"both values must be from {lo:g} to {hi:g}, found {v!r}")
@@ -191,8 +197,9 @@ class Reader:
         v = table.get(name, default)
         if not isinstance(v, list):
             v = [v, v, v]
-        if len(v) != 3 or any(isinstance(e, bool) or not isinstance(e, (int, float)) or not math.isfinite(e)
-                              for e in v):
+        if len(v) != 3 or any(
+            isinstance(e, bool) or not isinstance(e, (int, float)) or not math.isfinite(e) for e in v
+        ):
             self.fail(key + (name,), f"must be a number or three numbers [x, y, z], found {table.get(name)!r}")
         return tuple(float(e) for e in v)
 
@@ -207,8 +214,10 @@ class Reader:
                 ch = named[k]
             elif named:
                 shown = ", ".join(repr(n) for n in list(named)[:12]) + (", ..." if len(named) > 12 else "")
-                self.fail(key + (name, k), f"neither a channel number nor a channel of the profile's mode "
-                                           f"({printable(shown)})")
+                self.fail(
+                    key + (name, k),
+                    f"neither a channel number nor a channel of the profile's mode ({printable(shown)})",
+                )
             else:
                 self.fail(key + (name, k), "keys are channel numbers from 1 (the fixture's first channel)")
             if ch in given:
@@ -220,6 +229,7 @@ class Reader:
 
 # ---- sections -------------------------------------------------------------------------------
 
+
 def _tempo(r: Reader, doc: dict) -> model.Tempo:
     key = ("tempo",)
     t = r.table(doc, (), "tempo", required=True)
@@ -228,8 +238,7 @@ def _tempo(r: Reader, doc: dict) -> model.Tempo:
     if "bpm_range" in t:
         bpm_range = r.pair(t, key, "bpm_range", None, 1.0, units.MAX_BPM)
         if not bpm_range[0] * 2 <= bpm_range[1]:
-            r.fail(key + ("bpm_range",), "the high end must be at least twice the low end, "
-                                          f"found {list(bpm_range)!r}")
+            r.fail(key + ("bpm_range",), f"the high end must be at least twice the low end, found {list(bpm_range)!r}")
     return model.Tempo(
         bpm=r.number(t, key, "bpm", lo=0.0, hi=units.MAX_BPM, lo_open=True),
         source=r.string(t, key, "source", "fixed", tuple(tempo_sources.SOURCES)),
@@ -308,8 +317,7 @@ def _fixtures(r: Reader, doc: dict, outs: dict, library) -> tuple:
         key = ("fixtures", i)
         name = r.name(f, key, "name")
         if name in names:
-            r.fail(key + ("name",), f"fixture name {printable(repr(name))} is already used by "
-                                    f"fixtures[{names[name]}]")
+            r.fail(key + ("name",), f"fixture name {printable(repr(name))} is already used by fixtures[{names[name]}]")
         names[name] = i
         out_name = r.string(f, key, "output")
         if out_name not in outs:
@@ -319,10 +327,17 @@ def _fixtures(r: Reader, doc: dict, outs: dict, library) -> tuple:
         r.known(f, key, FIXTURE_KEYS | kind.FIXTURE_KEYS)
         group = r.name(f, key, "group") if "group" in f else None
         look = model.Look(pattern=_pattern(r, f, key, library), scale=r.scale(f, key))
-        fixtures.append(model.Fixture(
-            name=name, output=out_name, kind=out.kind,
-            offset_pips=r.pips(f, key, "offset_beats", "offset_pips"),
-            look=look, patch=kind.read_patch(r, f, key, out), group=group))
+        fixtures.append(
+            model.Fixture(
+                name=name,
+                output=out_name,
+                kind=out.kind,
+                offset_pips=r.pips(f, key, "offset_beats", "offset_pips"),
+                look=look,
+                patch=kind.read_patch(r, f, key, out),
+                group=group,
+            )
+        )
     owner: dict = {}
     for i, fx in enumerate(fixtures):
         for spot, value, where, message in outputs.KINDS[fx.kind].claims(fx):
@@ -359,8 +374,10 @@ def _groups(r: Reader, doc: dict, fixtures: tuple) -> dict:
                 r.fail(key + ("fixtures",), "names a fixture twice")
             for e in claimed:
                 if e not in listed:
-                    r.fail(("fixtures", by_name[e], "group"),
-                           f"fixture {printable(repr(e))} is not in the list of group {printable(repr(name))}")
+                    r.fail(
+                        ("fixtures", by_name[e], "group"),
+                        f"fixture {printable(repr(e))} is not in the list of group {printable(repr(name))}",
+                    )
             claimed = tuple(listed)
         groups[name] = model.Group(name, claimed, spread)
     for i, f in enumerate(fixtures):
@@ -376,8 +393,9 @@ def _with_base_spread(fixtures: tuple, groups: dict) -> tuple:
         if f.group is not None:
             g = groups[f.group]
             lag = g.members.index(f.name) * g.spread_pips
-            f = model.Fixture(f.name, f.output, f.kind, f.offset_pips,
-                              model.Look(f.look.pattern, f.look.scale, lag), f.patch, f.group)
+            f = model.Fixture(
+                f.name, f.output, f.kind, f.offset_pips, model.Look(f.look.pattern, f.look.scale, lag), f.patch, f.group
+            )
         out.append(f)
     return tuple(out)
 
@@ -391,13 +409,16 @@ def _quantize(r: Reader, table: dict, key: tuple, default, beats_per_bar: int):
         return {"now": None, "beat": 1, "bar": beats_per_bar}[v]
     if isinstance(v, int) and not isinstance(v, bool) and v in model.QUANTIZE_BEATS:
         return v
-    r.fail(key + ("quantize",), "must be one of " + ", ".join(
-        [f'"{n}"' for n in model.QUANTIZE_NAMES] + [str(b) for b in model.QUANTIZE_BEATS])
-        + f" (beats), found {printable(repr(v))}")
+    r.fail(
+        key + ("quantize",),
+        "must be one of "
+        + ", ".join([f'"{n}"' for n in model.QUANTIZE_NAMES] + [str(b) for b in model.QUANTIZE_BEATS])
+        + f" (beats), found {printable(repr(v))}",
+    )
 
 
 def ratio(text) -> Fraction | None:
-    """"p/q" or "p" with p and q whole numbers from 1 to MAX_RATIO_TERM, else None."""
+    """ "p/q" or "p" with p and q whole numbers from 1 to MAX_RATIO_TERM, else None."""
     if isinstance(text, int) and not isinstance(text, bool):
         text = str(text)
     if not isinstance(text, str):
@@ -413,13 +434,12 @@ def ratio(text) -> Fraction | None:
 
 def _target(r: Reader, t, key: tuple, name: str, members: tuple, is_group: bool, library) -> model.CueTarget:
     if not isinstance(t, dict):
-        r.fail(key, "must be a table of settings such as { pattern = \"circle\" }")
+        r.fail(key, 'must be a table of settings such as { pattern = "circle" }')
     r.known(t, key, TARGET_KEYS)
     spread = None
     if "spread_beats" in t or "spread_pips" in t:
         if not is_group:
-            r.fail(key + ("spread_beats" if "spread_beats" in t else "spread_pips",),
-                   "a spread needs a group")
+            r.fail(key + ("spread_beats" if "spread_beats" in t else "spread_pips",), "a spread needs a group")
         spread = r.pips(t, key, "spread_beats", "spread_pips")
     order = r.string(t, key, "order", None, model.SPREAD_ORDERS) if "order" in t else None
     if order is not None and not is_group:
@@ -428,24 +448,34 @@ def _target(r: Reader, t, key: tuple, name: str, members: tuple, is_group: bool,
     if "speed" in t:
         speed = ratio(t["speed"])
         if speed is None:
-            r.fail(key + ("speed",), "must be a ratio of whole numbers from 1 to "
-                                      f"{model.MAX_RATIO_TERM} such as \"1/2\", \"2\" or \"3/2\", "
-                                      f"found {printable(repr(t['speed']))}")
+            r.fail(
+                key + ("speed",),
+                "must be a ratio of whole numbers from 1 to "
+                f'{model.MAX_RATIO_TERM} such as "1/2", "2" or "3/2", '
+                f"found {printable(repr(t['speed']))}",
+            )
     mirror = None
     if "mirror" in t:
         m = t["mirror"]
-        if not isinstance(m, list) or not all(isinstance(a, str) and a in model.AXES for a in m) \
-                or len(set(m)) != len(m):
-            r.fail(key + ("mirror",), f"must be a list of axes from \"x\", \"y\", \"z\", found {printable(repr(m))}")
+        if (
+            not isinstance(m, list)
+            or not all(isinstance(a, str) and a in model.AXES for a in m)
+            or len(set(m)) != len(m)
+        ):
+            r.fail(key + ("mirror",), f'must be a list of axes from "x", "y", "z", found {printable(repr(m))}')
         mirror = tuple(a in m for a in model.AXES)
     return model.CueTarget(
-        name=name, fixtures=members,
+        name=name,
+        fixtures=members,
         pattern=_pattern(r, t, key, library) if "pattern" in t else None,
         scale=r.scale(t, key) if "scale" in t else None,
-        spread_pips=spread, order=order, speed=speed,
+        spread_pips=spread,
+        order=order,
+        speed=speed,
         reverse=r.boolean(t, key, "reverse") if "reverse" in t else None,
         mirror=mirror,
-        rotate=r.number(t, key, "rotate", None, -360.0, 360.0) if "rotate" in t else None)
+        rotate=r.number(t, key, "rotate", None, -360.0, 360.0) if "rotate" in t else None,
+    )
 
 
 def _cues(r: Reader, doc: dict, fixtures: tuple, groups: dict, library, default_q, beats_per_bar):
@@ -487,28 +517,41 @@ def _cues(r: Reader, doc: dict, fixtures: tuple, groups: dict, library, default_
                 r.fail(tkey, f"no group or fixture named {printable(repr(tname))}")
             for m in members:
                 if m in owner:
-                    r.fail(tkey, f"fixture {printable(repr(m))} is set by both {printable(repr(owner[m]))} "
-                                 f"and {printable(repr(tname))}")
+                    r.fail(
+                        tkey,
+                        f"fixture {printable(repr(m))} is set by both {printable(repr(owner[m]))} "
+                        f"and {printable(repr(tname))}",
+                    )
                 owner[m] = tname
             targets.append(_target(r, t, tkey, tname, members, is_group, library))
         fade = None
         transition = c.get("transition", "cut")
         if transition != "cut":
-            if isinstance(transition, bool) or not isinstance(transition, (int, float)) \
-                    or not math.isfinite(transition) or not 0 < transition <= model.MAX_TRANSITION_BEATS:
-                r.fail(key + ("transition",), f"must be \"cut\" or a crossfade in beats above 0 and at most "
-                                               f"{model.MAX_TRANSITION_BEATS}, found {printable(repr(transition))}")
+            if (
+                isinstance(transition, bool)
+                or not isinstance(transition, (int, float))
+                or not math.isfinite(transition)
+                or not 0 < transition <= model.MAX_TRANSITION_BEATS
+            ):
+                r.fail(
+                    key + ("transition",),
+                    f'must be "cut" or a crossfade in beats above 0 and at most '
+                    f"{model.MAX_TRANSITION_BEATS}, found {printable(repr(transition))}",
+                )
             fade = Fraction(transition).limit_denominator(units.PIPS_PER_BEAT * 16)
         after = r.integer(c, key, "after", 0, 0, 1 << 20)
         cues[name] = model.Cue(
-            name=name, key=bound, targets=tuple(targets),
+            name=name,
+            key=bound,
+            targets=tuple(targets),
             quantize_beats=_quantize(r, c, key, default_q, beats_per_bar),
             fade_beats=fade,
             curve=r.string(c, key, "curve", "linear", model.CURVES),
             phase=r.string(c, key, "phase", "keep", model.PHASES),
             retrigger=r.boolean(c, key, "retrigger"),
             next=r.string(c, key, "next") if "next" in c else None,
-            after_bars=after)
+            after_bars=after,
+        )
         if "after" in c and "next" not in c:
             r.fail(key + ("after",), "needs a next cue")
     for name, cue in cues.items():
@@ -533,20 +576,24 @@ def _listen_host(r: Reader, t: dict, key: tuple) -> str:
         try:
             ipaddress.ip_address(host)
         except ValueError:
-            r.fail(key + ("host",), "must be an IP address to listen on (127.0.0.1, 0.0.0.0 for every "
-                                    f"interface, or one of this machine's), found {printable(repr(host))}")
+            r.fail(
+                key + ("host",),
+                "must be an IP address to listen on (127.0.0.1, 0.0.0.0 for every "
+                f"interface, or one of this machine's), found {printable(repr(host))}",
+            )
     return host
 
 
 def _midi_map(r: Reader, m: dict, key: tuple, name: str, cues: dict, targets: set) -> dict:
     from .inputs import midi
+
     out = {}
     for number, text in r.table(m, key, name).items():
         k = key + (name, number)
         if not (number.isascii() and number.isdigit() and 0 <= int(number) <= 127):
             r.fail(k, f"keys are {'note' if name == 'notes' else 'controller'} numbers from 0 to 127")
         if not isinstance(text, str):
-            r.fail(k, f"must be a command such as \"tap\" or \"cue NAME\", found {printable(repr(text))}")
+            r.fail(k, f'must be a command such as "tap" or "cue NAME", found {printable(repr(text))}')
         try:
             action = midi.parse_action(text)
         except ValueError as exc:
@@ -564,6 +611,7 @@ def _midi_map(r: Reader, m: dict, key: tuple, name: str, cues: dict, targets: se
 def _inputs(r: Reader, doc: dict, cues: dict, groups: dict, fixtures: tuple) -> dict:
     """The [web], [osc_in] and [midi] tables: the show's remote inputs."""
     from .inputs import midi
+
     found = {}
     if "web" in doc:
         key = ("web",)
@@ -585,7 +633,8 @@ def _inputs(r: Reader, doc: dict, cues: dict, groups: dict, fixtures: tuple) -> 
             output=r.name(t, key, "output", "") or None,
             layout=r.string(t, key, "layout", "generic", tuple(midi.LAYOUTS)),
             notes=_midi_map(r, t, key, "notes", cues, targets),
-            controls=_midi_map(r, t, key, "controls", cues, targets))
+            controls=_midi_map(r, t, key, "controls", cues, targets),
+        )
     return found
 
 
@@ -652,12 +701,12 @@ def parse(path: str, text: str) -> dict:
         m = re.search(r"\(at line (\d+), column \d+\)$", message)
         line = int(m.group(1)) if m else None
         if m:
-            message = message[:m.start()].rstrip()
+            message = message[: m.start()].rstrip()
         elif "end of document" in message:
             line = text.count("\n") + 1
         raise ShowError(path, line, None, f"not valid TOML: {message}") from None
     except RecursionError:
-        raise ShowError(path, None, None, f"not valid TOML: nested too deeply") from None
+        raise ShowError(path, None, None, "not valid TOML: nested too deeply") from None
 
 
 def load(path: str) -> model.Show:
@@ -688,5 +737,6 @@ def load(path: str) -> model.Show:
     fixtures = _with_base_spread(fixtures, groups)
     cues, keys = _cues(r, doc, fixtures, groups, library, quantize, tempo.beats_per_bar)
     inputs = _inputs(r, doc, cues, groups, fixtures)
-    return model.Show(path, name, cid, fps, tempo, outs, fixtures, groups, cues, keys, library, quantize,
-                      latency, **inputs)
+    return model.Show(
+        path, name, cid, fps, tempo, outs, fixtures, groups, cues, keys, library, quantize, latency, **inputs
+    )

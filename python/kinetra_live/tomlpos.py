@@ -30,6 +30,7 @@ def _unquote(part: str) -> str:
     if part[:1] == '"':
         try:
             import json
+
             return json.loads(part)
         except ValueError:
             return part[1:-1]
@@ -38,7 +39,7 @@ def _unquote(part: str) -> str:
 
 def _code_lines(text: str):
     """(line number, line) of every line that starts outside a multi-line string."""
-    inside = None                    # the delimiter of the multi-line string we are in
+    inside = None  # the delimiter of the multi-line string we are in
     for no, line in enumerate(text.split("\n"), 1):
         starts_inside = inside is not None
         pos = 0
@@ -99,6 +100,6 @@ def line_of(text: str, path: tuple) -> int | None:
 def _common(here: tuple, path: tuple) -> int:
     """How much of `path` the line at `here` names: its whole length when `here` is a
     prefix of `path`, else 0."""
-    if len(here) > len(path) or path[:len(here)] != here:
+    if len(here) > len(path) or path[: len(here)] != here:
         return 0
     return len(here)

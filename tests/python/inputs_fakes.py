@@ -7,8 +7,11 @@ from kinetra_live import commands
 
 CUES = {"intro": "wash", "sweep": "wash", "chase": "beam", "still": "beam"}
 # just what the command check reads of a show
-SHOW = types.SimpleNamespace(cues=CUES, groups={"wash": None, "beam": None},
-                             fixtures=[types.SimpleNamespace(name="a"), types.SimpleNamespace(name="b")])
+SHOW = types.SimpleNamespace(
+    cues=CUES,
+    groups={"wash": None, "beam": None},
+    fixtures=[types.SimpleNamespace(name="a"), types.SimpleNamespace(name="b")],
+)
 
 
 class Queue:
@@ -34,12 +37,19 @@ def make(name, arg=None, source=""):
 
 def snapshot(pip=0, active=None, queued=None, fixtures=None, masters=None):
     """A state shaped as the engine's snapshot, for the two groups above."""
-    groups = {g: {"active": (active or {}).get(g), "queued": (queued or {}).get(g), "beats_left": 2}
-              for g in ("wash", "beam")}
-    return {"pip": pip, "beat": pip // 64 % 4, "bar": pip // 256, "bpm": 120.0, "groups": groups,
-            "cues": [{"name": n, "group": g} for n, g in CUES.items()],
-            "masters": masters or {"hold": False, "size": 1.0, "home": False, "blackout": False},
-            "fixtures": fixtures or {"a": [0.0, 0.0, 0.0], "b": [0.5, -0.5, 0.25]}}
+    groups = {
+        g: {"active": (active or {}).get(g), "queued": (queued or {}).get(g), "beats_left": 2} for g in ("wash", "beam")
+    }
+    return {
+        "pip": pip,
+        "beat": pip // 64 % 4,
+        "bar": pip // 256,
+        "bpm": 120.0,
+        "groups": groups,
+        "cues": [{"name": n, "group": g} for n, g in CUES.items()],
+        "masters": masters or {"hold": False, "size": 1.0, "home": False, "blackout": False},
+        "fixtures": fixtures or {"a": [0.0, 0.0, 0.0], "b": [0.5, -0.5, 0.25]},
+    }
 
 
 CUES_TEXT = """
@@ -57,9 +67,10 @@ set.heads = { scale = 0.3 }
 def show_with(tmp_path, tables: str):
     """A show with two heads, two cues and the given input tables; (path, text)."""
     from test_live import make_show, write
+
     text = make_show(heads=2, visual=False) + CUES_TEXT + tables
     return write(tmp_path, text), text
 
 
 def line_of(text: str, needle: str) -> int:
-    return text[:text.index(needle)].count("\n") + 1
+    return text[: text.index(needle)].count("\n") + 1

@@ -7,7 +7,6 @@ import threading
 import uuid
 
 import pytest
-
 from kinetra_live import artnet, e131
 
 ARTNET_ID = b"Art-Net\x00"
@@ -24,11 +23,17 @@ def u16be(b, i):
 
 def read_artdmx(p):
     assert p[0:8] == ARTNET_ID and u16le(p, 8) == 0x5000
-    assert (p[10], p[11]) == (0, 14)                     # protocol version 14, high byte first
+    assert (p[10], p[11]) == (0, 14)  # protocol version 14, high byte first
     length = u16be(p, 16)
     assert length % 2 == 0 and 2 <= length <= 512 and len(p) == 18 + length
-    return {"sequence": p[12], "physical": p[13], "net": p[15] & 0x7F, "subnet": p[14] >> 4,
-            "universe": p[14] & 0x0F, "data": p[18:]}
+    return {
+        "sequence": p[12],
+        "physical": p[13],
+        "net": p[15] & 0x7F,
+        "subnet": p[14] >> 4,
+        "universe": p[14] & 0x0F,
+        "data": p[18:],
+    }
 
 
 def read_artsync(p):
@@ -58,33 +63,48 @@ def read_e131_data(p):
     assert int.from_bytes(p[40:44], "big") == 0x00000002
     flags_length(p, 115, n - 115)
     assert (p[117], p[118], u16be(p, 119), u16be(p, 121)) == (0x02, 0xA1, 0x0000, 0x0001)
-    assert u16be(p, 123) == n - 125 and p[125] == 0               # property count includes the start code
-    return {"cid": p[22:38], "source": p[44:108].rstrip(b"\x00").decode(), "priority": p[108],
-            "sync_address": u16be(p, 109), "sequence": p[111], "options": p[112],
-            "universe": u16be(p, 113), "data": p[126:]}
+    assert u16be(p, 123) == n - 125 and p[125] == 0  # property count includes the start code
+    return {
+        "cid": p[22:38],
+        "source": p[44:108].rstrip(b"\x00").decode(),
+        "priority": p[108],
+        "sync_address": u16be(p, 109),
+        "sequence": p[111],
+        "options": p[112],
+        "universe": u16be(p, 113),
+        "data": p[126:],
+    }
 
 
 def read_e131_sync(p):
     assert len(p) == 49
     assert u16be(p, 0) == 0x0010 and u16be(p, 2) == 0 and p[4:16] == b"ASC-E1.17\x00\x00\x00"
     flags_length(p, 16, 33)
-    assert int.from_bytes(p[18:22], "big") == 0x00000008       # extended root vector
+    assert int.from_bytes(p[18:22], "big") == 0x00000008  # extended root vector
     flags_length(p, 38, 11)
-    assert int.from_bytes(p[40:44], "big") == 0x00000001       # synchronisation
-    assert u16be(p, 47) == 0                                  # reserved
+    assert int.from_bytes(p[40:44], "big") == 0x00000001  # synchronisation
+    assert u16be(p, 47) == 0  # reserved
     return {"cid": p[22:38], "sequence": p[44], "sync_address": u16be(p, 45)}
 
 
 # ---- Art-Net ---------------------------------------------------------------------------------
 
-@pytest.mark.parametrize("net,subnet,universe,address", [
-    (0, 0, 0, 0), (0, 0, 1, 1), (0, 1, 0, 16), (1, 0, 0, 256), (127, 15, 15, 0x7FFF), (3, 10, 5, 0x3A5)])
+
+@pytest.mark.parametrize(
+    "net,subnet,universe,address",
+    [(0, 0, 0, 0), (0, 0, 1, 1), (0, 1, 0, 16), (1, 0, 0, 256), (127, 15, 15, 0x7FFF), (3, 10, 5, 0x3A5)],
+)
 def test_port_address_fields(net, subnet, universe, address):
     assert artnet.port_address(net, subnet, universe) == address
     assert artnet.split_port_address(address) == (net, subnet, universe)
     got = read_artdmx(artnet.encode_dmx(7, address, bytes(range(24))))
-    assert (got["net"], got["subnet"], got["universe"], got["sequence"], got["physical"]) == \
-        (net, subnet, universe, 7, 0)
+    assert (got["net"], got["subnet"], got["universe"], got["sequence"], got["physical"]) == (
+        net,
+        subnet,
+        universe,
+        7,
+        0,
+    )
 
 
 @pytest.mark.parametrize("bad", [(128, 0, 0), (0, 16, 0), (0, 0, 16), (-1, 0, 0), (0, True, 0), (0, 0, 1.0)])
@@ -111,8 +131,14 @@ def test_artsync_and_artpoll_layouts():
     assert read_artsync(artnet.encode_sync())
     poll = artnet.encode_poll()
     assert len(poll) == 22
-    assert read_artpoll(poll) == {"flags": 0, "diag_priority": 0, "target_top": 0, "target_bottom": 0,
-                                  "esta": 0, "oem": 0}
+    assert read_artpoll(poll) == {
+        "flags": 0,
+        "diag_priority": 0,
+        "target_top": 0,
+        "target_bottom": 0,
+        "esta": 0,
+        "oem": 0,
+    }
 
 
 def make_poll_reply(ip="127.0.0.1", short="Node A", long="A four-port node", ports=4, size=239):
@@ -122,22 +148,22 @@ def make_poll_reply(ip="127.0.0.1", short="Node A", long="A four-port node", por
     p[8:10] = (0x2100).to_bytes(2, "little")
     p[10:14] = socket.inet_aton(ip)
     p[14:16] = (6454).to_bytes(2, "little")
-    p[16], p[17] = 1, 2                                  # firmware 0x0102
-    p[18], p[19] = 0x03, 0x0A                            # net 3, sub-net 10
-    p[20], p[21] = 0x12, 0x34                            # OEM
-    p[22], p[23] = 5, 0xD2                               # UBEA version, Status1
-    p[24], p[25] = 0x4C, 0x41                            # ESTA code, low byte first: 0x414C
-    p[26:26 + len(short)] = short.encode()
-    p[44:44 + len(long)] = long.encode()
+    p[16], p[17] = 1, 2  # firmware 0x0102
+    p[18], p[19] = 0x03, 0x0A  # net 3, sub-net 10
+    p[20], p[21] = 0x12, 0x34  # OEM
+    p[22], p[23] = 5, 0xD2  # UBEA version, Status1
+    p[24], p[25] = 0x4C, 0x41  # ESTA code, low byte first: 0x414C
+    p[26 : 26 + len(short)] = short.encode()
+    p[44 : 44 + len(long)] = long.encode()
     p[108:120] = b"#0001 [0005]"
     p[172], p[173] = 0, ports
-    p[174:178] = bytes((0x80, 0x80, 0x40, 0xC0))         # ports 0, 1 and 3 output DMX
+    p[174:178] = bytes((0x80, 0x80, 0x40, 0xC0))  # ports 0, 1 and 3 output DMX
     p[178:182] = bytes((0, 0, 0x80, 0))
     p[182:186] = bytes((0x80, 0x80, 0, 0x82))
     p[186:190] = bytes((4, 5, 6, 7))
     p[190:194] = bytes((0, 1, 2, 3))
     p[194], p[195], p[196] = 100, 1, 2
-    p[200] = 0x00                                        # StNode
+    p[200] = 0x00  # StNode
     p[201:207] = bytes((2, 0, 0, 0, 0, 9))
     if size >= 213:
         p[207:211] = socket.inet_aton("127.0.0.2")
@@ -158,8 +184,12 @@ def test_poll_reply_decoding(size):
     assert (r.ip, r.port, r.version, r.net_switch, r.sub_switch, r.oem) == ("127.0.0.1", 6454, 0x0102, 3, 10, 0x1234)
     assert (r.ubea_version, r.status1, r.esta_manufacturer) == (5, 0xD2, 0x414C)
     assert (r.short_name, r.long_name, r.node_report) == ("Node A", "A four-port node", "#0001 [0005]")
-    assert (r.num_ports, r.port_types, r.sw_in, r.sw_out) == (4, bytes((0x80, 0x80, 0x40, 0xC0)), bytes((4, 5, 6, 7)),
-                                                              bytes((0, 1, 2, 3)))
+    assert (r.num_ports, r.port_types, r.sw_in, r.sw_out) == (
+        4,
+        bytes((0x80, 0x80, 0x40, 0xC0)),
+        bytes((4, 5, 6, 7)),
+        bytes((0, 1, 2, 3)),
+    )
     assert (r.good_input, r.good_output_a) == (bytes((0, 0, 0x80, 0)), bytes((0x80, 0x80, 0, 0x82)))
     assert (r.acn_priority, r.sw_macro, r.sw_remote, r.style, r.mac) == (100, 1, 2, 0, bytes((2, 0, 0, 0, 0, 9)))
     assert r.output_addresses() == [0x3A0, 0x3A1, 0x3A3]
@@ -168,8 +198,9 @@ def test_poll_reply_decoding(size):
     assert "3:10:0 3:10:1 3:10:3" in r.describe("127.0.0.1")
 
 
-@pytest.mark.parametrize("packet", [make_poll_reply()[:206], artnet.encode_poll() + bytes(220),
-                                    b"Art-Nex\x00" + make_poll_reply()[8:]])
+@pytest.mark.parametrize(
+    "packet", [make_poll_reply()[:206], artnet.encode_poll() + bytes(220), b"Art-Nex\x00" + make_poll_reply()[8:]]
+)
 def test_poll_reply_refuses_other_packets(packet):
     with pytest.raises(ValueError):
         artnet.decode_poll_reply(packet)
@@ -232,7 +263,7 @@ def test_port_sends_changes_at_most_44_times_a_second_and_keeps_unchanged_data_a
     port = artnet.Port(1, 512)
     sent = []
     t = 100.0
-    while t < 103.0:                                     # changing data
+    while t < 103.0:  # changing data
         port.data[0] = int(t * 1000) & 0xFF
         if port.due(t):
             port.packet(t)
@@ -242,7 +273,7 @@ def test_port_sends_changes_at_most_44_times_a_second_and_keeps_unchanged_data_a
         assert sum(1 for s in sent if start <= s < start + 1.0) <= artnet.MAX_FPS
     assert len(sent) >= min(3.0 / frame_s, 3 * artnet.MAX_FPS) * 0.9
     quiet = []
-    while t < 106.0:                                     # unchanged data
+    while t < 106.0:  # unchanged data
         if port.due(t):
             port.packet(t)
             quiet.append(t)
@@ -255,26 +286,43 @@ def test_port_sends_changes_at_most_44_times_a_second_and_keeps_unchanged_data_a
 
 # ---- E1.31 synchronisation ----------------------------------------------------------------
 
+
 @pytest.mark.parametrize("sync_address", [0, 1, 7, 63999])
 def test_e131_data_carries_the_sync_address(sync_address):
     data = os.urandom(37)
     p = e131.encode(CID, "kinetra show", 150, 300, 4242, data, e131.OPTION_PREVIEW, sync_address=sync_address)
-    assert read_e131_data(p) == {"cid": CID, "source": "kinetra show", "priority": 150,
-                                 "sync_address": sync_address, "sequence": 300 & 0xFF,
-                                 "options": e131.OPTION_PREVIEW, "universe": 4242, "data": data}
-    if sync_address == 0:                                # unchanged for callers that do not ask
+    assert read_e131_data(p) == {
+        "cid": CID,
+        "source": "kinetra show",
+        "priority": 150,
+        "sync_address": sync_address,
+        "sequence": 300 & 0xFF,
+        "options": e131.OPTION_PREVIEW,
+        "universe": 4242,
+        "data": data,
+    }
+    if sync_address == 0:  # unchanged for callers that do not ask
         assert p == e131.encode(CID, "kinetra show", 150, 300, 4242, data, e131.OPTION_PREVIEW)
 
 
 @pytest.mark.parametrize("sequence,sync_address", [(0, 1), (255, 9), (256 + 17, 63999)])
 def test_e131_sync_packet(sequence, sync_address):
     assert read_e131_sync(e131.encode_sync(CID, sequence, sync_address)) == {
-        "cid": CID, "sequence": sequence & 0xFF, "sync_address": sync_address}
+        "cid": CID,
+        "sequence": sequence & 0xFF,
+        "sync_address": sync_address,
+    }
 
 
-@pytest.mark.parametrize("call", [lambda: e131.encode_sync(CID, 1, 0), lambda: e131.encode_sync(CID, 1, 64000),
-                                  lambda: e131.encode_sync(CID[:15], 1, 1),
-                                  lambda: e131.encode(CID, "x", 100, 1, 1, b"\x00", sync_address=64000)])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: e131.encode_sync(CID, 1, 0),
+        lambda: e131.encode_sync(CID, 1, 64000),
+        lambda: e131.encode_sync(CID[:15], 1, 1),
+        lambda: e131.encode(CID, "x", 100, 1, 1, b"\x00", sync_address=64000),
+    ],
+)
 def test_e131_sync_refusals(call):
     with pytest.raises(ValueError):
         call()

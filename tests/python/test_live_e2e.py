@@ -17,12 +17,10 @@ import tempfile
 import threading
 import time
 
-import pytest
-
 import kinetra
+import pytest
 from kinetra_live import showfile
 from kinetra_live.outputs import dmx
-
 from test_live import HEAD_FIXTURE, make_show
 
 BPM = 120.0
@@ -63,6 +61,7 @@ class OscCapture:
     def __init__(self, port):
         from pythonosc.dispatcher import Dispatcher
         from pythonosc.osc_server import ThreadingOSCUDPServer
+
         self.messages = []
         d = Dispatcher()
         d.set_default_handler(lambda addr, *args: self.messages.append((time.monotonic(), addr, args)))
@@ -76,8 +75,14 @@ class OscCapture:
 
 
 def live(args, **kw):
-    return subprocess.Popen([sys.executable, "-m", "kinetra_live", *args], stdin=subprocess.DEVNULL,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **kw)
+    return subprocess.Popen(
+        [sys.executable, "-m", "kinetra_live", *args],
+        stdin=subprocess.DEVNULL,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        **kw,
+    )
 
 
 def e2e_show(tmp_path, sacn_port, osc_port):
@@ -143,15 +148,22 @@ def test_pips_follow_the_clock_without_drift(run):
         assert f["pip"] == math.floor((f["t"] + f["latency_s"] - f["t0"]) * f["bpm"] / 60.0 * 64)
         # the group spreads 16 pips: its k-th member runs k times 16 pips behind the first
         assert [f["fixtures"][name]["pip"] for name in ("head1", "head2", "still", "visual")] == [
-            f["pip"], f["pip"] - 16, f["pip"] - 32, f["pip"]]
+            f["pip"],
+            f["pip"] - 16,
+            f["pip"] - 32,
+            f["pip"],
+        ]
     # against the receiver's own clock: where the music is when a packet arrives
     by_packet = {(p["universe"], p["sequence"]): f for f in frames for p in f["packets"]}
     t0 = frames[0]["t0"]
-    lags = [t - t0 - by_packet[(p.universe, p.sequence)]["pip"] / (BPM / 60 * 64)
-            for t, p in packets if p.universe == 1 and not p.option_StreamTerminated]
+    lags = [
+        t - t0 - by_packet[(p.universe, p.sequence)]["pip"] / (BPM / 60 * 64)
+        for t, p in packets
+        if p.universe == 1 and not p.option_StreamTerminated
+    ]
     assert 0 <= min(lags) and statistics.median(lags) < 0.010 and max(lags) < 0.2
     half = len(lags) // 2
-    assert abs(statistics.median(lags[half:]) - statistics.median(lags[:half])) < 0.003   # no drift
+    assert abs(statistics.median(lags[half:]) - statistics.median(lags[:half])) < 0.003  # no drift
 
 
 def test_frame_rate_jitter_and_sequence_numbers(run):
@@ -159,9 +171,9 @@ def test_frame_rate_jitter_and_sequence_numbers(run):
     times = [t for t, p in packets if p.universe == 1 and not p.option_StreamTerminated]
     gaps = sorted(b - a for a, b in zip(times, times[1:]))
     rate = (len(times) - 1) / (times[-1] - times[0])
-    assert 37.0 <= rate <= 40.5          # at most 40: never faster than asked
+    assert 37.0 <= rate <= 40.5  # at most 40: never faster than asked
     assert abs(statistics.median(gaps) - 0.025) < 0.003
-    assert gaps[int(0.99 * (len(gaps) - 1))] < 0.060   # a shared machine stalls now and then
+    assert gaps[int(0.99 * (len(gaps) - 1))] < 0.060  # a shared machine stalls now and then
     for u in (1, 2):
         seqs = [p.sequence for _, p in packets if p.universe == u]
         assert seqs[0] == 1 and all(b == (a + 1) % 256 for a, b in zip(seqs, seqs[1:]))
@@ -170,7 +182,7 @@ def test_frame_rate_jitter_and_sequence_numbers(run):
 def test_unchanged_data_is_kept_alive(run):
     _, _, _, packets, _ = run
     times = [t for t, p in packets if p.universe == 2 and not p.option_StreamTerminated]
-    assert times[2] - times[0] < 0.08                      # sent three times at the frame rate
+    assert times[2] - times[0] < 0.08  # sent three times at the frame rate
     assert all(0.7 < b - a <= 1.0 for a, b in zip(times[2:], times[3:]))
     assert len(times) >= 6
 
@@ -251,7 +263,10 @@ def namespace():
     name = f"kinetra-live-{os.getpid()}"
     subprocess.run(["ip", "netns", "add", name], check=True)
     try:
-        sh = lambda *cmd: subprocess.run(["ip", "-n", name, *cmd], check=True)
+
+        def sh(*cmd):
+            subprocess.run(["ip", "-n", name, *cmd], check=True)
+
         # olad skips loopback interfaces: a veth pair inside the namespace holds its address
         sh("link", "set", "lo", "up")
         sh("link", "add", "kl0", "type", "veth", "peer", "name", "kl1")
@@ -259,31 +274,70 @@ def namespace():
         sh("link", "set", "kl0", "up")
         sh("link", "set", "kl1", "up")
         # 127.x on a non-loopback interface: let the namespace route it (looped-back multicast included)
-        subprocess.run(["ip", "netns", "exec", name, "sysctl", "-q", "-w", "net.ipv4.conf.all.route_localnet=1",
-                        "net.ipv4.conf.kl0.route_localnet=1"], check=True)
+        subprocess.run(
+            [
+                "ip",
+                "netns",
+                "exec",
+                name,
+                "sysctl",
+                "-q",
+                "-w",
+                "net.ipv4.conf.all.route_localnet=1",
+                "net.ipv4.conf.kl0.route_localnet=1",
+            ],
+            check=True,
+        )
         yield name
     finally:
         subprocess.run(["ip", "netns", "delete", name])
 
 
-OLA_PLUGINS = ("artnet", "dummy", "e131", "espnet", "ftdidmx", "gpio", "karate", "kinet", "milinst", "opendmx",
-               "openpixelcontrol", "osc", "pathport", "renard", "sandnet", "shownet", "spi", "stageprofi",
-               "uartdmx", "usbdmx", "usbserial")
+OLA_PLUGINS = (
+    "artnet",
+    "dummy",
+    "e131",
+    "espnet",
+    "ftdidmx",
+    "gpio",
+    "karate",
+    "kinet",
+    "milinst",
+    "opendmx",
+    "openpixelcontrol",
+    "osc",
+    "pathport",
+    "renard",
+    "sandnet",
+    "shownet",
+    "spi",
+    "stageprofi",
+    "uartdmx",
+    "usbdmx",
+    "usbserial",
+)
 # The one plugin olad runs: its settings and the name its device shows in ola_dev_info.
 OLA_RECEIVERS = {
-    "e131": ("E1.31", f"enabled = true\nip = {NS_ADDRESS}\ninput_ports = 1\noutput_ports = 0\n"
-                      "ignore_preview = true\nrevision = 0.46\ndraft_discovery = false\nprepend_hostname = false\n"
-                      "dscp = 0\ncid = 6c0f3c52-0000-4c1e-9a57-2f3d1b7e5a10\n"),
-    "artnet": ("ArtNet", f"enabled = true\nip = {NS_ADDRESS}\nnet = 0\nsubnet = 0\nshort_name = kinetra test\n"
-                         "use_limited_broadcast = false\nuse_loopback = false\n"),
+    "e131": (
+        "E1.31",
+        f"enabled = true\nip = {NS_ADDRESS}\ninput_ports = 1\noutput_ports = 0\n"
+        "ignore_preview = true\nrevision = 0.46\ndraft_discovery = false\nprepend_hostname = false\n"
+        "dscp = 0\ncid = 6c0f3c52-0000-4c1e-9a57-2f3d1b7e5a10\n",
+    ),
+    "artnet": (
+        "ArtNet",
+        f"enabled = true\nip = {NS_ADDRESS}\nnet = 0\nsubnet = 0\nshort_name = kinetra test\n"
+        "use_limited_broadcast = false\nuse_loopback = false\n",
+    ),
 }
 
 
 def _start_olad(ns, confdir, plugin="e131"):
     """olad in the namespace with only `plugin` running, its first input port patched to universe 1."""
     if subprocess.run(["id", OLA_USER], capture_output=True).returncode != 0:
-        subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", OLA_USER],
-                       check=True)
+        subprocess.run(
+            ["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", OLA_USER], check=True
+        )
     confdir.mkdir()
     device, settings = OLA_RECEIVERS[plugin]
     for other in OLA_PLUGINS:
@@ -291,16 +345,36 @@ def _start_olad(ns, confdir, plugin="e131"):
     shutil.chown(confdir.parent, OLA_USER)
     for p in [confdir, *confdir.iterdir()]:
         shutil.chown(p, OLA_USER)
-    olad = subprocess.Popen(["ip", "netns", "exec", ns, "runuser", "-u", OLA_USER, "--", "olad", "-c",
-                             str(confdir), "--no-http", "--no-register-with-dns-sd"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    olad = subprocess.Popen(
+        [
+            "ip",
+            "netns",
+            "exec",
+            ns,
+            "runuser",
+            "-u",
+            OLA_USER,
+            "--",
+            "olad",
+            "-c",
+            str(confdir),
+            "--no-http",
+            "--no-register-with-dns-sd",
+        ],
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
     deadline = time.monotonic() + 15
     while time.monotonic() < deadline:
         info = subprocess.run(["ip", "netns", "exec", ns, "ola_dev_info"], capture_output=True, text=True)
         if device in info.stdout:
             dev = info.stdout.split("Device ")[1].split(":")[0]
-            subprocess.run(["ip", "netns", "exec", ns, "ola_patch", "-d", dev, "-p", "0", "-i", "-u", "1"],
-                           check=True, capture_output=True)
+            subprocess.run(
+                ["ip", "netns", "exec", ns, "ola_patch", "-d", dev, "-p", "0", "-i", "-u", "1"],
+                check=True,
+                capture_output=True,
+            )
             return olad
         time.sleep(0.3)
     olad.kill()
@@ -310,32 +384,53 @@ def _start_olad(ns, confdir, plugin="e131"):
 @pytest.mark.parametrize("delivery", ["unicast", "multicast"])
 def test_olad_receives_the_frames(namespace, tmp_path, delivery):
     text = make_show(heads=2, visual=False)
-    target = (f'destination = "{NS_ADDRESS}"' if delivery == "unicast"
-              else f'multicast = true\ninterface = "{NS_ADDRESS}"')
+    target = (
+        f'destination = "{NS_ADDRESS}"' if delivery == "unicast" else f'multicast = true\ninterface = "{NS_ADDRESS}"'
+    )
     text = text.replace('destination = "127.0.0.1"\nport = 5568', target)
     sent, got = play_into_olad(namespace, tmp_path, text, "e131")
     assert len(got) >= 0.9 * len(sent) and len(sent) >= 70
     # what olad read back is what was sent, frame after frame, in order
     start = sent.index(got[0])
-    assert got == sent[start:start + len(got)]
+    assert got == sent[start : start + len(got)]
 
 
 def play_into_olad(namespace, tmp_path, text, plugin, duration=2):
     """Plays the show (universe 1) in the namespace into olad running `plugin`; returns the
     universe as sent in each frame that sent packets, and as olad recorded it."""
-    confdir = pathlib.Path(tempfile.mkdtemp(prefix="kinetra-ola-"))   # readable by the olad user
+    confdir = pathlib.Path(tempfile.mkdtemp(prefix="kinetra-ola-"))  # readable by the olad user
     olad = _start_olad(namespace, confdir / "ola", plugin)
     try:
         show = tmp_path / "show.toml"
         show.write_text(text.replace('[outputs.visual]\ntype = "osc"\nhost = "127.0.0.1"\nport = 9000\n', ""))
         record = tmp_path / "recorded.txt"
-        recorder = subprocess.Popen(["ip", "netns", "exec", namespace, "ola_recorder", "-r", str(record), "-u", "1"],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        recorder = subprocess.Popen(
+            ["ip", "netns", "exec", namespace, "ola_recorder", "-r", str(record), "-u", "1"],
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.PIPE,
+        )
         time.sleep(1.0)
         log = tmp_path / "frames.jsonl"
-        proc = subprocess.run(["ip", "netns", "exec", namespace, sys.executable, "-m", "kinetra_live",
-                               str(show), "--duration", str(duration), "--frame-log", str(log)],
-                              stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30)
+        proc = subprocess.run(
+            [
+                "ip",
+                "netns",
+                "exec",
+                namespace,
+                sys.executable,
+                "-m",
+                "kinetra_live",
+                str(show),
+                "--duration",
+                str(duration),
+                "--frame-log",
+                str(log),
+            ],
+            stdin=subprocess.DEVNULL,
+            capture_output=True,
+            text=True,
+            timeout=30,
+        )
         assert proc.returncode == 0, proc.stderr
         time.sleep(0.5)
         recorder.send_signal(signal.SIGINT)
@@ -357,8 +452,11 @@ def play_into_olad(namespace, tmp_path, text, plugin, duration=2):
                 for c, v in f["fixtures"][fx.name]["values"]:
                     universe[c - 1] = v
             sent.append(universe)
-    got = [[int(v) for v in line.split(" ", 1)[1].split(",")]
-           for line in record.read_text().splitlines() if line.startswith("1 ")]
+    got = [
+        [int(v) for v in line.split(" ", 1)[1].split(",")]
+        for line in record.read_text().splitlines()
+        if line.startswith("1 ")
+    ]
     return sent, got
 
 
@@ -375,6 +473,7 @@ set.heads = { pattern = "figure_eight", scale = [0.5, 1, 1] }
 
 def test_a_key_on_the_terminal_launches_a_cue_that_lands_on_the_bar(tmp_path):
     import pty
+
     port = free_port()
     rx = SacnCapture(port)
     path = tmp_path / "show.toml"
@@ -382,9 +481,23 @@ def test_a_key_on_the_terminal_launches_a_cue_that_lands_on_the_bar(tmp_path):
     log = tmp_path / "frames.jsonl"
     master, slave = pty.openpty()
     try:
-        proc = subprocess.Popen([sys.executable, "-m", "kinetra_live", str(path), "--duration", "4",
-                                 "--frame-log", str(log), "--no-status"],
-                                stdin=slave, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        proc = subprocess.Popen(
+            [
+                sys.executable,
+                "-m",
+                "kinetra_live",
+                str(path),
+                "--duration",
+                "4",
+                "--frame-log",
+                str(log),
+                "--no-status",
+            ],
+            stdin=slave,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+        )
         os.close(slave)
         time.sleep(1.2)
         os.write(master, b"1")
@@ -411,8 +524,9 @@ def test_a_key_on_the_terminal_launches_a_cue_that_lands_on_the_bar(tmp_path):
         f = by_packet[p.sequence]
         look = cue_look if f["pip"] >= boundary else head1.look
         pip = f["fixtures"]["head1"]["pip"]
-        want = dmx.values(head1.patch, *scaled(dataclasses.replace(head1, look=look),
-                                              kinetra.sample(look.pattern, pip)))
+        want = dmx.values(
+            head1.patch, *scaled(dataclasses.replace(head1, look=look), kinetra.sample(look.pattern, pip))
+        )
         assert [p.dmxData[c - 1] for c, _ in want] == [v for _, v in want]
         switched.append(f["pip"] >= boundary)
     assert switched.count(False) > 10 and switched.count(True) > 10

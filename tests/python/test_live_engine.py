@@ -4,12 +4,10 @@ speed ratios, phase, auto-follow, masters, and the cue checks of the show reader
 import math
 import random
 
-import pytest
-
 import kinetra
+import pytest
 from kinetra_live import commands, engine, model, runner, showfile
 from kinetra_live.commands import Command
-
 from test_live import write
 
 SHOW = """\
@@ -98,8 +96,7 @@ class Player:
         r = self.runner
         r.frame(t)
         pip = r.clock.pip_at(t)
-        self.log.append((pip, r.engine.offsets(pip), [a.cue.name if a else None for a in r.engine.active],
-                         r.landed))
+        self.log.append((pip, r.engine.offsets(pip), [a.cue.name if a else None for a in r.engine.active], r.landed))
         return self.log[-1]
 
     def frames(self, t_from, t_to, fps=40.0, jitter=0.0, rng=None):
@@ -123,8 +120,11 @@ def expected(fx_look, pip, anchor=0, offset=0):
 
 # ---- quantised launches ---------------------------------------------------------------------
 
-@pytest.mark.parametrize("quantize,q_pips", [('"now"', None), ('"beat"', 64), ('"bar"', 256), ("2", 128),
-                                             ("4", 256), ("8", 512), ("16", 1024), ("32", 2048)])
+
+@pytest.mark.parametrize(
+    "quantize,q_pips",
+    [('"now"', None), ('"beat"', 64), ('"bar"', 256), ("2", 128), ("4", 256), ("8", 512), ("16", 1024), ("32", 2048)],
+)
 def test_a_launch_lands_on_the_first_frame_that_reaches_its_boundary(tmp_path, quantize, q_pips):
     show = make(tmp_path, show_extra=f"quantize = {quantize}")
     rng = random.Random(q_pips)
@@ -150,9 +150,9 @@ def test_a_later_launch_replaces_the_queued_one_group_by_group(tmp_path):
     show = make(tmp_path, cues=CUES.replace('key = "2"', 'key = "2"\nquantize = "bar"'))
     p = Player(show)
     p.frames(1000.0, 1000.2)
-    p.at(1000.21, Command("cue", "b"))          # back and front, next bar
+    p.at(1000.21, Command("cue", "b"))  # back and front, next bar
     p.frame(1000.22)
-    p.at(1000.3, Command("cue", "a"))           # back only: replaces b there
+    p.at(1000.3, Command("cue", "a"))  # back only: replaces b there
     p.frames(1000.31, 1003.0)
     names = p.log[-1][2]
     assert names == ["a", "a", "a", "b", "b"]
@@ -162,7 +162,9 @@ def test_a_later_launch_replaces_the_queued_one_group_by_group(tmp_path):
 def test_relaunching_the_active_cue_restarts_it_only_when_it_retriggers(tmp_path):
     cues = CUES.replace('name = "a"', 'name = "a"\nphase = "restart"\nquantize = "beat"')
     for retrigger, restarts in ((False, False), (True, True)):
-        show = make(tmp_path, cues=cues.replace('phase = "restart"', f'phase = "restart"\nretrigger = {str(retrigger).lower()}'))
+        show = make(
+            tmp_path, cues=cues.replace('phase = "restart"', f'phase = "restart"\nretrigger = {str(retrigger).lower()}')
+        )
         p = Player(show)
         p.at(1000.0, Command("cue", "a"))
         p.frames(1000.0, 1001.0)
@@ -173,6 +175,7 @@ def test_relaunching_the_active_cue_restarts_it_only_when_it_retriggers(tmp_path
 
 
 # ---- crossfades -----------------------------------------------------------------------------
+
 
 def step(a, b):
     return max(abs(u - v) for u, v in zip(a, b))
@@ -196,7 +199,7 @@ def test_crossfade_weights_continuity_and_exact_end(tmp_path, beats, curve):
         u = (pip - boundary) / length
         w = 0.0 if u <= 0 else 1.0 if u >= 1 else (u if curve == "linear" else u * u * (3 - 2 * u))
         if w >= 1.0:
-            assert offs[0] == new                   # after the window, exactly the new pattern
+            assert offs[0] == new  # after the window, exactly the new pattern
         elif w > 0.0:
             assert offs[0] == pytest.approx(tuple(a + (b - a) * w for a, b in zip(old, new)), abs=1e-12)
         if prev is not None:
@@ -208,7 +211,8 @@ def test_crossfade_weights_continuity_and_exact_end(tmp_path, beats, curve):
 
 def test_a_crossfade_into_a_crossfade_starts_where_the_blend_is(tmp_path):
     cues = CUES.replace('name = "a"', 'name = "a"\ntransition = 4\nquantize = "now"').replace(
-        'name = "b"', 'name = "b"\ntransition = 2\nquantize = "now"')
+        'name = "b"', 'name = "b"\ntransition = 2\nquantize = "now"'
+    )
     p = Player(make(tmp_path, cues=cues))
     p.frames(1000.0, 1000.2)
     p.at(1000.2, Command("cue", "a"))
@@ -223,6 +227,7 @@ def test_a_crossfade_into_a_crossfade_starts_where_the_blend_is(tmp_path):
 
 
 # ---- speed, phase, spread -------------------------------------------------------------------
+
 
 @pytest.mark.parametrize("ratio", ["1/2", "2", "3/2", "2/3", "1/4", "8", "7/8"])
 def test_ratio_speeds_are_exact_over_a_million_beats(tmp_path, ratio):
@@ -253,26 +258,40 @@ def test_phase_keeps_the_bar_or_restarts_the_pattern_at_the_boundary(tmp_path, p
     assert e.pattern_pips(700)[f1] == (188 if phase == "restart" else 700)
 
 
-@pytest.mark.parametrize("order,count,ranks", [
-    ("forward", 4, [0, 1, 2, 3]), ("reverse", 4, [3, 2, 1, 0]), ("centre-out", 4, [1, 0, 0, 1]),
-    ("outside-in", 4, [0, 1, 1, 0]), ("centre-out", 5, [2, 1, 0, 1, 2]), ("outside-in", 5, [0, 1, 2, 1, 0])])
+@pytest.mark.parametrize(
+    "order,count,ranks",
+    [
+        ("forward", 4, [0, 1, 2, 3]),
+        ("reverse", 4, [3, 2, 1, 0]),
+        ("centre-out", 4, [1, 0, 0, 1]),
+        ("outside-in", 4, [0, 1, 1, 0]),
+        ("centre-out", 5, [2, 1, 0, 1, 2]),
+        ("outside-in", 5, [0, 1, 2, 1, 0]),
+    ],
+)
 def test_spread_orders(order, count, ranks):
     assert [engine.spread_rank(order, i, count) for i in range(count)] == ranks
 
 
 def test_modifiers_reverse_mirror_rotate_then_scale(tmp_path):
-    cues = ('[[cues]]\nname = "m"\nquantize = "now"\n'
-            'set.f1 = { pattern = "circle", reverse = true, mirror = ["y"], rotate = 90, scale = [0.5, 1, 1] }\n')
+    cues = (
+        '[[cues]]\nname = "m"\nquantize = "now"\n'
+        'set.f1 = { pattern = "circle", reverse = true, mirror = ["y"], rotate = 90, scale = [0.5, 1, 1] }\n'
+    )
     e = engine.Engine(make(tmp_path, cues=cues))
     e.launch("m", 0)
     e.advance(0)
     x, y, z = kinetra.circle(-10).as_tuple()
     y = -y
-    rx, ry = x * math.cos(math.pi / 2) - y * math.sin(math.pi / 2), x * math.sin(math.pi / 2) + y * math.cos(math.pi / 2)
+    rx, ry = (
+        x * math.cos(math.pi / 2) - y * math.sin(math.pi / 2),
+        x * math.sin(math.pi / 2) + y * math.cos(math.pi / 2),
+    )
     assert e.offsets(10)[3] == (0.5 * rx, ry, z)
 
 
 # ---- auto-follow ----------------------------------------------------------------------------
+
 
 def test_cues_follow_each_other_after_their_bars_all_night(tmp_path):
     cues = """
@@ -315,6 +334,7 @@ def test_a_cue_launched_by_hand_ends_the_loop_it_replaces(tmp_path):
 
 # ---- masters --------------------------------------------------------------------------------
 
+
 def test_masters_hold_size_home_and_blackout(tmp_path):
     p = Player(make(tmp_path))
     p.frames(1000.0, 1000.5)
@@ -335,7 +355,7 @@ def test_masters_hold_size_home_and_blackout(tmp_path):
     p.frame(1002.01)
     assert p.log[-1][1] == [(0.0, 0.0, 0.0)] * 5
     data = p.runner.senders["stage"].universes[1].data
-    assert data[5] == 0 and data[0] == 128          # blackout channel down, pan at the centre
+    assert data[5] == 0 and data[0] == 128  # blackout channel down, pan at the centre
     p.at(1002.1, Command("blackout", False))
     p.frame(1002.11)
     assert data[5] == 255
@@ -344,9 +364,18 @@ def test_masters_hold_size_home_and_blackout(tmp_path):
 # ---- what the reader refuses ----------------------------------------------------------------
 
 CUE_BAD = [
-    ('set.back = { pattern = "sway" }', 'set.nobody = { pattern = "sway" }', "cues[0].set.nobody", "no group or fixture"),
-    ('set.back = { pattern = "sway" }', 'set.back = { pattern = "moonwalk" }', "cues[0].set.back.pattern",
-     "Unknown dance rudiment"),
+    (
+        'set.back = { pattern = "sway" }',
+        'set.nobody = { pattern = "sway" }',
+        "cues[0].set.nobody",
+        "no group or fixture",
+    ),
+    (
+        'set.back = { pattern = "sway" }',
+        'set.back = { pattern = "moonwalk" }',
+        "cues[0].set.back.pattern",
+        "Unknown dance rudiment",
+    ),
     ('key = "2"', 'key = "1"', "cues[1].key", "already bound"),
     ('key = "2"', 'key = "q"', "cues[1].key", "quits the player"),
     ('key = "2"', 'key = "ab"', "cues[1].key", "one letter or digit"),
@@ -364,17 +393,25 @@ CUE_BAD = [
     ('key = "1"', 'key = "1"\nnext = "zz"', "cues[0].next", "no cue named"),
     ('key = "1"', 'key = "1"\nnext = "a"', "cues[0].next", "follow itself"),
     ('key = "1"', 'key = "1"\nnext = "b"\nafter = 0', "cues[0].next", None),
-    ('set.front = { pattern = "helix" }', 'set.front = { pattern = "helix" }\nset.f1 = { pattern = "bounce" }',
-     "cues[1].set.f1", "set by both"),
-    ('set.front = { pattern = "helix" }', 'set.f1 = { spread_beats = 1 }', "cues[1].set.f1.spread_beats",
-     "needs a group"),
+    (
+        'set.front = { pattern = "helix" }',
+        'set.front = { pattern = "helix" }\nset.f1 = { pattern = "bounce" }',
+        "cues[1].set.f1",
+        "set by both",
+    ),
+    (
+        'set.front = { pattern = "helix" }',
+        "set.f1 = { spread_beats = 1 }",
+        "cues[1].set.f1.spread_beats",
+        "needs a group",
+    ),
 ]
 
 
 @pytest.mark.parametrize("old,new,key,message", CUE_BAD)
 def test_every_cue_mistake_names_line_and_key(tmp_path, old, new, key, message):
     cues = CUES.replace(old, new, 1)
-    if message is None:                       # a chain back to itself, but after a bar: fine
+    if message is None:  # a chain back to itself, but after a bar: fine
         make(tmp_path, cues=cues.replace('name = "b"', 'name = "b"\nnext = "a"\nafter = 1'))
         return
     with pytest.raises(model.ShowError) as info:
@@ -393,14 +430,22 @@ def test_a_cue_that_follows_itself_through_a_chain_at_once_is_refused(tmp_path):
 
 def test_unknown_commands_and_arguments_are_refused_before_the_engine():
     show = type("S", (), {"cues": {"a": 1}, "groups": {}, "fixtures": ()})()
-    for bad in (Command("explode"), Command("cue", "zz"), Command("size", 2.0), Command("size", float("nan")),
-                Command("bpm", 0), Command("hold", "yes"), Command("nudge", 5)):
+    for bad in (
+        Command("explode"),
+        Command("cue", "zz"),
+        Command("size", 2.0),
+        Command("size", float("nan")),
+        Command("bpm", 0),
+        Command("hold", "yes"),
+        Command("nudge", 5),
+    ):
         with pytest.raises(commands.CommandError):
             commands.check(bad, show)
     assert commands.check(Command("hold", 1), show).arg is True
 
 
 # ---- the sACN source identity ---------------------------------------------------------------
+
 
 def test_cid_is_stable_per_machine_and_path_and_can_be_given(tmp_path, monkeypatch):
     a = showfile.default_cid(str(tmp_path / "show.toml"))
@@ -415,7 +460,7 @@ def test_cid_is_stable_per_machine_and_path_and_can_be_given(tmp_path, monkeypat
 def test_status_line_shows_each_group_with_its_active_and_queued_cue(tmp_path):
     p = Player(make(tmp_path, show_extra='quantize = "bar"'))
     p.at(1000.0, Command("cue", "a"))
-    p.frame(1000.0)                      # a lands at once: pip 0 is a bar line
+    p.frame(1000.0)  # a lands at once: pip 0 is a bar line
     p.at(1000.6, Command("cue", "b"))
     p.frame(1000.6)
     line = p.runner.status_line(1000.6)

@@ -6,7 +6,6 @@ import json
 import pathlib
 
 import pytest
-
 from kinetra_live import profiles
 
 
@@ -49,8 +48,10 @@ def validator():
 
 @pytest.mark.parametrize("path", DEFINITIONS, ids=rel)
 def test_definition_is_valid_against_the_schema(validator, path):
-    errors = [f"{'/'.join(map(str, e.absolute_path))}: {e.message}"
-              for e in validator.iter_errors(json.loads(path.read_text()))]
+    errors = [
+        f"{'/'.join(map(str, e.absolute_path))}: {e.message}"
+        for e in validator.iter_errors(json.loads(path.read_text()))
+    ]
     assert errors == []
 
 
@@ -76,19 +77,22 @@ def test_every_mode_reads(path, mode):
         assert axis.degrees > 0 and 0 <= axis.window[0] < axis.window[1] <= 1
 
 
-@pytest.mark.parametrize("file,mode,expect", [
-    # 8, 16 and 24 bit; two channel orders of the same fixture
-    ("generic/pan-tilt.json", "8bit", ((1, ()), (2, ()), 2)),
-    ("generic/pan-tilt.json", "16 bit (alternate)", ((1, (3,)), (2, (4,)), 4)),
-    ("generic/pan-tilt.json", "24bit", ((1, (2, 3)), (4, (5, 6)), 6)),
-    ("generic/pan-tilt.json", "24bit-alt", ((1, (3, 5)), (2, (4, 6)), 6)),
-    ("stairville/mh-x25.json", "12ch", ((1, (3,)), (2, (4,)), 12)),
-    ("martin/mac-aura.json", "Standard", ((4, (5,)), (6, (7,)), 14)),
-    ("robe/robin-600e-spot.json", "23-channel", ((1, ()), (2, ()), 23)),
-    # matrix insert blocks counted: 5x5 pixels x 4 colours after 16 channels; 3 groups x 7 colours
-    ("eurolite/led-tmh-x25.json", "Map", ((1, (2,)), (3, (4,)), 16 + 100)),
-    ("elation/platinum-seven.json", "Extended", ((1, (2,)), (3, (4,)), 40)),
-])
+@pytest.mark.parametrize(
+    "file,mode,expect",
+    [
+        # 8, 16 and 24 bit; two channel orders of the same fixture
+        ("generic/pan-tilt.json", "8bit", ((1, ()), (2, ()), 2)),
+        ("generic/pan-tilt.json", "16 bit (alternate)", ((1, (3,)), (2, (4,)), 4)),
+        ("generic/pan-tilt.json", "24bit", ((1, (2, 3)), (4, (5, 6)), 6)),
+        ("generic/pan-tilt.json", "24bit-alt", ((1, (3, 5)), (2, (4, 6)), 6)),
+        ("stairville/mh-x25.json", "12ch", ((1, (3,)), (2, (4,)), 12)),
+        ("martin/mac-aura.json", "Standard", ((4, (5,)), (6, (7,)), 14)),
+        ("robe/robin-600e-spot.json", "23-channel", ((1, ()), (2, ()), 23)),
+        # matrix insert blocks counted: 5x5 pixels x 4 colours after 16 channels; 3 groups x 7 colours
+        ("eurolite/led-tmh-x25.json", "Map", ((1, (2,)), (3, (4,)), 16 + 100)),
+        ("elation/platinum-seven.json", "Extended", ((1, (2,)), (3, (4,)), 40)),
+    ],
+)
 def test_offsets_and_footprint(file, mode, expect):
     lay = profiles.read(str(OFL / "fixtures" / file), mode, pan_degrees=540, tilt_degrees=270)
     (pc, pf), (tc, tf), footprint = expect
@@ -96,11 +100,14 @@ def test_offsets_and_footprint(file, mode, expect):
     assert lay.pan.bits == 8 * (1 + len(pf))
 
 
-@pytest.mark.parametrize("file,mode,pan,tilt", [
-    ("stairville/mh-x25.json", "6ch", (540, False), (270, False)),
-    ("jb-lighting/jbled-a7.json", "S16", (430, True), (300, False)),      # pan written 430deg to 0deg
-    ("american-dj/vizi-q-wash7.json", "17ch", (630, False), (320, False)),   # -160deg..160deg
-])
+@pytest.mark.parametrize(
+    "file,mode,pan,tilt",
+    [
+        ("stairville/mh-x25.json", "6ch", (540, False), (270, False)),
+        ("jb-lighting/jbled-a7.json", "S16", (430, True), (300, False)),  # pan written 430deg to 0deg
+        ("american-dj/vizi-q-wash7.json", "17ch", (630, False), (320, False)),  # -160deg..160deg
+    ],
+)
 def test_ranges_in_degrees(file, mode, pan, tilt):
     lay = profiles.read(str(OFL / "fixtures" / file), mode)
     assert (lay.pan.degrees, lay.pan.inverted) == pan
@@ -121,8 +128,9 @@ def test_names_cover_plain_fine_and_resolved_template_channels():
     lay = profiles.read(str(OFL / "fixtures" / "american-dj/vizi-q-wash7.json"), "23ch")
     assert lay.channels["Shutter / Strobe"] == 14 and lay.channels["Dimmer fine"] == 16
     assert lay.channels["Red Center"] == 5 and lay.channels["White Outer"] == 12
-    lay = profiles.read(str(OFL / "fixtures" / "elation/platinum-seven.json"), "Extended", pan_degrees=540,
-                        tilt_degrees=270)
+    lay = profiles.read(
+        str(OFL / "fixtures" / "elation/platinum-seven.json"), "Extended", pan_degrees=540, tilt_degrees=270
+    )
     assert lay.channels["Red Center"] == 5 and lay.channels["UV Outer"] == 25 and lay.channels["Shutter"] == 29
     # a switching channel's alias is named where the mode lists it
     lay = profiles.read(str(OFL / "fixtures" / "martin/mac-aura.json"), "ext")
@@ -146,12 +154,14 @@ def _set(path, value):
         for k in path[:-1]:
             node = node[k]
         node[path[-1]] = value
+
     return change
 
 
 def _pan_endless(doc):
-    doc["availableChannels"]["Pan"] = {"capability": {"type": "PanContinuous", "speedStart": "slow CW",
-                                                      "speedEnd": "fast CW"}}
+    doc["availableChannels"]["Pan"] = {
+        "capability": {"type": "PanContinuous", "speedStart": "slow CW", "speedEnd": "fast CW"}
+    }
     doc["modes"][0]["channels"] = ["Pan", "Tilt"]
 
 
@@ -162,9 +172,12 @@ def _two_pans(doc):
 
 
 def _split_pan(doc):
-    doc["availableChannels"]["Pan"] = {"capabilities": [
-        {"dmxRange": [0, 99], "type": "Pan", "angleStart": "0deg", "angleEnd": "200deg"},
-        {"dmxRange": [120, 255], "type": "Pan", "angleStart": "200deg", "angleEnd": "540deg"}]}
+    doc["availableChannels"]["Pan"] = {
+        "capabilities": [
+            {"dmxRange": [0, 99], "type": "Pan", "angleStart": "0deg", "angleEnd": "200deg"},
+            {"dmxRange": [120, 255], "type": "Pan", "angleStart": "200deg", "angleEnd": "540deg"},
+        ]
+    }
 
 
 def _dimmer_only(doc):
@@ -175,40 +188,77 @@ def _dimmer_only(doc):
 def _insert_unknown_template(doc):
     doc["matrix"] = {"pixelCount": [4, 1, 1]}
     doc["templateChannels"] = {"Red $pixelKey": {"capability": {"type": "ColorIntensity", "color": "Red"}}}
-    doc["modes"][0]["channels"] = ["Pan", "Tilt", {"insert": "matrixChannels", "repeatFor": "eachPixelABC",
-                                                   "channelOrder": "perPixel",
-                                                   "templateChannels": ["Blue $pixelKey"]}]
+    doc["modes"][0]["channels"] = [
+        "Pan",
+        "Tilt",
+        {
+            "insert": "matrixChannels",
+            "repeatFor": "eachPixelABC",
+            "channelOrder": "perPixel",
+            "templateChannels": ["Blue $pixelKey"],
+        },
+    ]
 
 
-@pytest.mark.parametrize("change,mode,key,words", [
-    (_set(("$schema",), "https://example.invalid/schemas/fixture.json"), "8bit", "$schema", "fixture schema"),
-    (_set(("$schema",), BASE["$schema"].replace("fixture.json", "fixture-redirect.json")), "8bit", "$schema",
-     "redirects"),
-    (lambda d: d.pop("$schema"), "8bit", "$schema", "missing"),
-    (lambda d: None, "9bit", "modes", "no mode named '9bit'"),
-    (lambda d: None, None, "modes", "name one"),
-    (_set(("modes", 0, "channels"), ["Pan", "Tilt", "Strobe"]), "8bit", "modes[0].channels[2]",
-     "'Strobe' is not defined"),
-    (_set(("modes", 0, "channels"), ["Pan", "Tilt", "Pan"]), "8bit", "modes[0].channels[2]", "used twice"),
-    (_set(("modes", 0, "channels"), ["Pan", "Pan fine^2", "Tilt"]), "8bit",
-     "availableChannels.Pan.fineChannelAliases[1]", "not 'Pan fine'"),
-    (_dimmer_only, "8bit", "modes[0]", "no Pan or Tilt"),
-    (_pan_endless, "8bit", "availableChannels.Pan", "PanContinuous turns the head without end"),
-    (_two_pans, "8bit", "modes[0].channels", "2 pan channels"),
-    (_split_pan, "8bit", "availableChannels.Pan.capabilities[1]", "do not join"),
-    (_set(("availableChannels", "Tilt", "capability", "angleEnd"), "0deg"), "8bit",
-     "availableChannels.Tilt.capability", "no extent"),
-    (_set(("availableChannels", "Tilt", "capability", "angleEnd"), "50%"), "8bit",
-     "availableChannels.Tilt.capability", "mixes degrees and percent"),
-    (_set(("availableChannels", "Tilt", "capability", "angleEnd"), "wide"), "8bit",
-     "availableChannels.Tilt.capability.angleEnd", "must be an angle"),
-    (_set(("modes", 0, "channels"), ["Pan", "Tilt"] + [None] * 511), "8bit", "modes[0].channels",
-     "more than 512"),
-    (_set(("modes",), {"8bit": ["Pan"]}), "8bit", "modes", "must be an array"),
-    (_set(("availableChannels", "Pan", "capability", "type"), ["Pan"]), "8bit",
-     "availableChannels.Pan.capability.type", "must name a capability type"),
-    (_insert_unknown_template, "8bit", "modes[0].channels[2].templateChannels[0]", "not defined"),
-])
+@pytest.mark.parametrize(
+    "change,mode,key,words",
+    [
+        (_set(("$schema",), "https://example.invalid/schemas/fixture.json"), "8bit", "$schema", "fixture schema"),
+        (
+            _set(("$schema",), BASE["$schema"].replace("fixture.json", "fixture-redirect.json")),
+            "8bit",
+            "$schema",
+            "redirects",
+        ),
+        (lambda d: d.pop("$schema"), "8bit", "$schema", "missing"),
+        (lambda d: None, "9bit", "modes", "no mode named '9bit'"),
+        (lambda d: None, None, "modes", "name one"),
+        (
+            _set(("modes", 0, "channels"), ["Pan", "Tilt", "Strobe"]),
+            "8bit",
+            "modes[0].channels[2]",
+            "'Strobe' is not defined",
+        ),
+        (_set(("modes", 0, "channels"), ["Pan", "Tilt", "Pan"]), "8bit", "modes[0].channels[2]", "used twice"),
+        (
+            _set(("modes", 0, "channels"), ["Pan", "Pan fine^2", "Tilt"]),
+            "8bit",
+            "availableChannels.Pan.fineChannelAliases[1]",
+            "not 'Pan fine'",
+        ),
+        (_dimmer_only, "8bit", "modes[0]", "no Pan or Tilt"),
+        (_pan_endless, "8bit", "availableChannels.Pan", "PanContinuous turns the head without end"),
+        (_two_pans, "8bit", "modes[0].channels", "2 pan channels"),
+        (_split_pan, "8bit", "availableChannels.Pan.capabilities[1]", "do not join"),
+        (
+            _set(("availableChannels", "Tilt", "capability", "angleEnd"), "0deg"),
+            "8bit",
+            "availableChannels.Tilt.capability",
+            "no extent",
+        ),
+        (
+            _set(("availableChannels", "Tilt", "capability", "angleEnd"), "50%"),
+            "8bit",
+            "availableChannels.Tilt.capability",
+            "mixes degrees and percent",
+        ),
+        (
+            _set(("availableChannels", "Tilt", "capability", "angleEnd"), "wide"),
+            "8bit",
+            "availableChannels.Tilt.capability.angleEnd",
+            "must be an angle",
+        ),
+        (_set(("modes", 0, "channels"), ["Pan", "Tilt"] + [None] * 511), "8bit", "modes[0].channels", "more than 512"),
+        (_set(("modes",), {"8bit": ["Pan"]}), "8bit", "modes", "must be an array"),
+        (
+            _set(("availableChannels", "Pan", "capability", "type"), ["Pan"]),
+            "8bit",
+            "availableChannels.Pan.capability.type",
+            "must name a capability type",
+        ),
+        (_insert_unknown_template, "8bit", "modes[0].channels[2].templateChannels[0]", "not defined"),
+    ],
+)
 def test_refusals_name_the_key(tmp_path, change, mode, key, words):
     doc = edited(change)
     path = tmp_path / "fixture.json"
@@ -220,14 +270,17 @@ def test_refusals_name_the_key(tmp_path, change, mode, key, words):
     assert str(e.value) == f"{path}: {key}: {e.value.message}"
 
 
-@pytest.mark.parametrize("content,words", [
-    (b" " * profiles.MAX_FILE_BYTES + b"{}", "larger than 1024 KiB"),
-    (b"{\"$schema\": ", "not valid JSON: line 1"),
-    (b"[" * 100000 + b"]" * 100000, "not valid JSON"),
-    (b"{\"a\": NaN}", "not valid JSON"),
-    (b"\xff\xfe{}", "not a UTF-8"),
-    (b"[1, 2]", "top level must be an object"),
-])
+@pytest.mark.parametrize(
+    "content,words",
+    [
+        (b" " * profiles.MAX_FILE_BYTES + b"{}", "larger than 1024 KiB"),
+        (b'{"$schema": ', "not valid JSON: line 1"),
+        (b"[" * 100000 + b"]" * 100000, "not valid JSON"),
+        (b'{"a": NaN}', "not valid JSON"),
+        (b"\xff\xfe{}", "not a UTF-8"),
+        (b"[1, 2]", "top level must be an object"),
+    ],
+)
 def test_unreadable_files(tmp_path, content, words):
     path = tmp_path / "big.json"
     path.write_bytes(content)
@@ -240,10 +293,12 @@ def test_nulls_are_unused_slots_and_a_pan_range_part_of_the_channel(tmp_path):
     def change(doc):
         doc["availableChannels"]["Pan"]["capabilities"] = [
             {"dmxRange": [0, 32767], "type": "NoFunction"},
-            {"dmxRange": [32768, 65535], "type": "Pan", "angleStart": "0deg", "angleEnd": "270deg"}]
+            {"dmxRange": [32768, 65535], "type": "Pan", "angleStart": "0deg", "angleEnd": "270deg"},
+        ]
         doc["availableChannels"]["Pan"]["fineChannelAliases"] = ["Pan fine"]
         del doc["availableChannels"]["Pan"]["capability"]
         doc["modes"][0]["channels"] = [None, "Pan", None, "Tilt", "Pan fine"]
+
     path = tmp_path / "f.json"
     path.write_text(json.dumps(edited(change)))
     lay = profiles.read(str(path), "8 bit")

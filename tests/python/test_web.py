@@ -13,11 +13,10 @@ import pytest
 
 pytest.importorskip("websockets", reason="the web remote needs the websockets package (kinetra[web])")
 
-from websockets.exceptions import ConnectionClosed, InvalidStatus  # noqa: E402
-from websockets.sync.client import connect  # noqa: E402
-
 import inputs_fakes as fakes  # noqa: E402
 from kinetra_live.inputs import web  # noqa: E402
+from websockets.exceptions import ConnectionClosed, InvalidStatus  # noqa: E402
+from websockets.sync.client import connect  # noqa: E402
 
 
 @pytest.fixture
@@ -26,11 +25,18 @@ def remote():
 
     def start(token=None, config=None):
         q = fakes.Queue()
-        r = web.WebRemote(q, fakes.make, host="127.0.0.1", port=0, token=token,
-                          config=config or {"title": "test show", "beats_per_bar": 4})
+        r = web.WebRemote(
+            q,
+            fakes.make,
+            host="127.0.0.1",
+            port=0,
+            token=token,
+            config=config or {"title": "test show", "beats_per_bar": 4},
+        )
         r.start()
         started.append(r)
         return r, q
+
     yield start
     for r in started:
         r.close()
@@ -68,9 +74,18 @@ def recv_json(conn, kind, timeout=5.0):
             return m
 
 
-@pytest.mark.parametrize("host, needs_token", [
-    ("127.0.0.1", False), ("127.3.4.5", False), ("::1", False), ("localhost", False),
-    ("0.0.0.0", True), ("192.168.1.20", True), ("::", True)])
+@pytest.mark.parametrize(
+    "host, needs_token",
+    [
+        ("127.0.0.1", False),
+        ("127.3.4.5", False),
+        ("::1", False),
+        ("localhost", False),
+        ("0.0.0.0", True),
+        ("192.168.1.20", True),
+        ("::", True),
+    ],
+)
 def test_a_token_is_needed_exactly_off_the_loopback(host, needs_token):
     r = web.WebRemote(fakes.Queue(), fakes.make, host=host, port=8080)
     assert (r.token is not None) == needs_token
@@ -79,9 +94,15 @@ def test_a_token_is_needed_exactly_off_the_loopback(host, needs_token):
         assert len(r.token) >= 20 and r.token != web.WebRemote(fakes.Queue(), fakes.make, host=host).token
 
 
-@pytest.mark.parametrize("text, expected", [
-    ("8080", ("127.0.0.1", 8080)), ("0.0.0.0:80", ("0.0.0.0", 80)), ("[::1]:9000", ("::1", 9000)),
-    ("localhost:0", ("localhost", 0))])
+@pytest.mark.parametrize(
+    "text, expected",
+    [
+        ("8080", ("127.0.0.1", 8080)),
+        ("0.0.0.0:80", ("0.0.0.0", 80)),
+        ("[::1]:9000", ("::1", 9000)),
+        ("localhost:0", ("localhost", 0)),
+    ],
+)
 def test_listen_addresses(text, expected):
     assert web.parse_listen(text) == expected
 
@@ -92,10 +113,19 @@ def test_bad_listen_addresses_are_refused_with_a_reason(text):
         web.parse_listen(text)
 
 
-@pytest.mark.parametrize("path, query, status", [
-    ("/", "", 403), ("/", "?token=wrong", 403), ("/", "?token={t}", 200),
-    ("/ws", "", 403), ("/remote.js", "?token={t}", 404), ("/../pyproject.toml", "?token={t}", 404),
-    ("/web/page.html", "?token={t}", 404), ("/favicon.ico", "", 403)])
+@pytest.mark.parametrize(
+    "path, query, status",
+    [
+        ("/", "", 403),
+        ("/", "?token=wrong", 403),
+        ("/", "?token={t}", 200),
+        ("/ws", "", 403),
+        ("/remote.js", "?token={t}", 404),
+        ("/../pyproject.toml", "?token={t}", 404),
+        ("/web/page.html", "?token={t}", 404),
+        ("/favicon.ico", "", 403),
+    ],
+)
 def test_with_a_token_every_request_needs_it(remote, path, query, status):
     r, _ = remote(token=True)
     code, headers, body = get(r, path + query.format(t=r.token))
@@ -106,9 +136,18 @@ def test_with_a_token_every_request_needs_it(remote, path, query, status):
         assert headers["Referrer-Policy"] == "no-referrer"
 
 
-@pytest.mark.parametrize("host, status", [
-    ("127.0.0.1:{port}", 200), ("localhost:{port}", 200), ("[::1]:{port}", 200), ("127.0.0.1", 200),
-    ("attacker.example:{port}", 403), ("10.0.0.5:{port}", 403), ("", 403)])
+@pytest.mark.parametrize(
+    "host, status",
+    [
+        ("127.0.0.1:{port}", 200),
+        ("localhost:{port}", 200),
+        ("[::1]:{port}", 200),
+        ("127.0.0.1", 200),
+        ("attacker.example:{port}", 403),
+        ("10.0.0.5:{port}", 403),
+        ("", 403),
+    ],
+)
 def test_without_a_token_only_loopback_host_names_are_served(remote, host, status):
     r, _ = remote()
     code, _, _ = get(r, "/", headers={"Host": host.format(port=r.port)})
@@ -122,14 +161,21 @@ def test_page_is_self_contained_and_names_no_file(remote):
     assert code == 200
     for outside in ("http://", "https://", "src=", "@import", "url("):
         assert outside not in page, outside
-    assert page.count("href=") == 1 and 'href="data:,"' in page      # the empty icon, nothing fetched
+    assert page.count("href=") == 1 and 'href="data:,"' in page  # the empty icon, nothing fetched
     assert "<b>x</b>" not in page and "&lt;b&gt;x&lt;/b&gt;" in page
     assert os.getcwd() not in page and ".toml" not in page
 
 
-@pytest.mark.parametrize("with_token, origin, ok", [
-    (True, "same", True), (False, "same", False), (True, None, False),
-    (True, "http://evil.example", False), (True, "http://127.0.0.1:1", False)])
+@pytest.mark.parametrize(
+    "with_token, origin, ok",
+    [
+        (True, "same", True),
+        (False, "same", False),
+        (True, None, False),
+        (True, "http://evil.example", False),
+        (True, "http://127.0.0.1:1", False),
+    ],
+)
 def test_socket_needs_token_and_its_own_origin(remote, with_token, origin, ok):
     r, _ = remote(token=True)
     if ok:
@@ -141,21 +187,25 @@ def test_socket_needs_token_and_its_own_origin(remote, with_token, origin, ok):
         assert info.value.response.status_code == 403
 
 
-@pytest.mark.parametrize("message, queued, reply", [
-    ({"cmd": "cue", "arg": "chase"}, [("cue", "chase")], "ok"),
-    ({"cmd": "tap"}, [("tap", None)], "ok"),
-    ({"cmd": "size", "arg": 0.5}, [("size", 0.5)], "ok"),
-    ({"cmd": "cue", "arg": "nope"}, [], "no cue of that name"),
-    ({"cmd": "release", "arg": "beam"}, [("release", "beam")], "ok"),
-    ({"cmd": "hold", "arg": 1}, [("hold", True)], "ok"),
-    ({"cmd": "explode"}, [], "unknown command"),
-    ({"cmd": "quit"}, [], "not available"),
-    ({"cmd": "size", "arg": "big"}, [], "needs a number"),
-    ({"cmd": "size", "arg": 2}, [], "needs a number from 0 to 1"),
-    ({"cmd": 7}, [], "expected"),
-    ([1, 2], [], "expected"),
-    ("{not json", [], "not JSON"),
-    (b"\x00\x01", [], "text messages only")])
+@pytest.mark.parametrize(
+    "message, queued, reply",
+    [
+        ({"cmd": "cue", "arg": "chase"}, [("cue", "chase")], "ok"),
+        ({"cmd": "tap"}, [("tap", None)], "ok"),
+        ({"cmd": "size", "arg": 0.5}, [("size", 0.5)], "ok"),
+        ({"cmd": "cue", "arg": "nope"}, [], "no cue of that name"),
+        ({"cmd": "release", "arg": "beam"}, [("release", "beam")], "ok"),
+        ({"cmd": "hold", "arg": 1}, [("hold", True)], "ok"),
+        ({"cmd": "explode"}, [], "unknown command"),
+        ({"cmd": "quit"}, [], "not available"),
+        ({"cmd": "size", "arg": "big"}, [], "needs a number"),
+        ({"cmd": "size", "arg": 2}, [], "needs a number from 0 to 1"),
+        ({"cmd": 7}, [], "expected"),
+        ([1, 2], [], "expected"),
+        ("{not json", [], "not JSON"),
+        (b"\x00\x01", [], "text messages only"),
+    ],
+)
 def test_commands_are_checked_and_answered(remote, message, queued, reply):
     r, q = remote()
     with ws(r) as c:
@@ -188,7 +238,7 @@ def test_a_flood_is_rate_limited_and_the_server_goes_on(remote):
     r.publish(fakes.snapshot())
     sent, start = 0, time.monotonic()
     with ws(r) as c:
-        while time.monotonic() - start < 1.0:       # 1000 messages a second, for a second
+        while time.monotonic() - start < 1.0:  # 1000 messages a second, for a second
             c.send(json.dumps({"cmd": "tap"}))
             c.send(json.dumps({"cmd": "bogus"}))
             sent += 2
@@ -206,9 +256,9 @@ def test_a_flood_is_rate_limited_and_the_server_goes_on(remote):
     allowed = web.RATE_BURST + web.RATE_PER_SECOND * (elapsed + 1.0)
     assert 0 < len(q.items) <= allowed
     assert r.stats["rate_limited"] >= sent - allowed
-    assert 1 <= len(notices) <= elapsed + 2      # at most one notice a second
+    assert 1 <= len(notices) <= elapsed + 2  # at most one notice a second
     assert r.stats["handler_errors"] == 0
-    with ws(r) as c:                               # a new client is served at once
+    with ws(r) as c:  # a new client is served at once
         assert recv_json(c, "state")["state"]["bpm"] == 120.0
 
 
@@ -242,16 +292,20 @@ def _stalled_client(port):
     s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
     s.connect(("127.0.0.1", port))
     key = base64.b64encode(os.urandom(16)).decode()
-    s.sendall((f"GET /ws HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-               f"Sec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n"
-               f"Origin: http://127.0.0.1:{port}\r\n\r\n").encode())
+    s.sendall(
+        (
+            f"GET /ws HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+            f"Sec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n"
+            f"Origin: http://127.0.0.1:{port}\r\n\r\n"
+        ).encode()
+    )
     assert s.recv(12) == b"HTTP/1.1 101"
     return s
 
 
 def test_a_stalled_client_costs_the_publisher_nothing_and_holds_bounded_memory(remote):
     r, _ = remote()
-    fixtures = {f"fx{i:03d}": [0.123456, -0.654321, 0.5] for i in range(200)}   # ~8 kB a frame
+    fixtures = {f"fx{i:03d}": [0.123456, -0.654321, 0.5] for i in range(200)}  # ~8 kB a frame
     stalled = _stalled_client(r.port)
     frames = []
     stop = threading.Event()
@@ -263,13 +317,14 @@ def test_a_stalled_client_costs_the_publisher_nothing_and_holds_bounded_memory(r
                     frames.append((time.monotonic(), json.loads(c.recv(timeout=0.5))))
                 except TimeoutError:
                     pass
+
     t = threading.Thread(target=reader)
     t.start()
     assert until(lambda: len(r.clients) == 2)
     calls, buffered = [], []
     start = time.monotonic()
     pip = 0
-    while time.monotonic() - start < 10.0:                   # 10 s at 40 frames a second
+    while time.monotonic() - start < 10.0:  # 10 s at 40 frames a second
         state = fakes.snapshot(pip=pip, fixtures=fixtures)
         t0 = time.perf_counter()
         if r.wanted():
@@ -283,10 +338,13 @@ def test_a_stalled_client_costs_the_publisher_nothing_and_holds_bounded_memory(r
     stalled.close()
     frame_bytes = len(json.dumps({"type": "state", "state": fakes.snapshot(fixtures=fixtures)}))
     calls.sort()
-    slowest = calls[int(len(calls) * 0.99)]     # the odd outlier is the OS, not the server
+    slowest = calls[int(len(calls) * 0.99)]  # the odd outlier is the OS, not the server
     assert slowest < 0.002
     assert max(buffered) > frame_bytes, "the stalled client's frames did pile up at the server"
-    print(f"\npublish p99 {slowest * 1e6:.0f} us, max {calls[-1] * 1e6:.0f} us, stalled buffer at most {max(buffered)} bytes")
+    print(
+        f"\npublish p99 {slowest * 1e6:.0f} us, max {calls[-1] * 1e6:.0f} us, "
+        f"stalled buffer at most {max(buffered)} bytes"
+    )
     assert max(buffered) <= web.WRITE_LIMIT_BYTES + 2 * frame_bytes
     late = [t for t, m in frames if m["type"] == "state" and t > start + 9.0]
     assert len(late) >= 15, "the reading client kept getting frames while the other stalled"
@@ -294,16 +352,21 @@ def test_a_stalled_client_costs_the_publisher_nothing_and_holds_bounded_memory(r
 
 # ---- the show's [web] table, --web and the player ------------------------------------------------
 
-@pytest.mark.parametrize("table, needle, key, reason", [
-    ('[web]\nport = -1\n', "port = -1", "web.port", "must be from 0 to 65535"),
-    ('[web]\nhost = "my-laptop"\n', "host = \"my-laptop\"", "web.host", "must be an IP address"),
-    ('[web]\ntoken = "secret"\n', "token =", "web.token", "unknown key"),
-    ('web = 8080\n', "web =", "web", "must be a table"),
-])
+
+@pytest.mark.parametrize(
+    "table, needle, key, reason",
+    [
+        ("[web]\nport = -1\n", "port = -1", "web.port", "must be from 0 to 65535"),
+        ('[web]\nhost = "my-laptop"\n', 'host = "my-laptop"', "web.host", "must be an IP address"),
+        ('[web]\ntoken = "secret"\n', "token =", "web.token", "unknown key"),
+        ("web = 8080\n", "web =", "web", "must be a table"),
+    ],
+)
 def test_web_table_mistakes_name_file_line_and_key(tmp_path, table, needle, key, reason):
     from kinetra_live import model, showfile
+
     path, text = fakes.show_with(tmp_path, "\n" + table if table.startswith("[") else "")
-    if not table.startswith("["):           # a plain key must come before the first table
+    if not table.startswith("["):  # a plain key must come before the first table
         text = table + text
         (tmp_path / "show.toml").write_text(text)
     with pytest.raises(model.ShowError) as info:
@@ -312,10 +375,13 @@ def test_web_table_mistakes_name_file_line_and_key(tmp_path, table, needle, key,
     assert reason in str(info.value)
 
 
-@pytest.mark.parametrize("argv, message", [
-    (["--web", "0.0.0.0:http"], "port must be a number"), (["--web", "stage:80"], "not an IP address")])
+@pytest.mark.parametrize(
+    "argv, message",
+    [(["--web", "0.0.0.0:http"], "port must be a number"), (["--web", "stage:80"], "not an IP address")],
+)
 def test_bad_web_arguments_are_refused(tmp_path, capsys, argv, message):
     from kinetra_live import cli
+
     path, _ = fakes.show_with(tmp_path, "")
     with pytest.raises(SystemExit):
         cli.main([path, *argv])
@@ -324,6 +390,7 @@ def test_bad_web_arguments_are_refused(tmp_path, capsys, argv, message):
 
 def test_the_player_serves_the_remote_and_takes_its_commands(tmp_path):
     from kinetra_live import runner, showfile
+
     path, _ = fakes.show_with(tmp_path, "\n[web]\nport = 0\n")
     show = showfile.load(path)
     r = runner.Runner(show, bpm=120, web=("127.0.0.1", 0))
@@ -359,6 +426,7 @@ def test_the_page_assets_ship_in_the_wheel():
     """The wheel takes whole package folders: the assets must sit inside one it lists."""
     import pathlib
     import tomllib
+
     root = pathlib.Path(__file__).resolve().parents[2]
     listed = tomllib.loads((root / "pyproject.toml").read_text())["tool"]["scikit-build"]["wheel"]["packages"]
     for name in ("page.html", "remote.js", "remote.css"):
@@ -369,6 +437,7 @@ def test_the_page_assets_ship_in_the_wheel():
 
 def test_a_failing_state_for_the_remote_is_logged_once_and_the_frames_go_on(tmp_path, monkeypatch, caplog):
     from kinetra_live import runner, showfile
+
     path, _ = fakes.show_with(tmp_path, "")
     r = runner.Runner(showfile.load(path), bpm=120, web=("127.0.0.1", 0))
     try:

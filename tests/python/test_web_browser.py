@@ -31,7 +31,7 @@ ARTIFACTS = pathlib.Path(os.environ.get("KINETRA_ARTIFACTS") or ROOT / "build" /
 BPM = 120
 BAR_PIPS = 4 * 64
 HEADS = 3
-CENTRE = (128, 0)        # a 16-bit channel at 0 (scale 0): 0x8000
+CENTRE = (128, 0)  # a 16-bit channel at 0 (scale 0): 0x8000
 
 CUES = """
 [[cues]]
@@ -64,10 +64,26 @@ def player(tmp_path_factory):
     show.write_text(make_show(heads=HEADS, port=sacn_port, visual=False) + CUES, encoding="utf-8")
     log = tmp / "frames.jsonl"
     rx = SacnCapture(sacn_port)
-    proc = subprocess.Popen([sys.executable, "-m", "kinetra_live", str(show), "--bpm", str(BPM),
-                             "--web", f"127.0.0.1:{free_tcp_port()}", "--frame-log", str(log),
-                             "--duration", "300"],
-                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    proc = subprocess.Popen(
+        [
+            sys.executable,
+            "-m",
+            "kinetra_live",
+            str(show),
+            "--bpm",
+            str(BPM),
+            "--web",
+            f"127.0.0.1:{free_tcp_port()}",
+            "--frame-log",
+            str(log),
+            "--duration",
+            "300",
+        ],
+        stdin=subprocess.DEVNULL,
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
     try:
         line = proc.stderr.readline()
         assert "web remote at http://127.0.0.1:" in line, line + proc.stderr.read()
@@ -84,6 +100,7 @@ def player(tmp_path_factory):
 @pytest.fixture(scope="module")
 def browser():
     from playwright.sync_api import sync_playwright
+
     with sync_playwright() as pw:
         b = pw.chromium.launch(executable_path=CHROMIUM, args=["--no-sandbox"])
         yield b
@@ -119,7 +136,7 @@ def frames(log):
         try:
             rec = json.loads(line)
         except ValueError:
-            break                     # the line being written
+            break  # the line being written
         if "frame" in rec:
             out.append(rec)
     return out
@@ -168,9 +185,8 @@ def test_a_pressed_cue_reaches_the_lights_on_the_next_bar(page, player):
     button = page.locator('button.cue[data-cue="centre"]')
     clicked = time.monotonic()
     button.click()
-    wait_js(page, "document.querySelector('button.cue[data-cue=\"centre\"]').dataset.state === 'active'",
-                           timeout=10)
-    time.sleep(1.0)                                 # the frame log catches up
+    wait_js(page, "document.querySelector('button.cue[data-cue=\"centre\"]').dataset.state === 'active'", timeout=10)
+    time.sleep(1.0)  # the frame log catches up
     log = frames(player["log"])
     before = max((f for f in log if f["t"] <= clicked), key=lambda f: f["t"])
     pip_clicked = math.floor((clicked + before["latency_s"] - before["t0"]) * before["bpm"] / 60 * 64)
@@ -178,12 +194,15 @@ def test_a_pressed_cue_reaches_the_lights_on_the_next_bar(page, player):
     assert len(landed) == 1
     boundary = landed[0]["boundary"]
     assert boundary % BAR_PIPS == 0
-    assert 0 < boundary - pip_clicked <= BAR_PIPS + 16, (boundary, pip_clicked)   # the next bar
+    assert 0 < boundary - pip_clicked <= BAR_PIPS + 16, (boundary, pip_clicked)  # the next bar
     by_seq = {p["sequence"]: f for f in log for p in f["packets"] if p["universe"] == 1}
-    seen = [(by_seq[p.sequence]["pip"], _centred(p)) for t, p in list(rx.packets)
-            if t >= clicked and p.universe == 1 and not p.option_StreamTerminated and p.sequence in by_seq]
+    seen = [
+        (by_seq[p.sequence]["pip"], _centred(p))
+        for t, p in list(rx.packets)
+        if t >= clicked and p.universe == 1 and not p.option_StreamTerminated and p.sequence in by_seq
+    ]
     assert seen and any(c for _, c in seen)
-    if boundary - pip_clicked > 16:                 # clicked well before the bar: the old look went out first
+    if boundary - pip_clicked > 16:  # clicked well before the bar: the old look went out first
         assert not seen[0][1]
     assert all(c == (pip >= boundary) for pip, c in seen), "still before the bar, centred from the bar on"
     first_at_bar = min(f["pip"] for f in log if f["pip"] >= boundary)
@@ -204,22 +223,34 @@ TAP_AT = """async ([bpm, n]) => {
 
 
 def test_eight_taps_at_125_bpm_set_the_tempo(page):
-    page.wait_for_timeout(2500)                     # a pause: the taps start a new run
+    page.wait_for_timeout(2500)  # a pause: the taps start a new run
     page.evaluate(TAP_AT, [125, 8])
-    wait_js(page, "Math.abs(parseFloat(document.getElementById('bpm').textContent) - 125) < 1",
-                           timeout=5)
+    wait_js(page, "Math.abs(parseFloat(document.getElementById('bpm').textContent) - 125) < 1", timeout=5)
     bpm = float(page.locator("#bpm").inner_text())
     print(f"\ntempo after eight taps at 125 BPM: {bpm}")
     page.locator("#half").click()
     wait_js(page, "Math.abs(parseFloat(document.getElementById('bpm').textContent) - 62.5) < 0.3")
 
 
-@pytest.mark.parametrize("device", [
-    {"name": "phone", "viewport": {"width": 390, "height": 844}, "device_scale_factor": 3, "is_mobile": True,
-     "has_touch": True},
-    {"name": "tablet", "viewport": {"width": 820, "height": 1180}, "device_scale_factor": 2, "is_mobile": True,
-     "has_touch": True},
-])
+@pytest.mark.parametrize(
+    "device",
+    [
+        {
+            "name": "phone",
+            "viewport": {"width": 390, "height": 844},
+            "device_scale_factor": 3,
+            "is_mobile": True,
+            "has_touch": True,
+        },
+        {
+            "name": "tablet",
+            "viewport": {"width": 820, "height": 1180},
+            "device_scale_factor": 2,
+            "is_mobile": True,
+            "has_touch": True,
+        },
+    ],
+)
 def test_phone_and_tablet_show_the_grid_without_sideways_scrolling(browser, player, device):
     settings = {k: v for k, v in device.items() if k != "name"}
     ctx = browser.new_context(**settings)

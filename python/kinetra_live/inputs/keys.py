@@ -13,19 +13,32 @@ TEMPO_STEP = 0.1
 SIZE_STEP = 0.1
 KEYS = {
     " ": ("tap", None),
-    "\n": ("resync", None), "\r": ("resync", None),
-    ",": ("nudge", -NUDGE_S), "<": ("nudge", -NUDGE_S),
-    ".": ("nudge", NUDGE_S), ">": ("nudge", NUDGE_S),
-    "-": ("tempo", -TEMPO_STEP), "_": ("tempo", -TEMPO_STEP),
-    "+": ("tempo", TEMPO_STEP), "=": ("tempo", TEMPO_STEP),
-    "*": ("double", None), "/": ("half", None), "$": ("lock", None),
-    "!": ("hold", None), "@": ("home", None), "#": ("blackout", None),
-    "[": ("size", -SIZE_STEP), "]": ("size", SIZE_STEP),
+    "\n": ("resync", None),
+    "\r": ("resync", None),
+    ",": ("nudge", -NUDGE_S),
+    "<": ("nudge", -NUDGE_S),
+    ".": ("nudge", NUDGE_S),
+    ">": ("nudge", NUDGE_S),
+    "-": ("tempo", -TEMPO_STEP),
+    "_": ("tempo", -TEMPO_STEP),
+    "+": ("tempo", TEMPO_STEP),
+    "=": ("tempo", TEMPO_STEP),
+    "*": ("double", None),
+    "/": ("half", None),
+    "$": ("lock", None),
+    "!": ("hold", None),
+    "@": ("home", None),
+    "#": ("blackout", None),
+    "[": ("size", -SIZE_STEP),
+    "]": ("size", SIZE_STEP),
     "\x7f": ("release", None),
-    "q": ("quit", None), "Q": ("quit", None),
+    "q": ("quit", None),
+    "Q": ("quit", None),
 }
-HELP = ("space: tap  enter: resync  , .: nudge -/+10 ms  - +: tempo -/+0.1  * /: x2 /2  $: lock tempo  "
-        "! hold  @ home  # blackout  [ ]: size  backspace: release  q: quit")
+HELP = (
+    "space: tap  enter: resync  , .: nudge -/+10 ms  - +: tempo -/+0.1  * /: x2 /2  $: lock tempo  "
+    "! hold  @ home  # blackout  [ ]: size  backspace: release  q: quit"
+)
 
 
 def commands_for(text: str, cue_keys: dict, size: float) -> list[Command]:
@@ -47,6 +60,7 @@ class Keys:
     def __init__(self, stream):
         import termios
         import tty
+
         self.fd = stream.fileno()
         self.saved = termios.tcgetattr(self.fd)
         tty.setcbreak(self.fd)
@@ -61,9 +75,10 @@ class Keys:
             return ""
         data = os.read(self.fd, 64)
         if not data:
-            return "q"          # the terminal is gone
+            return "q"  # the terminal is gone
         return data.decode("utf-8", "replace")
 
     def close(self) -> None:
         import termios
+
         termios.tcsetattr(self.fd, termios.TCSADRAIN, self.saved)

@@ -60,10 +60,12 @@ def decode(data) -> tuple[str, int, int, int] | None:
 
 # ---- actions -------------------------------------------------------------------------------
 
+
 @dataclasses.dataclass(frozen=True)
 class Action:
     """What a note or controller does. `arg` for tempo/nudge is a direction (+1/-1) scaled by
     the step; a fader ("size") reads its value instead."""
+
     name: str
     arg: object = None
     fader: bool = False
@@ -80,6 +82,7 @@ def parse_action(text: str) -> Action:
     if not isinstance(text, str) or not text.strip():
         raise ValueError("expected a command such as 'tap' or 'cue NAME'")
     from ..commands import COMMANDS
+
     name, _, rest = text.strip().partition(" ")
     rest = rest.strip()
     allowed = [n for n in COMMANDS if n not in REFUSED]
@@ -107,9 +110,11 @@ def parse_action(text: str) -> Action:
 
 # ---- layouts -------------------------------------------------------------------------------
 
+
 @dataclasses.dataclass(frozen=True)
 class Light:
     """How one state is shown: (status byte, value) sent with the pad's number."""
+
     off: tuple[int, int]
     armed: tuple[int, int]
     queued: tuple[int, int]
@@ -120,15 +125,23 @@ class Light:
 class Layout:
     name: str
     description: str
-    grid: tuple            # GRID rows from the top, each GRID notes from the left (empty: no grid)
-    buttons: dict          # ("note" | "cc", number) -> Action
+    grid: tuple  # GRID rows from the top, each GRID notes from the left (empty: no grid)
+    buttons: dict  # ("note" | "cc", number) -> Action
     pad_light: Light | None
-    button_light: dict     # "note" | "cc" -> Light for the buttons
-    channel: int = 0       # the channel lights are sent on (0 = the first)
+    button_light: dict  # "note" | "cc" -> Light for the buttons
+    channel: int = 0  # the channel lights are sent on (0 = the first)
 
 
-_TEMPO_KEYS = (Action("tap"), Action("resync"), Action("nudge", -1.0), Action("nudge", 1.0),
-               Action("tempo", -1.0), Action("tempo", 1.0), Action("half"), Action("double"))
+_TEMPO_KEYS = (
+    Action("tap"),
+    Action("resync"),
+    Action("nudge", -1.0),
+    Action("nudge", 1.0),
+    Action("tempo", -1.0),
+    Action("tempo", 1.0),
+    Action("half"),
+    Action("double"),
+)
 _MASTER_KEYS = (Action("hold"), Action("home"), Action("blackout"), Action("release"))
 
 # Grids numbered ten to a row in "programmer" mode: row 1 at the bottom is notes 11..18,
@@ -139,8 +152,10 @@ GRID10 = Layout(
     name="grid10",
     description="8x8 pad grid numbered 11..88 (ten to a row, programmer mode)",
     grid=tuple(tuple(10 * row + col for col in range(1, 9)) for row in range(8, 0, -1)),
-    buttons={**{("cc", 91 + i): a for i, a in enumerate(_TEMPO_KEYS)},
-             **{("cc", 89 - 10 * i): a for i, a in enumerate(_MASTER_KEYS)}},
+    buttons={
+        **{("cc", 91 + i): a for i, a in enumerate(_TEMPO_KEYS)},
+        **{("cc", 89 - 10 * i): a for i, a in enumerate(_MASTER_KEYS)},
+    },
     pad_light=Light(off=(NOTE_ON, 0), armed=(NOTE_ON, 1), queued=(NOTE_ON, 13), active=(NOTE_ON, 21)),
     button_light={"cc": Light(off=(CONTROL, 0), armed=(CONTROL, 1), queued=(CONTROL, 13), active=(CONTROL, 21))},
 )
@@ -153,9 +168,11 @@ GRID8 = Layout(
     name="grid8",
     description="8x8 pad grid numbered 0..63 from the bottom left, faders 48..56",
     grid=tuple(tuple(8 * row + col for col in range(8)) for row in range(7, -1, -1)),
-    buttons={**{("note", 64 + i): a for i, a in enumerate(_TEMPO_KEYS)},
-             **{("note", 82 + i): a for i, a in enumerate(_MASTER_KEYS)},
-             ("cc", 56): Action("size", None, fader=True)},
+    buttons={
+        **{("note", 64 + i): a for i, a in enumerate(_TEMPO_KEYS)},
+        **{("note", 82 + i): a for i, a in enumerate(_MASTER_KEYS)},
+        ("cc", 56): Action("size", None, fader=True),
+    },
     pad_light=Light(off=(NOTE_ON, 0), armed=(NOTE_ON, 5), queued=(NOTE_ON, 3), active=(NOTE_ON, 1)),
     button_light={"note": Light(off=(NOTE_ON, 0), armed=(NOTE_ON, 0), queued=(NOTE_ON, 1), active=(NOTE_ON, 1))},
 )
@@ -167,8 +184,10 @@ GENERIC = Layout(
     grid=(),
     buttons={},
     pad_light=Light(off=(NOTE_ON, 0), armed=(NOTE_ON, 1), queued=(NOTE_ON, 127), active=(NOTE_ON, 127)),
-    button_light={"note": Light(off=(NOTE_ON, 0), armed=(NOTE_ON, 1), queued=(NOTE_ON, 127), active=(NOTE_ON, 127)),
-                  "cc": Light(off=(CONTROL, 0), armed=(CONTROL, 1), queued=(CONTROL, 127), active=(CONTROL, 127))},
+    button_light={
+        "note": Light(off=(NOTE_ON, 0), armed=(NOTE_ON, 1), queued=(NOTE_ON, 127), active=(NOTE_ON, 127)),
+        "cc": Light(off=(CONTROL, 0), armed=(CONTROL, 1), queued=(CONTROL, 127), active=(CONTROL, 127)),
+    },
 )
 
 LAYOUTS = {layout.name: layout for layout in (GRID10, GRID8, GENERIC)}
@@ -191,6 +210,7 @@ def assign_cues(layout: Layout, cues) -> dict:
 
 # ---- the controller ------------------------------------------------------------------------
 
+
 class MidiController:
     """Turns decoded messages into commands and cue states into pad lights.
 
@@ -201,6 +221,7 @@ class MidiController:
 
     def __init__(self, queue, make, layout: Layout, *, cues=(), notes=None, controls=None, steps=None):
         from .keys import NUDGE_S, TEMPO_STEP
+
         self.queue = queue
         self.make = make
         self.layout = layout
@@ -210,7 +231,7 @@ class MidiController:
         self.actions.update({("note", n): a for n, a in (notes or {}).items()})
         self.actions.update({("cc", n): a for n, a in (controls or {}).items()})
         self.out = None
-        self.lit: dict = {}        # (kind, number) -> bytes last sent
+        self.lit: dict = {}  # (kind, number) -> bytes last sent
         self.accepted = 0
         self.ignored = 0
         self.last_error = ""
@@ -227,7 +248,7 @@ class MidiController:
             return
         kind, _channel, number, value = msg
         if kind not in ("note", "cc"):
-            return                     # clock messages are the tempo source's (see clock_listener)
+            return  # clock messages are the tempo source's (see clock_listener)
         action = self.actions.get((kind, number))
         if action is None:
             return
@@ -236,7 +257,7 @@ class MidiController:
                 return
             arg = value / 127.0
         elif value == 0:
-            return                     # releases do nothing; a press is a note-on or a controller > 0
+            return  # releases do nothing; a press is a note-on or a controller > 0
         elif action.name == "nudge":
             arg = action.arg * self.steps["nudge_s"]
         elif action.name == "tempo":
@@ -267,8 +288,7 @@ class MidiController:
         out = {}
         for key, action in self.actions.items():
             if action.name == "cue":
-                out[key] = ("queued" if action.arg in queued else "active" if action.arg in playing
-                            else "armed")
+                out[key] = "queued" if action.arg in queued else "active" if action.arg in playing else "armed"
             elif action.name in ("hold", "home", "blackout") and action.arg is None:
                 out[key] = "active" if masters.get(action.name) else "armed"
             elif not action.fader:
@@ -277,8 +297,11 @@ class MidiController:
 
     def message(self, key, light: str, blink_on: bool) -> bytes | None:
         kind, number = key
-        table = self.layout.pad_light if (kind == "note" and self.actions.get(key, Action("")).name == "cue") \
+        table = (
+            self.layout.pad_light
+            if (kind == "note" and self.actions.get(key, Action("")).name == "cue")
             else self.layout.button_light.get(kind)
+        )
         if table is None:
             return None
         if light == "queued" and not blink_on:
@@ -338,6 +361,7 @@ class MidiController:
 
 # ---- ports ---------------------------------------------------------------------------------
 
+
 def match_port(pattern: str | None, names: list[str]) -> str | None:
     """The first port whose name is `pattern`, contains it (any case) or matches it as a glob;
     the first port when no pattern is given."""
@@ -345,8 +369,11 @@ def match_port(pattern: str | None, names: list[str]) -> str | None:
         return None
     if not pattern:
         return names[0]
-    for test in (lambda n: n == pattern, lambda n: pattern.lower() in n.lower(),
-                 lambda n: fnmatch.fnmatchcase(n, pattern)):
+    for test in (
+        lambda n: n == pattern,
+        lambda n: pattern.lower() in n.lower(),
+        lambda n: fnmatch.fnmatchcase(n, pattern),
+    ):
         for n in names:
             if test(n):
                 return n
@@ -414,8 +441,16 @@ class MidiPorts:
     (callables taking (bytes, time)); `on_output(out or None)` hears of the light output.
     Call `check()` now and then (the watcher thread does, every RECONNECT_S)."""
 
-    def __init__(self, backend, input_pattern: str | None, output_pattern: str | None = None, *,
-                 listeners=(), on_output=None, now=time.monotonic):
+    def __init__(
+        self,
+        backend,
+        input_pattern: str | None,
+        output_pattern: str | None = None,
+        *,
+        listeners=(),
+        on_output=None,
+        now=time.monotonic,
+    ):
         self.backend = backend
         self.input_pattern, self.output_pattern = input_pattern, output_pattern
         self.listeners = list(listeners)
@@ -449,7 +484,7 @@ class MidiPorts:
             if name is not None:
                 try:
                     self.inp = self.backend.open_input(name, self._deliver)
-                except Exception as exc:      # gone again, or busy: the next check tries again
+                except Exception as exc:  # gone again, or busy: the next check tries again
                     log.warning("MIDI input %s: %s", name, exc)
                     return
                 self.in_name = name
@@ -512,14 +547,17 @@ class MidiPorts:
 def clock_listener(clock):
     """A port listener that hands MIDI clock, Start, Stop, Continue and Song Position to a
     `clock.MidiClock`, stamped with their arrival time."""
+
     def listen(data, t):
         msg = decode(data)
         if msg is not None and msg[0] not in ("note", "cc"):
             clock.feed(t, msg[0], msg[3])
+
     return listen
 
 
 # ---- one handling per port, shared by the tempo source and the controller -----------------
+
 
 class Shared:
     """A listener's hold on a shared port; `close()` lets go (the last one closes the port)."""
@@ -544,16 +582,18 @@ _shared: dict = {}
 _shared_lock = threading.Lock()
 
 
-def share(input_pattern: str | None, listener, *, output_pattern: str | None = None, on_output=None,
-          backend=None) -> Shared:
+def share(
+    input_pattern: str | None, listener, *, output_pattern: str | None = None, on_output=None, backend=None
+) -> Shared:
     """Adds `listener` to the port named by `input_pattern`, opening it (and watching for it to
     come back) the first time; a later caller may add the light output."""
     with _shared_lock:
         ports = _shared.get(input_pattern)
         fresh = ports is None
         if fresh:
-            ports = MidiPorts(backend if backend is not None else RtMidiBackend(), input_pattern, output_pattern,
-                              on_output=on_output)
+            ports = MidiPorts(
+                backend if backend is not None else RtMidiBackend(), input_pattern, output_pattern, on_output=on_output
+            )
             _shared[input_pattern] = ports
         elif output_pattern is not None and ports.output_pattern is None:
             ports.output_pattern, ports.on_output = output_pattern, on_output

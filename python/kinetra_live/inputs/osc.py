@@ -65,6 +65,7 @@ ADDRESSES = {
 def messages(dgram: bytes):
     """(address, args) of every message in a datagram, bundles opened; ValueError if it does not parse."""
     from pythonosc import osc_bundle, osc_message
+
     try:
         if osc_bundle.OscBundle.dgram_is_bundle(dgram):
             out = []
@@ -78,7 +79,7 @@ def messages(dgram: bytes):
             return out
         m = osc_message.OscMessage(dgram)
         return [(m.address, list(m.params))]
-    except Exception as exc:   # python-osc raises its own parse errors, and others on odd input
+    except Exception as exc:  # python-osc raises its own parse errors, and others on odd input
         raise ValueError(f"not an OSC packet ({exc})") from None
 
 
@@ -117,7 +118,7 @@ class OscInput:
                 return
             try:
                 self.feed(dgram)
-            except Exception:      # never fatal: logged, counted, and the next packet is read
+            except Exception:  # never fatal: logged, counted, and the next packet is read
                 self.ignored += 1
                 log.exception("OSC input: handler failed")
 
@@ -131,7 +132,7 @@ class OscInput:
             self.handle(address, args)
 
     def handle(self, address: str, args: list) -> bool:
-        entry = ADDRESSES.get(address[len(PREFIX):]) if address.startswith(PREFIX) else None
+        entry = ADDRESSES.get(address[len(PREFIX) :]) if address.startswith(PREFIX) else None
         if entry is None:
             self._ignore(f"{address}: unknown address")
             return False
@@ -160,6 +161,6 @@ class OscInput:
             with socket.socket(self.sock.family, socket.SOCK_DGRAM) as s:
                 s.sendto(b"", (wake if self.host in ("0.0.0.0", "::") else self.host, self.port))
         except OSError:
-            pass            # the receive timeout ends the thread all the same
+            pass  # the receive timeout ends the thread all the same
         self.thread.join(2.0)
         self.sock.close()

@@ -37,12 +37,12 @@ from importlib import resources
 log = logging.getLogger("kinetra_live.web")
 
 FRAMES_PER_SECOND = 30
-MAX_MESSAGE_BYTES = 1024          # a command is a few dozen bytes
+MAX_MESSAGE_BYTES = 1024  # a command is a few dozen bytes
 MAX_CLIENTS = 16
-RATE_PER_SECOND = 20.0            # commands a client may send, sustained
-RATE_BURST = 40                   # ... and at once
-WRITE_LIMIT_BYTES = 32 * 1024     # a client's unsent data before its sends wait
-SOCKET_BUFFER_BYTES = 64 * 1024   # and what the kernel may hold for it on top
+RATE_PER_SECOND = 20.0  # commands a client may send, sustained
+RATE_BURST = 40  # ... and at once
+WRITE_LIMIT_BYTES = 32 * 1024  # a client's unsent data before its sends wait
+SOCKET_BUFFER_BYTES = 64 * 1024  # and what the kernel may hold for it on top
 PAGE_PATH = "/"
 SOCKET_PATH = "/ws"
 # Commands a remote may never send (stopping the show is for the operator at the machine).
@@ -61,6 +61,7 @@ def render_page(config: dict) -> tuple[bytes, str]:
     """The page with its style, script and settings inline, and the Content-Security-Policy
     that allows exactly those inline parts and a WebSocket to the page's own host."""
     from kinetra_preview import projection
+
     script = asset("remote.js")
     style = asset("remote.css")
     data = json.dumps({"projection": projection.js_constants(), **config}, separators=(",", ":"))
@@ -68,11 +69,18 @@ def render_page(config: dict) -> tuple[bytes, str]:
     if "</script" in script.lower():
         raise ValueError("the page script must not contain a closing script tag")
     data_script = f"window.REMOTE={data};"
-    text = (asset("page.html").replace("{{TITLE}}", html.escape(config.get("title", "kinetra")))
-            .replace("{{CSS}}", style).replace("{{DATA}}", data_script).replace("{{JS}}", script))
-    csp = (f"default-src 'none'; style-src {_csp_hash(style)}; "
-           f"script-src {_csp_hash(data_script)} {_csp_hash(script)}; connect-src 'self'; "
-           "img-src 'self' data:; base-uri 'none'; form-action 'none'; frame-ancestors 'none'")
+    text = (
+        asset("page.html")
+        .replace("{{TITLE}}", html.escape(config.get("title", "kinetra")))
+        .replace("{{CSS}}", style)
+        .replace("{{DATA}}", data_script)
+        .replace("{{JS}}", script)
+    )
+    csp = (
+        f"default-src 'none'; style-src {_csp_hash(style)}; "
+        f"script-src {_csp_hash(data_script)} {_csp_hash(script)}; connect-src 'self'; "
+        "img-src 'self' data:; base-uri 'none'; form-action 'none'; frame-ancestors 'none'"
+    )
     return text.encode("utf-8"), csp
 
 
@@ -133,8 +141,16 @@ class WebRemote:
     A token is required whenever the address is not a loopback one (or `token=True`).
     """
 
-    def __init__(self, queue, make, *, host: str = "127.0.0.1", port: int = 0, token: bool | None = None,
-                 config: dict | None = None):
+    def __init__(
+        self,
+        queue,
+        make,
+        *,
+        host: str = "127.0.0.1",
+        port: int = 0,
+        token: bool | None = None,
+        config: dict | None = None,
+    ):
         self.queue = queue
         self.make = make
         self.host = host
@@ -145,8 +161,14 @@ class WebRemote:
         self.state = None
         self.version = 0
         self.clients: set[_Client] = set()
-        self.stats = {"commands": 0, "refused": 0, "rate_limited": 0, "handler_errors": 0,
-                      "frames_sent": 0, "http_denied": 0}
+        self.stats = {
+            "commands": 0,
+            "refused": 0,
+            "rate_limited": 0,
+            "handler_errors": 0,
+            "frames_sent": 0,
+            "http_denied": 0,
+        }
         self.loop: asyncio.AbstractEventLoop | None = None
         self.thread: threading.Thread | None = None
         self._ready = threading.Event()
@@ -169,9 +191,9 @@ class WebRemote:
         self.version += 1
         if urgent and self.loop is not None and self._wake is not None:
             try:
-                self.loop.call_soon_threadsafe(self._wake.set)    # a byte down a pipe: never blocks
+                self.loop.call_soon_threadsafe(self._wake.set)  # a byte down a pipe: never blocks
             except RuntimeError:
-                pass                                             # the server has stopped
+                pass  # the server has stopped
 
     def status(self) -> str:
         """For the status line: browsers connected and commands refused."""
@@ -212,19 +234,31 @@ class WebRemote:
     def _thread_main(self) -> None:
         try:
             asyncio.run(self._main())
-        except BaseException as exc:      # reported to start(); the show itself goes on
+        except BaseException as exc:  # reported to start(); the show itself goes on
             self._error = exc
             self._ready.set()
 
     async def _main(self) -> None:
         from websockets.asyncio.server import serve
+
         self._stop = asyncio.Event()
         self._wake = asyncio.Event()
         self.loop = asyncio.get_running_loop()
-        async with serve(self._handler, self.host, self.port, process_request=self._http,
-                         max_size=MAX_MESSAGE_BYTES, max_queue=4, write_limit=WRITE_LIMIT_BYTES,
-                         compression=None, server_header=None, ping_interval=10, ping_timeout=20,
-                         close_timeout=2, logger=logging.getLogger("kinetra_live.web.protocol")) as server:
+        async with serve(
+            self._handler,
+            self.host,
+            self.port,
+            process_request=self._http,
+            max_size=MAX_MESSAGE_BYTES,
+            max_queue=4,
+            write_limit=WRITE_LIMIT_BYTES,
+            compression=None,
+            server_header=None,
+            ping_interval=10,
+            ping_timeout=20,
+            close_timeout=2,
+            logger=logging.getLogger("kinetra_live.web.protocol"),
+        ) as server:
             self.port = server.sockets[0].getsockname()[1]
             self._ready.set()
             ticker = asyncio.create_task(self._ticker())
@@ -238,21 +272,32 @@ class WebRemote:
     def _http(self, connection, request):
         from websockets.datastructures import Headers
         from websockets.http11 import Response
+
         try:
             url = urllib.parse.urlsplit(request.path)
             query = urllib.parse.parse_qs(url.query)
 
             def respond(status, reason, body=b"", kind="text/plain; charset=utf-8", extra=()):
-                headers = Headers([("Content-Type", kind), ("Content-Length", str(len(body))),
-                                   ("Cache-Control", "no-store"), ("X-Content-Type-Options", "nosniff"),
-                                   ("Referrer-Policy", "no-referrer"), ("X-Frame-Options", "DENY"), *extra])
+                headers = Headers(
+                    [
+                        ("Content-Type", kind),
+                        ("Content-Length", str(len(body))),
+                        ("Cache-Control", "no-store"),
+                        ("X-Content-Type-Options", "nosniff"),
+                        ("Referrer-Policy", "no-referrer"),
+                        ("X-Frame-Options", "DENY"),
+                        *extra,
+                    ]
+                )
                 return Response(status, reason, headers, body)
 
             if self.token is not None:
                 given = query.get("token", [""])[0]
                 if not hmac.compare_digest(given.encode(), self.token.encode()):
                     self.stats["http_denied"] += 1
-                    return respond(403, "Forbidden", b"403 forbidden: this remote needs the token printed with its URL\n")
+                    return respond(
+                        403, "Forbidden", b"403 forbidden: this remote needs the token printed with its URL\n"
+                    )
             elif not self._loopback_host(request.headers.get("Host", "")):
                 # without a token only this machine may ask, under a loopback name: a web page
                 # whose own host name was pointed at 127.0.0.1 gets nothing
@@ -264,10 +309,11 @@ class WebRemote:
                     return respond(403, "Forbidden", b"403 forbidden: cross-origin WebSocket\n")
                 if len(self.clients) >= MAX_CLIENTS:
                     return respond(503, "Service Unavailable", b"503 too many remotes connected\n")
-                return None   # go on with the WebSocket handshake
+                return None  # go on with the WebSocket handshake
             if url.path == PAGE_PATH:
-                return respond(200, "OK", self.page, "text/html; charset=utf-8",
-                               [("Content-Security-Policy", self.csp)])
+                return respond(
+                    200, "OK", self.page, "text/html; charset=utf-8", [("Content-Security-Policy", self.csp)]
+                )
             return respond(404, "Not Found", b"404 not found\n")
         except Exception:
             self.stats["handler_errors"] += 1
@@ -291,6 +337,7 @@ class WebRemote:
 
     async def _handler(self, ws) -> None:
         from websockets.exceptions import ConnectionClosed
+
         client = _Client(ws, time.monotonic())
         sock = ws.transport.get_extra_info("socket")
         if sock is not None:
@@ -314,6 +361,7 @@ class WebRemote:
 
     async def _sender(self, client: _Client) -> None:
         from websockets.exceptions import ConnectionClosed
+
         try:
             while True:
                 await client.dirty.wait()
@@ -344,8 +392,7 @@ class WebRemote:
                 continue
             seen = version
             try:
-                self._text = json.dumps({"type": "state", "state": self.state}, separators=(",", ":"),
-                                        allow_nan=False)
+                self._text = json.dumps({"type": "state", "state": self.state}, separators=(",", ":"), allow_nan=False)
             except (TypeError, ValueError):
                 self.stats["handler_errors"] += 1
                 log.exception("web remote: state cannot be sent")

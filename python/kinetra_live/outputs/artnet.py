@@ -24,7 +24,7 @@ UNIVERSES = (0, artnet.MAX_PORT_ADDRESS)
 @dataclasses.dataclass(frozen=True)
 class Settings:
     name: str
-    destinations: tuple[str, ...]   # unicast IPv4 addresses of the nodes
+    destinations: tuple[str, ...]  # unicast IPv4 addresses of the nodes
     port: int
     sync: bool
     kind: str = "artnet"
@@ -33,7 +33,7 @@ class Settings:
 def read_output(r, o: dict, key: tuple, show_name: str) -> Settings:
     dest = o.get("destination")
     if dest is None:
-        r.fail(key + ("destination",), "missing: the address of each node, such as \"10.0.0.20\"")
+        r.fail(key + ("destination",), 'missing: the address of each node, such as "10.0.0.20"')
     dests = dest if isinstance(dest, list) else [dest]
     if not dests:
         r.fail(key + ("destination",), "names no address")
@@ -56,8 +56,10 @@ def claims(fixture) -> list:
 
 def describe(settings: Settings, show) -> str:
     ports = ", ".join(artnet.format_port_address(u) for u in show.universes(settings.name)) or "-"
-    return (f"Art-Net to {', '.join(settings.destinations)} port {settings.port}, port-addresses "
-            f"(net:sub-net:universe) {ports}" + (", ArtSync after each frame" if settings.sync else ""))
+    return (
+        f"Art-Net to {', '.join(settings.destinations)} port {settings.port}, port-addresses "
+        f"(net:sub-net:universe) {ports}" + (", ArtSync after each frame" if settings.sync else "")
+    )
 
 
 def open_socket(settings: Settings) -> socket.socket:
@@ -73,8 +75,11 @@ class Sender:
         self.settings = settings
         self.sock = sock
         self.ports = {u: artnet.Port(u, dmx.UNIVERSE_SLOTS) for u in show.universes(settings.name)}
-        self.writers = {f.name: (dmx.writer(f.patch), self.ports[f.patch.universe].data)
-                        for f in show.fixtures if f.output == settings.name}
+        self.writers = {
+            f.name: (dmx.writer(f.patch), self.ports[f.patch.universe].data)
+            for f in show.fixtures
+            if f.output == settings.name
+        }
         self.errors = 0
         self.last_error = ""
 

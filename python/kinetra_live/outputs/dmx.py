@@ -12,8 +12,23 @@ from ..model import AxisMap, DmxPatch
 
 # `_fine2` channels carry the third byte of a 24-bit pan or tilt.
 CHANNEL_NAMES = ("pan", "pan_fine", "pan_fine2", "tilt", "tilt_fine", "tilt_fine2", "z", "z_fine")
-FIXTURE_KEYS = {"universe", "address", "channels", "footprint", "pan_range", "tilt_range", "pan", "tilt",
-                "z", "invert_pan", "invert_tilt", "set", "blackout", "profile", "mode"}
+FIXTURE_KEYS = {
+    "universe",
+    "address",
+    "channels",
+    "footprint",
+    "pan_range",
+    "tilt_range",
+    "pan",
+    "tilt",
+    "z",
+    "invert_pan",
+    "invert_tilt",
+    "set",
+    "blackout",
+    "profile",
+    "mode",
+}
 UNIVERSE_SLOTS = profiles.DMX_SLOTS
 DEFAULT_RANGES = {"pan": 540.0, "tilt": 270.0}
 MAX_RANGE = 7200.0
@@ -32,7 +47,7 @@ def _profile(r, f: dict, key: tuple, hand: dict) -> profiles.Layout | None:
         if f"{axis}_range" in f:
             degrees[axis] = r.number(f, key, f"{axis}_range", lo=0.0, hi=MAX_RANGE, lo_open=True)
         elif any(role.startswith(axis) for role in hand):
-            degrees[axis] = DEFAULT_RANGES[axis]     # the profile's axis is not used
+            degrees[axis] = DEFAULT_RANGES[axis]  # the profile's axis is not used
     path = os.path.join(os.path.dirname(os.path.abspath(r.path)), file)
     try:
         return profiles.read(path, mode, pan_degrees=degrees.get("pan"), tilt_degrees=degrees.get("tilt"))
@@ -49,8 +64,11 @@ def read_patch(r, f: dict, key: tuple, universes: tuple[int, int]) -> DmxPatch:
     if "profile" in f and ch is None:
         ch = {}
     elif not isinstance(ch, dict) or not ch and "profile" not in f:
-        r.fail(ckey, "must be a table such as { pan = 1, pan_fine = 2, tilt = 3, tilt_fine = 4 }"
-                     + ("" if "profile" in f else " (or give a profile)"))
+        r.fail(
+            ckey,
+            "must be a table such as { pan = 1, pan_fine = 2, tilt = 3, tilt_fine = 4 }"
+            + ("" if "profile" in f else " (or give a profile)"),
+        )
     r.known(ch, ckey, CHANNEL_NAMES)
     hand = {role: r.integer(ch, ckey, role, lo=1, hi=UNIVERSE_SLOTS) for role in CHANNEL_NAMES if role in ch}
     lay = _profile(r, f, key, hand)
@@ -65,8 +83,13 @@ def read_patch(r, f: dict, key: tuple, universes: tuple[int, int]) -> DmxPatch:
         for suffix, off in zip(("_fine", "_fine2"), a.fine):
             channels[axis + suffix] = off
     channels.update(hand)
-    for fine, coarse in (("pan_fine", "pan"), ("tilt_fine", "tilt"), ("z_fine", "z"),
-                         ("pan_fine2", "pan_fine"), ("tilt_fine2", "tilt_fine")):
+    for fine, coarse in (
+        ("pan_fine", "pan"),
+        ("tilt_fine", "tilt"),
+        ("z_fine", "z"),
+        ("pan_fine2", "pan_fine"),
+        ("tilt_fine2", "tilt_fine"),
+    ):
         if fine in channels and coarse not in channels:
             r.fail(ckey + (fine,), f"needs a {coarse} channel too")
     if not channels:
@@ -77,8 +100,10 @@ def read_patch(r, f: dict, key: tuple, universes: tuple[int, int]) -> DmxPatch:
     seen = {}
     for role, off in list(channels.items()) + [(f"set.{k}", k) for k in fixed]:
         if off in seen:
-            r.fail(ckey if not role.startswith("set.") else key + ("set", str(off)),
-                   f"channel {off} is used by both {seen[off]} and {role}")
+            r.fail(
+                ckey if not role.startswith("set.") else key + ("set", str(off)),
+                f"channel {off} is used by both {seen[off]} and {role}",
+            )
         seen[off] = role
     top = max(list(seen) + list(blackout) + ([lay.footprint] if lay is not None else []))
     footprint = r.integer(f, key, "footprint", top, 1, UNIVERSE_SLOTS)
@@ -90,8 +115,7 @@ def read_patch(r, f: dict, key: tuple, universes: tuple[int, int]) -> DmxPatch:
     maps = {}
     for axis in ("pan", "tilt"):
         a = from_profile.get(axis)
-        span = r.number(f, key, f"{axis}_range", a.degrees if a else DEFAULT_RANGES[axis], 0.0, MAX_RANGE,
-                        lo_open=True)
+        span = r.number(f, key, f"{axis}_range", a.degrees if a else DEFAULT_RANGES[axis], 0.0, MAX_RANGE, lo_open=True)
         pair = r.pair(f, key, axis, [span / 2 - 45, span / 2 + 45], 0.0, span)
         if r.boolean(f, key, f"invert_{axis}", a.inverted if a else False):
             pair = pair[::-1]
@@ -102,21 +126,34 @@ def read_patch(r, f: dict, key: tuple, universes: tuple[int, int]) -> DmxPatch:
             low, high = w0 + low * (w1 - w0), w0 + high * (w1 - w0)
         maps[axis] = AxisMap(low, high)
     z = r.pair(f, key, "z", [0.0, 1.0], 0.0, 1.0)
-    return DmxPatch(universe, address, channels, footprint, maps["pan"], maps["tilt"], AxisMap(*z), fixed,
-                    blackout)
+    return DmxPatch(universe, address, channels, footprint, maps["pan"], maps["tilt"], AxisMap(*z), fixed, blackout)
 
 
 def claims(fixture, kind: str) -> list:
     """The universe belongs to one output; each channel to one fixture."""
     p = fixture.patch
     u = p.universe
-    out = [((kind, "universe", u), fixture.output, "universe",
-            lambda other: f"universe {u} is already sent by output {other.output!r}")]
+    out = [
+        (
+            (kind, "universe", u),
+            fixture.output,
+            "universe",
+            lambda other: f"universe {u} is already sent by output {other.output!r}",
+        )
+    ]
     for ch in p.used():
-        out.append(((kind, u, ch), fixture.name, "address",
-                    lambda other: f"channels {p.address} to {p.address + p.footprint - 1} of universe {u} "
-                                  f"overlap fixture {other.name!r} ({other.patch.address} to "
-                                  f"{other.patch.address + other.patch.footprint - 1})"))
+        out.append(
+            (
+                (kind, u, ch),
+                fixture.name,
+                "address",
+                lambda other: (
+                    f"channels {p.address} to {p.address + p.footprint - 1} of universe {u} "
+                    f"overlap fixture {other.name!r} ({other.patch.address} to "
+                    f"{other.patch.address + other.patch.footprint - 1})"
+                ),
+            )
+        )
     return out
 
 
@@ -138,8 +175,16 @@ def writer(patch: DmxPatch):
     for k, (role, axis) in enumerate((("pan", patch.pan), ("tilt", patch.tilt), ("z", patch.z))):
         if role in ch:
             fine, fine2 = ch.get(role + "_fine"), ch.get(role + "_fine2")
-            axes.append((k, base + ch[role], None if fine is None else base + fine,
-                         None if fine2 is None else base + fine2, axis.low, axis.high - axis.low))
+            axes.append(
+                (
+                    k,
+                    base + ch[role],
+                    None if fine is None else base + fine,
+                    None if fine2 is None else base + fine2,
+                    axis.low,
+                    axis.high - axis.low,
+                )
+            )
     fixed = [(base + off, value) for off, value in patch.fixed.items()]
     dark = [(base + off, value) for off, value in patch.blackout.items()]
     floor = math.floor
@@ -182,8 +227,9 @@ def values(patch: DmxPatch, x: float, y: float, z: float, blackout: bool = False
             fine2 = ch.get(role + "_fine2")
             if fine2 is not None:
                 w = word(axis, v, 24)
-                out.extend(((base + ch[role], w >> 16), (base + ch[role + "_fine"], (w >> 8) & 0xFF),
-                            (base + fine2, w & 0xFF)))
+                out.extend(
+                    ((base + ch[role], w >> 16), (base + ch[role + "_fine"], (w >> 8) & 0xFF), (base + fine2, w & 0xFF))
+                )
                 continue
             w = word(axis, v)
             out.append((base + ch[role], w >> 8))

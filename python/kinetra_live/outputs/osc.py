@@ -18,7 +18,7 @@ _ADDRESS = re.compile(r"/[^\x00-\x20\x7f #*,?\[\]{}]*")
 @dataclasses.dataclass(frozen=True)
 class Settings:
     name: str
-    host: str                       # IPv4 address, resolved at load
+    host: str  # IPv4 address, resolved at load
     port: int
     kind: str = "osc"
 
@@ -32,13 +32,20 @@ def read_patch(r, f: dict, key: tuple, settings: Settings) -> OscPatch:
     addr = r.string(f, key, "address")
     if not _ADDRESS.fullmatch(addr):
         from ..showfile import printable
+
         r.fail(key + ("address",), f"must be an OSC address such as /kinetra/visual, found {printable(repr(addr))}")
     return OscPatch(addr, r.boolean(f, key, "remap"))
 
 
 def claims(fixture) -> list:
-    return [(("osc", fixture.output, fixture.patch.address), fixture.name, "address",
-             lambda other: f"OSC address {fixture.patch.address} is already sent by fixture {other.name!r}")]
+    return [
+        (
+            ("osc", fixture.output, fixture.patch.address),
+            fixture.name,
+            "address",
+            lambda other: f"OSC address {fixture.patch.address} is already sent by fixture {other.name!r}",
+        )
+    ]
 
 
 def describe(settings: Settings, show) -> str:

@@ -17,8 +17,7 @@ from .. import e131
 from . import dmx
 
 PORT = 5568
-SECTION_KEYS = {"destination", "multicast", "port", "priority", "source_name", "interface", "keepalive_ms",
-                "sync"}
+SECTION_KEYS = {"destination", "multicast", "port", "priority", "source_name", "interface", "keepalive_ms", "sync"}
 FIXTURE_KEYS = dmx.FIXTURE_KEYS
 UNIVERSES = (1, e131.MAX_UNIVERSE)
 
@@ -26,14 +25,14 @@ UNIVERSES = (1, e131.MAX_UNIVERSE)
 @dataclasses.dataclass(frozen=True)
 class Settings:
     name: str
-    destinations: tuple[str, ...]   # unicast IPv4 addresses; empty with multicast
+    destinations: tuple[str, ...]  # unicast IPv4 addresses; empty with multicast
     multicast: bool
     port: int
     priority: int
     source_name: str
-    interface: str | None           # local address for multicast
+    interface: str | None  # local address for multicast
     keepalive_s: float
-    sync: int | bool = False        # False, True (the first universe) or a sync universe
+    sync: int | bool = False  # False, True (the first universe) or a sync universe
     kind: str = "sacn"
 
 
@@ -57,12 +56,16 @@ def read_output(r, o: dict, key: tuple, show_name: str) -> Settings:
             r.fail(key + ("interface",), "only used with multicast = true")
         interface = r.address(o["interface"], key + ("interface",), "unicast")
     return Settings(
-        name=key[-1], destinations=addrs, multicast=multicast,
+        name=key[-1],
+        destinations=addrs,
+        multicast=multicast,
         port=r.integer(o, key, "port", PORT, 1, 65535),
         priority=r.integer(o, key, "priority", 100, 0, 200),
-        source_name=source_name, interface=interface,
+        source_name=source_name,
+        interface=interface,
         keepalive_s=r.integer(o, key, "keepalive_ms", 800, 100, 1000) / 1000.0,
-        sync=_sync(r, o, key))
+        sync=_sync(r, o, key),
+    )
 
 
 def _sync(r, o: dict, key: tuple) -> int | bool:
@@ -86,8 +89,10 @@ def describe(settings: Settings, show) -> str:
     to = "multicast" if settings.multicast else ", ".join(settings.destinations)
     universes = show.universes(settings.name)
     sync = sync_address(settings, universes)
-    return (f"sACN to {to} port {settings.port}, universes {', '.join(map(str, universes)) or '-'}, "
-            f"priority {settings.priority}" + (f", synchronised on universe {sync}" if sync else ""))
+    return (
+        f"sACN to {to} port {settings.port}, universes {', '.join(map(str, universes)) or '-'}, "
+        f"priority {settings.priority}" + (f", synchronised on universe {sync}" if sync else "")
+    )
 
 
 def sync_address(settings: Settings, universes: list[int]) -> int:
@@ -115,8 +120,11 @@ class Sender:
         self.cid = show.cid
         self.sock = sock
         self.universes = {u: dmx.Universe(u) for u in show.universes(settings.name)}
-        self.writers = {f.name: (dmx.writer(f.patch), self.universes[f.patch.universe].data)
-                        for f in show.fixtures if f.output == settings.name}
+        self.writers = {
+            f.name: (dmx.writer(f.patch), self.universes[f.patch.universe].data)
+            for f in show.fixtures
+            if f.output == settings.name
+        }
         self.sync = sync_address(settings, list(self.universes))
         self.sync_sequence = 0
         self.errors = 0
@@ -142,14 +150,17 @@ class Sender:
     def _send(self, u: dmx.Universe, options: int, now: float, sync: int = 0) -> dict:
         seq = u.sent(now)
         s = self.settings
-        self._sendto(e131.encode(self.cid, s.source_name, s.priority, seq, u.number, bytes(u.data), options,
-                                 sync_address=sync), u.number)
+        self._sendto(
+            e131.encode(self.cid, s.source_name, s.priority, seq, u.number, bytes(u.data), options, sync_address=sync),
+            u.number,
+        )
         return {"output": s.name, "universe": u.number, "sequence": seq}
 
     def flush(self, now: float) -> list[dict]:
         """Sends every universe that is due, then a synchronisation packet if asked."""
-        sent = [self._send(u, 0, now, self.sync) for u in self.universes.values()
-                if u.due(now, self.settings.keepalive_s)]
+        sent = [
+            self._send(u, 0, now, self.sync) for u in self.universes.values() if u.due(now, self.settings.keepalive_s)
+        ]
         if sent and self.sync:
             self.sync_sequence = (self.sync_sequence + 1) & 0xFF
             self._sendto(e131.encode_sync(self.cid, self.sync_sequence, self.sync), self.sync)

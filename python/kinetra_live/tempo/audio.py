@@ -35,42 +35,42 @@ from .base import TempoSource
 # Sample rates the input accepts; the tracker's hop is HOP_S long at any of them.
 SUPPORTED_RATES = (22050, 32000, 44100, 48000, 88200, 96000)
 FILE_FORMATS = ("WAV", "WAVEX", "RF64", "FLAC")
-HOP_S = 256 / 44100             # tracker hop (5.8 ms)
-WINDOW_HOPS = 4                 # analysis window, in hops
-ONSET_METHOD = "complex"        # aubio's onset function for the beat tracker (measured best of its eight)
-SILENCE_DB = -60.0              # below this the tracker proposes nothing
+HOP_S = 256 / 44100  # tracker hop (5.8 ms)
+WINDOW_HOPS = 4  # analysis window, in hops
+ONSET_METHOD = "complex"  # aubio's onset function for the beat tracker (measured best of its eight)
+SILENCE_DB = -60.0  # below this the tracker proposes nothing
 
 # The follower's limits.
-MAX_SLEW_S = 0.004              # largest phase correction per beat once locked
-SNAP_S = 0.020                  # a new grid further than this from the clock is jumped to
-SLEW_BEATS = 2.0                # a phase error is worked off over about this many beats
-ACQUIRE = 5                     # proposals that must agree before the first lock
-ACQUIRE_TOLERANCE_S = 0.030     # largest distance of those proposals from their fitted grid
-OUTLIER_BEATS = 0.2             # a proposal further than this from the beat grid is off the grid
-OUTLIER_S = 0.080               # ... or further than this, whichever is smaller
-RELOCK = 6                      # half the last RELOCK proposals off the grid: look for another
+MAX_SLEW_S = 0.004  # largest phase correction per beat once locked
+SNAP_S = 0.020  # a new grid further than this from the clock is jumped to
+SLEW_BEATS = 2.0  # a phase error is worked off over about this many beats
+ACQUIRE = 5  # proposals that must agree before the first lock
+ACQUIRE_TOLERANCE_S = 0.030  # largest distance of those proposals from their fitted grid
+OUTLIER_BEATS = 0.2  # a proposal further than this from the beat grid is off the grid
+OUTLIER_S = 0.080  # ... or further than this, whichever is smaller
+RELOCK = 6  # half the last RELOCK proposals off the grid: look for another
 # Tempo ratios at which a tracker confuses metrical levels; an established grid is not left for
 # one at such a ratio (the operator can still tap it, or correct it with x2 and /2).
 CONFUSIONS = (2.0, 0.5, 1.5, 2 / 3, 4 / 3, 0.75)
 CONFUSION_TOLERANCE = 0.04
-ESTABLISHED = 12                # on-grid proposals since the lock that make a grid established
-ACCENT_RATIO = 4.0              # accents this much stronger off the grid's beats: move the grid
-ACCENT_HZ = 300.0               # accents are measured below this frequency
-ACCENT_SECONDS = 8.0            # how long the accents are kept
-ACCENT_MIN_BEATS = 3            # fewer beats heard than this: no decision
-ACCENT_EVERY_BEATS = 4          # how often a followed grid is checked against the accents
-ACCENT_BEATS = 8                # beats the accents are compared over
-FIT_BEATS = 24                  # beats of history the tempo is fitted over
-MAX_TEMPO_STEP = 0.01           # largest tempo change a single proposal may make (relative)
-FIT_TOLERANCE_S = 0.025         # on-grid proposals further than this are not fitted (unless ...)
-FAST_ADAPT = 4                  # this many same-signed residuals beyond FAST_ADAPT_S ...
-FAST_ADAPT_S = 0.012            # ... shorten the history to them (the tempo is changing)
-GATE = 0.5                      # confidence under which the tempo is not updated
-CONFIDENCE_WINDOW = 8           # proposals the confidence is taken over
-HOLD_AFTER_BEATS = 4.0          # without an on-grid proposal for this long, the status says holding
-STOPPED_AFTER_S = 0.5           # an input silent for this long (no blocks at all) has stopped
-OFFBEAT_PRESS = 0.25            # a resync this far (beats) from the grid's beats moves it half a beat
-TAP_GAP_S = 2.0                 # a pause longer than this starts a new tap run
+ESTABLISHED = 12  # on-grid proposals since the lock that make a grid established
+ACCENT_RATIO = 4.0  # accents this much stronger off the grid's beats: move the grid
+ACCENT_HZ = 300.0  # accents are measured below this frequency
+ACCENT_SECONDS = 8.0  # how long the accents are kept
+ACCENT_MIN_BEATS = 3  # fewer beats heard than this: no decision
+ACCENT_EVERY_BEATS = 4  # how often a followed grid is checked against the accents
+ACCENT_BEATS = 8  # beats the accents are compared over
+FIT_BEATS = 24  # beats of history the tempo is fitted over
+MAX_TEMPO_STEP = 0.01  # largest tempo change a single proposal may make (relative)
+FIT_TOLERANCE_S = 0.025  # on-grid proposals further than this are not fitted (unless ...)
+FAST_ADAPT = 4  # this many same-signed residuals beyond FAST_ADAPT_S ...
+FAST_ADAPT_S = 0.012  # ... shorten the history to them (the tempo is changing)
+GATE = 0.5  # confidence under which the tempo is not updated
+CONFIDENCE_WINDOW = 8  # proposals the confidence is taken over
+HOLD_AFTER_BEATS = 4.0  # without an on-grid proposal for this long, the status says holding
+STOPPED_AFTER_S = 0.5  # an input silent for this long (no blocks at all) has stopped
+OFFBEAT_PRESS = 0.25  # a resync this far (beats) from the grid's beats moves it half a beat
+TAP_GAP_S = 2.0  # a pause longer than this starts a new tap run
 
 EXTRA_HINT = "pip install 'kinetra[audio]'"
 
@@ -80,9 +80,10 @@ def _require(module: str, what: str):
         return __import__(module)
     except ImportError:
         raise RuntimeError(f"tempo source 'audio' needs {what}: {EXTRA_HINT}") from None
-    except OSError as exc:   # sounddevice without the PortAudio library
-        raise RuntimeError(f"tempo source 'audio' needs the PortAudio library ({exc}): "
-                           "apt-get install libportaudio2") from None
+    except OSError as exc:  # sounddevice without the PortAudio library
+        raise RuntimeError(
+            f"tempo source 'audio' needs the PortAudio library ({exc}): apt-get install libportaudio2"
+        ) from None
 
 
 def fold(bpm: float, bpm_range: tuple[float, float] | None) -> float | None:
@@ -101,37 +102,37 @@ def fold(bpm: float, bpm_range: tuple[float, float] | None) -> float | None:
 
 # ---- the follower ----------------------------------------------------------------------------
 
+
 class Follower:
     """Steers a clock (anything with bpm, t0, latency_s, set_tempo and nudge) towards the
     beats proposed by a tracker. Feed it `propose(t, bpm)` as proposals come in and call
     `update(clock, now)` once per frame; times are seconds on one monotonic scale."""
 
-    def __init__(self, bpm: float, bpm_range: tuple[float, float] | None = None,
-                 beats_per_bar: int = 4, accent=None):
+    def __init__(self, bpm: float, bpm_range: tuple[float, float] | None = None, beats_per_bar: int = 4, accent=None):
         self.default_bpm = float(bpm)
         self.bpm_range = tuple(bpm_range) if bpm_range else None
         self.beats_per_bar = beats_per_bar
-        self.factor = 1.0               # operator's x2 and /2 on top of what the tracker hears
-        self.tempo_locked = False       # operator's lock: tempo frozen, phase still followed
-        self.locked = False             # a beat grid is being followed
-        self.ta = 0.0                   # target grid: clock beat k sounds at ta + k * period
+        self.factor = 1.0  # operator's x2 and /2 on top of what the tracker hears
+        self.tempo_locked = False  # operator's lock: tempo frozen, phase still followed
+        self.locked = False  # a beat grid is being followed
+        self.ta = 0.0  # target grid: clock beat k sounds at ta + k * period
         self.period = 60.0 / self.default_bpm
-        self.offset = 0.0               # operator's nudges (lights ahead of the grid)
-        self.history: collections.deque = collections.deque(maxlen=FIT_BEATS)   # (k, t) on the grid
-        self.raw: collections.deque = collections.deque(maxlen=RELOCK)         # latest (t, bpm)
+        self.offset = 0.0  # operator's nudges (lights ahead of the grid)
+        self.history: collections.deque = collections.deque(maxlen=FIT_BEATS)  # (k, t) on the grid
+        self.raw: collections.deque = collections.deque(maxlen=RELOCK)  # latest (t, bpm)
         self.latest: collections.deque = collections.deque(maxlen=FAST_ADAPT)  # (k, t, residual)
-        self.missed: collections.deque = collections.deque(maxlen=RELOCK)      # 1: off the grid
-        self.shift = 0.0                # beats the proposals are moved by (0.5: the tracker hears offbeats)
-        self.accent = accent            # accent(ta, period, t) -> (offset in beats, strength ratio) or None
+        self.missed: collections.deque = collections.deque(maxlen=RELOCK)  # 1: off the grid
+        self.shift = 0.0  # beats the proposals are moved by (0.5: the tracker hears offbeats)
+        self.accent = accent  # accent(ta, period, t) -> (offset in beats, strength ratio) or None
         self.accent_checked = float("-inf")
         self.recent: collections.deque = collections.deque(maxlen=CONFIDENCE_WINDOW)  # 1 on grid, 0 off
         self.last_on_grid: float | None = None
         self.last_time: float | None = None
-        self.pending_snap = False       # a (re)lock moves the clock at once on the next update
+        self.pending_snap = False  # a (re)lock moves the clock at once on the next update
         self.taps: list[tuple[int, float]] = []
-        self.locks = 0                  # number of (re)locks, for status and benchmarks
-        self.hits = 0                   # on-grid proposals since the last (re)lock
-        self.operator_phase = False     # the phase comes from the operator (tap, resync)
+        self.locks = 0  # number of (re)locks, for status and benchmarks
+        self.hits = 0  # on-grid proposals since the last (re)lock
+        self.operator_phase = False  # the phase comes from the operator (tap, resync)
 
     # -- proposals ----------------------------------------------------------------------------
 
@@ -156,7 +157,7 @@ class Follower:
             self.raw.append((t, bpm))
             self._acquire(t)
             return self.locked
-        t += self.shift * self.period      # the tracker follows the offbeat: shifted onto the beat
+        t += self.shift * self.period  # the tracker follows the offbeat: shifted onto the beat
         self.raw.append((t, bpm))
         k = round((t - self.ta) / self.period)
         r = t - (self.ta + k * self.period)
@@ -165,11 +166,11 @@ class Follower:
             # a tracker running at double time proposes every offbeat too: not a miss
             double = abs(raw * self.factor * self.period / 120.0 - 1.0) < 0.06
             if (double or self.operator_phase) and abs(abs(r) - self.period / 2) < tol:
-                return False            # offbeats: the tracker's, not the operator's, mistake
+                return False  # offbeats: the tracker's, not the operator's, mistake
             self.recent.append(0)
             self.missed.append(1)
             if sum(self.missed) >= RELOCK // 2:
-                self._acquire(t)        # the music may have moved to another grid
+                self._acquire(t)  # the music may have moved to another grid
             return False
         self.missed.append(0)
         self.hits += 1
@@ -177,8 +178,7 @@ class Follower:
         self.last_on_grid = t
         self.latest.append((k, t, r))
         res = [x for _, _, x in self.latest]
-        if len(res) == FAST_ADAPT and (all(x > FAST_ADAPT_S for x in res)
-                                       or all(x < -FAST_ADAPT_S for x in res)):
+        if len(res) == FAST_ADAPT and (all(x > FAST_ADAPT_S for x in res) or all(x < -FAST_ADAPT_S for x in res)):
             # the tempo is changing: fit from the latest proposals on
             self.history = collections.deque(((kk, tt) for kk, tt, _ in self.latest), maxlen=FIT_BEATS)
         elif abs(r) <= FIT_TOLERANCE_S:
@@ -228,7 +228,7 @@ class Follower:
     def _acquire(self, t: float) -> bool:
         """Locks onto (or, when locked, moves to) the grid of the last ACQUIRE proposals when
         they agree on one; True when the grid changed."""
-        pts = list(self.raw)[-(RELOCK if self.locked else ACQUIRE):]
+        pts = list(self.raw)[-(RELOCK if self.locked else ACQUIRE) :]
         if len(pts) < ACQUIRE:
             return False
         g = self._grid(pts)
@@ -238,11 +238,14 @@ class Follower:
         folded = fold(60.0 / b, self._range())
         if folded is None:
             return False
-        b *= (60.0 / b) / folded        # a tracker an octave off: the grid at the show's octave
+        b *= (60.0 / b) / folded  # a tracker an octave off: the grid at the show's octave
         move = self._accent_offset(a, b, t)
         a += move * b
-        if (self.locked and self.hits >= ESTABLISHED
-                and any(abs(b / self.period * r - 1) < CONFUSION_TOLERANCE for r in CONFUSIONS)):
+        if (
+            self.locked
+            and self.hits >= ESTABLISHED
+            and any(abs(b / self.period * r - 1) < CONFUSION_TOLERANCE for r in CONFUSIONS)
+        ):
             # the tracker counting another metrical level: not new music (a grid hit only a
             # few times since its lock may be left: that lock was a false one)
             return False
@@ -250,7 +253,7 @@ class Follower:
             k = round((t - self.ta) / self.period)
             moved = abs((a + round((t - a) / b) * b) - (self.ta + k * self.period))
             if moved <= FAST_ADAPT_S and abs(b / self.period - 1) < 0.005:
-                return False            # the same grid: nothing to do
+                return False  # the same grid: nothing to do
         if self.tempo_locked:
             b = self.period
         self.shift = (self.shift + move) % 1.0
@@ -259,7 +262,7 @@ class Follower:
         for tt, _ in pts:
             tt += move * b
             k = round((tt - a) / b)
-            if abs(tt - a - k * b) <= ACQUIRE_TOLERANCE_S:     # offbeats of a double-time tracker
+            if abs(tt - a - k * b) <= ACQUIRE_TOLERANCE_S:  # offbeats of a double-time tracker
                 self.history.append((k, tt))
         self.locked = True
         self.pending_snap = True
@@ -343,8 +346,9 @@ class Follower:
             clock.nudge(step)
 
     def holding(self, now: float) -> bool:
-        return (self.locked and self.last_on_grid is not None
-                and now - self.last_on_grid > HOLD_AFTER_BEATS * self.period)
+        return (
+            self.locked and self.last_on_grid is not None and now - self.last_on_grid > HOLD_AFTER_BEATS * self.period
+        )
 
     # -- the operator -------------------------------------------------------------------------
 
@@ -353,7 +357,7 @@ class Follower:
         self.history.clear()
         self.raw.clear()
         self.locked = True
-        self.hits = ESTABLISHED         # the operator's grid: not left for a metrical confusion
+        self.hits = ESTABLISHED  # the operator's grid: not left for a metrical confusion
         self.operator_phase = True
         self.pending_snap = False
         clock.bpm = 60.0 / period
@@ -390,7 +394,7 @@ class Follower:
             self.history = collections.deque(((kk, t + half) for kk, t in self.history), maxlen=FIT_BEATS)
             self.latest.clear()
             self.raw.clear()
-            clock.t0 += 30.0 / clock.bpm      # half a beat of the clock
+            clock.t0 += 30.0 / clock.bpm  # half a beat of the clock
             self.hits = ESTABLISHED
         self.operator_phase = True
         k = round((now - (self.ta - self.offset)) / self.period)
@@ -446,6 +450,7 @@ class Follower:
 
 # ---- the tracker -----------------------------------------------------------------------------
 
+
 class BeatTracker:
     """aubio's online beat tracker, fed blocks of mono float32 samples with the music time
     of their first sample; returns proposals (beat time, bpm)."""
@@ -468,8 +473,8 @@ class BeatTracker:
         self.flux_i = 0
         self.low_prev = 0.0
         self.pending = self.np.zeros(0, dtype=self.np.float32)
-        self.pending_t = 0.0            # music time of pending[0]
-        self.fed = 0                    # samples handed to aubio
+        self.pending_t = 0.0  # music time of pending[0]
+        self.fed = 0  # samples handed to aubio
 
     def feed(self, samples, t_first: float) -> list[tuple[float, float]]:
         np = self.np
@@ -481,7 +486,7 @@ class BeatTracker:
         hop = self.hop
         n = len(self.pending) // hop
         for i in range(n):
-            block = self.pending[i * hop:(i + 1) * hop]
+            block = self.pending[i * hop : (i + 1) * hop]
             t_block = self.pending_t + i * hop / self.rate
             # aubio counts time in samples fed; map its count onto the blocks' music time
             origin = t_block - self.fed / self.rate
@@ -491,16 +496,16 @@ class BeatTracker:
                 bpm = float(self.tempo.get_bpm())
                 out.append((origin + float(self.tempo.get_last_s()), bpm))
         if n:
-            self.pending = self.pending[n * hop:].copy()
+            self.pending = self.pending[n * hop :].copy()
             self.pending_t += n * hop / self.rate
         return out
 
     def _accent(self, block, t_block: float) -> None:
         np = self.np
         ring = self.ring
-        ring[:-len(block)] = ring[len(block):]
-        ring[-len(block):] = block
-        low = float(np.sum(np.abs(np.fft.rfft(ring * self.window)[1:self.low_bins])))
+        ring[: -len(block)] = ring[len(block) :]
+        ring[-len(block) :] = block
+        low = float(np.sum(np.abs(np.fft.rfft(ring * self.window)[1 : self.low_bins])))
         i = self.flux_i % len(self.flux)
         self.flux[i] = max(0.0, low - self.low_prev)
         # the window's attack is heard around its middle
@@ -533,6 +538,7 @@ class BeatTracker:
 
 # ---- audio inputs ----------------------------------------------------------------------------
 
+
 def _mono(np, data):
     return data.mean(axis=1, dtype=np.float32) if data.ndim == 2 else data.astype(np.float32)
 
@@ -552,7 +558,7 @@ class FileInput:
             raise RuntimeError(f"audio file {path}: is a folder, not a WAV or FLAC file")
         try:
             self.file = soundfile.SoundFile(path)
-        except Exception as exc:   # libsndfile's errors name no common base with OSError
+        except Exception as exc:  # libsndfile's errors name no common base with OSError
             reason = str(exc).split(": ", 1)[-1].strip() or type(exc).__name__
             raise RuntimeError(f"audio file {path}: not a WAV or FLAC file ({reason})") from None
         try:
@@ -561,8 +567,10 @@ class FileInput:
             if self.file.frames <= 0:
                 raise RuntimeError(f"audio file {path}: has no audio frames")
             if self.file.samplerate not in SUPPORTED_RATES:
-                raise RuntimeError(f"audio file {path}: sample rate {self.file.samplerate} Hz is not "
-                                   f"supported (use {', '.join(map(str, SUPPORTED_RATES))})")
+                raise RuntimeError(
+                    f"audio file {path}: sample rate {self.file.samplerate} Hz is not "
+                    f"supported (use {', '.join(map(str, SUPPORTED_RATES))})"
+                )
         except RuntimeError:
             self.file.close()
             raise
@@ -602,7 +610,7 @@ class DeviceInput:
     of sample n is the earliest `arrival - n / rate` seen (arrivals only come late), let
     creep forward slowly so that the sound card's and the computer's clocks may differ."""
 
-    CREEP_S = 2e-5                  # per block: how fast the mapping may move later
+    CREEP_S = 2e-5  # per block: how fast the mapping may move later
 
     def __init__(self, device: str | None, now, stream_factory=None):
         self.np = _require("numpy", "numpy")
@@ -622,16 +630,23 @@ class DeviceInput:
                     names = [d["name"] for d in sd.query_devices() if d["max_input_channels"] > 0]
                 except sd.PortAudioError:
                     pass
-                raise RuntimeError(f"no audio input {device or '(default)'}: {exc}; inputs here: "
-                                   + (", ".join(names) or "none")) from None
+                raise RuntimeError(
+                    f"no audio input {device or '(default)'}: {exc}; inputs here: " + (", ".join(names) or "none")
+                ) from None
             rate = int(info["default_samplerate"])
             if rate not in SUPPORTED_RATES:
                 rate = 44100
             self.rate = rate
             try:
-                self.stream = sd.InputStream(device=device, channels=1, samplerate=rate, dtype="float32",
-                                             blocksize=max(64, round(HOP_S * rate)), callback=self._callback,
-                                             finished_callback=self._finished)
+                self.stream = sd.InputStream(
+                    device=device,
+                    channels=1,
+                    samplerate=rate,
+                    dtype="float32",
+                    blocksize=max(64, round(HOP_S * rate)),
+                    callback=self._callback,
+                    finished_callback=self._finished,
+                )
                 self.stream.start()
             except sd.PortAudioError as exc:
                 raise RuntimeError(f"cannot open audio input {device or '(default)'}: {exc}") from None
@@ -672,11 +687,12 @@ class DeviceInput:
         try:
             self.stream.stop()
             self.stream.close()
-        except Exception:   # a device that vanished cannot be stopped twice
+        except Exception:  # a device that vanished cannot be stopped twice
             pass
 
 
 # ---- the tempo source ------------------------------------------------------------------------
+
 
 class AudioTempo(TempoSource):
     """Tempo source "audio": `[tempo] source = "audio"`, from `audio_device` (None: the
@@ -699,8 +715,9 @@ class AudioTempo(TempoSource):
         except RuntimeError:
             self.input.close()
             raise
-        self.follower = Follower(tempo.bpm, getattr(tempo, "bpm_range", None), tempo.beats_per_bar,
-                                 accent=self.tracker.accent)
+        self.follower = Follower(
+            tempo.bpm, getattr(tempo, "bpm_range", None), tempo.beats_per_bar, accent=self.tracker.accent
+        )
         self.proposals = 0
 
     def update(self, clock, now: float) -> None:

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 from .base import TempoSource
 
-QUANTUM = float(1 << 20)        # beats (about 5.7 days at 128 BPM)
+QUANTUM = float(1 << 20)  # beats (about 5.7 days at 128 BPM)
 
 
 class Link(TempoSource):
@@ -15,6 +15,7 @@ class Link(TempoSource):
         super().__init__(tempo, clock, now, options)
         try:
             import asyncio
+
             from aalink import Link as Session
         except ImportError:
             raise RuntimeError("tempo source 'link' needs the aalink package: pip install 'kinetra[link]'") from None

@@ -15,8 +15,9 @@ class Midi(TempoSource):
     def __init__(self, tempo, clock, now, options):
         super().__init__(tempo, clock, now, options)
         self.midi = MidiClock()
-        self.port = midi_input.share(tempo.midi_port, midi_input.clock_listener(self.midi),
-                                     backend=options.get("midi_backend"))
+        self.port = midi_input.share(
+            tempo.midi_port, midi_input.clock_listener(self.midi), backend=options.get("midi_backend")
+        )
 
     def update(self, clock, now):
         self.midi.apply(clock)

@@ -86,8 +86,10 @@ def main(argv=None) -> int:
         # a stop while the show loads ends quietly; one after the streams ended is no failure
         return 0 if state["played"] else 128 + stop.signum
     finally:
+        # Run as the program (no argv), the process ends next and its streams have ended: a stop
+        # signal from here on must not turn a clean exit into a death by signal.
         for s, handler in saved.items():
-            signal.signal(s, handler)
+            signal.signal(s, handler if argv is not None else signal.SIG_IGN)
 
 
 def _main(argv, state: dict) -> int:
@@ -102,6 +104,7 @@ def _main(argv, state: dict) -> int:
         return 0
     log = None
     keys = None
+    failed = False
     status = sys.stderr if (args.status if args.status is not None else sys.stderr.isatty()) else None
     try:
         if args.frame_log:
@@ -117,7 +120,7 @@ def _main(argv, state: dict) -> int:
             state["played"] = True
     except (OSError, RuntimeError, ValueError) as exc:
         print(f"{PROG}: error: {exc}", file=sys.stderr)
-        return 1
+        failed = True
     finally:
         if keys is not None:
             keys.close()
@@ -125,7 +128,11 @@ def _main(argv, state: dict) -> int:
             try:
                 log.close()
             except OSError as exc:
-                print(f"{PROG}: error: frame log: {exc.strerror or exc}", file=sys.stderr)
+                if not failed:  # a frame log that failed on the way is reported once
+                    print(f"{PROG}: error: frame log: {exc.strerror or exc}", file=sys.stderr)
+                failed = True
+    if failed:
+        return 1
     if status is not None:
         status.write("\n")
     print(f"{PROG}: {summary['frames']} frames in {summary['seconds']:.1f} s ({summary['fps']:.2f} fps), "

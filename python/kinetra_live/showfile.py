@@ -13,6 +13,7 @@ import os
 import re
 import socket
 import stat
+import sys
 import tomllib
 import uuid
 from fractions import Fraction
@@ -30,6 +31,8 @@ MAX_SHOW_BYTES = 16 * 1024 * 1024
 MAX_NESTING = 32
 # TOML integers are 64-bit.
 INT64 = 1 << 63
+# Longer keys and messages (a value quoted whole) are cut to this many characters.
+MAX_MESSAGE = 300
 # Shows without a `cid` get one derived from the machine and the show's path, so that
 # a show keeps its identity from run to run and two machines never share one.
 CID_NAMESPACE = uuid.UUID("6c0f3c52-7a8e-4c1e-9a57-2f3d1b7e5a10")
@@ -59,6 +62,10 @@ def key_text(path: tuple) -> str:
     return printable(out)
 
 
+def _cut(text: str) -> str:
+    return text if len(text) <= MAX_MESSAGE else text[:MAX_MESSAGE - 3] + "..."
+
+
 class Reader:
     """Typed getters over the parsed document; every refusal names file, line and key."""
 
@@ -67,7 +74,7 @@ class Reader:
         self.text = text
 
     def fail(self, key: tuple, message: str):
-        raise ShowError(self.path, tomlpos.line_of(self.text, key), key_text(key) or None, message)
+        raise ShowError(self.path, tomlpos.line_of(self.text, key), _cut(key_text(key)) or None, _cut(message))
 
     def table(self, parent: dict, key: tuple, name: str, required=False) -> dict:
         v = parent.get(name)
@@ -190,7 +197,7 @@ class Reader:
         """{ 5 = 255 }: channel numbers of the fixture (from 1) to DMX values."""
         values = {}
         for k, v in self.table(table, key, name).items():
-            if not (k.isascii() and k.isdigit() and 1 <= int(k) <= 512):
+            if not (k.isascii() and k.isdigit() and len(k) < 10 and 1 <= int(k) <= 512):
                 self.fail(key + (name, k), "keys are channel numbers from 1 (the fixture's first channel)")
             values[int(k)] = self.integer(table[name], key + (name,), k, lo=0, hi=255)
         return values
@@ -370,7 +377,7 @@ def ratio(text) -> Fraction | None:
         text = str(text)
     if not isinstance(text, str):
         return None
-    m = re.fullmatch(r"([0-9]+)(?:/([0-9]+))?", text.strip())
+    m = re.fullmatch(r"([0-9]{1,9})(?:/([0-9]{1,9}))?", text.strip())
     if not m:
         return None
     p, q = int(m.group(1)), int(m.group(2) or 1)
@@ -564,6 +571,11 @@ def parse(path: str, text: str) -> dict:
         raise ShowError(path, line, None, f"not valid TOML: {message}") from None
     except RecursionError:
         raise ShowError(path, None, None, f"not valid TOML: nested too deeply") from None
+    except ValueError:
+        # tomllib leaves to int() a decimal integer too long to convert
+        m = re.search(r"[0-9_]{%d}" % sys.get_int_max_str_digits(), text)
+        raise ShowError(path, text.count("\n", 0, m.start()) + 1 if m else None, None,
+                        "not valid TOML: integer out of the 64-bit range") from None
 
 
 def load(path: str) -> model.Show:

@@ -83,6 +83,8 @@ HOSTILE = [
      "outputs.stage.destination", "IPv6 is not supported"),
     ("ipv6-host", lambda t: t.replace('host = "127.0.0.1"', 'host = "fe80::1%lo"'), 14,
      "outputs.visual.host", "IPv6 is not supported"),
+    ("5000-digit-integer", lambda t: t.replace("bpm = 120", "bpm = " + "1" * 5000), 5, None,
+     "not valid TOML: integer out of the 64-bit range"),
 ]
 
 
@@ -91,6 +93,22 @@ def test_hostile_values_get_one_clear_error(tmp_path, capsys, change, line, key,
     status, out, err, path = check(tmp_path, capsys, change(make_show()))
     assert status == 1 and out == ""
     assert_one_error(err, path, line, key, message)
+
+
+CUE = '\n[[cues]]\nname = "c"\nset = {{ heads = {{ speed = "{}" }} }}\n'
+
+
+@pytest.mark.parametrize("change,line,start,message", [
+    (lambda t: t.replace("z = 5 }", "z = 5 }\nset = { " + "1" * 5000 + " = 1 }", 1), 28, "fixtures[0].set.111",
+     "keys are channel numbers"),
+    (lambda t: t + CUE.format("1" * 5000), 46, "cues[0].set.heads.speed", "must be a ratio of whole numbers"),
+    (lambda t: t + CUE.format("1/" + "2" * 5000), 46, "cues[0].set.heads.speed", "must be a ratio of whole numbers"),
+    (lambda t: t.replace("bpm = 120", "bpm = [" + "1, " * 100_000 + "]"), 5, "tempo.bpm", "must be a number"),
+], ids=["5000-digit-channel", "5000-digit-speed", "5000-digit-divisor", "100000-numbers-for-one"])
+def test_long_keys_and_values_get_a_short_error(tmp_path, capsys, change, line, start, message):
+    status, _, err, path = check(tmp_path, capsys, change(make_show()))
+    assert status == 1 and err.startswith(f"kinetra-live: error: {path}:{line}: {start}"), err[:500]
+    assert message in err and len(err) < 2 * showfile.MAX_MESSAGE + len(path) + 40, err[:500]
 
 
 def test_a_byte_order_mark_is_accepted(tmp_path, capsys):

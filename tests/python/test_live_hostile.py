@@ -169,10 +169,26 @@ name = "real"
 '''
 
 
-@pytest.mark.parametrize("path,line", [(("tempo", "bpm"), 12), (("fixtures", 0, "name"), 14), (("fixtures", 0), 13),
-                                       (("show", "notes"), 3), (("show", "other"), 9), (("fixtures", 1), None)])
-def test_keys_are_located_outside_multi_line_strings(path, line):
-    assert tomlpos.line_of(STRING_HEADERS, path) == line
+ARRAY_LINES = """[tempo]
+x = [
+  [1],
+  ["fixtures"], { a = 1 },
+  [[2]] ]
+bpm = 120
+[[fixtures]]
+name = "a"
+"""
+
+
+TEXTS = {"strings": STRING_HEADERS, "arrays": ARRAY_LINES}
+
+
+@pytest.mark.parametrize("text,path,line", [
+    ("strings", ("tempo", "bpm"), 12), ("strings", ("fixtures", 0, "name"), 14), ("strings", ("fixtures", 0), 13),
+    ("strings", ("show", "notes"), 3), ("strings", ("show", "other"), 9), ("strings", ("fixtures", 1), None),
+    ("arrays", ("tempo", "bpm"), 6), ("arrays", ("tempo", "x", 2), 2), ("arrays", ("fixtures", 0, "name"), 8)])
+def test_keys_are_located_outside_strings_and_arrays(text, path, line):
+    assert tomlpos.line_of(TEXTS[text], path) == line
 
 
 @pytest.mark.parametrize("filler", ["[" + " " * 6000, " " * 6000 + "[", "[" * 3000, "a = [" + " " * 6000,

@@ -311,6 +311,10 @@ def _groups(r: Reader, doc: dict, fixtures: tuple) -> dict:
     """Groups, each with its members in spread order: those that name the group with
     `group = ...`, in file order, or the group's own `fixtures` list."""
     by_name = {f.name: i for i, f in enumerate(fixtures)}
+    naming: dict = {}
+    for f in fixtures:
+        if f.group is not None:
+            naming.setdefault(f.group, []).append(f.name)
     groups = {}
     for name, g in r.table(doc, (), "groups").items():
         key = ("groups", name)
@@ -322,7 +326,7 @@ def _groups(r: Reader, doc: dict, fixtures: tuple) -> dict:
             r.fail(key, f"{printable(repr(name))} is already the name of a fixture")
         r.known(g, key, {"spread_beats", "spread_pips", "fixtures"})
         spread = r.pips(g, key, "spread_beats", "spread_pips")
-        claimed = tuple(f.name for f in fixtures if f.group == name)
+        claimed = tuple(naming.get(name, ()))
         if "fixtures" in g:
             listed = g["fixtures"]
             if not isinstance(listed, list) or not listed or not all(isinstance(e, str) for e in listed):
@@ -332,8 +336,9 @@ def _groups(r: Reader, doc: dict, fixtures: tuple) -> dict:
                     r.fail(key + ("fixtures",), f"no fixture named {printable(repr(e))}")
             if len(set(listed)) != len(listed):
                 r.fail(key + ("fixtures",), "names a fixture twice")
+            in_list = set(listed)
             for e in claimed:
-                if e not in listed:
+                if e not in in_list:
                     r.fail(("fixtures", by_name[e], "group"),
                            f"fixture {printable(repr(e))} is not in the list of group {printable(repr(name))}")
             claimed = tuple(listed)
@@ -346,11 +351,12 @@ def _groups(r: Reader, doc: dict, fixtures: tuple) -> dict:
 
 def _with_base_spread(fixtures: tuple, groups: dict) -> tuple:
     """The k-th member of a fixture's own group runs k spreads behind the first."""
+    place = {(g.name, m): k for g in groups.values() for k, m in enumerate(g.members)}
     out = []
     for f in fixtures:
         if f.group is not None:
             g = groups[f.group]
-            lag = g.members.index(f.name) * g.spread_pips
+            lag = place[g.name, f.name] * g.spread_pips
             f = model.Fixture(f.name, f.output, f.kind, f.offset_pips,
                               model.Look(f.look.pattern, f.look.scale, lag), f.patch, f.group)
         out.append(f)

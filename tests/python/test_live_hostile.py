@@ -287,3 +287,29 @@ def test_a_pattern_of_the_most_rows_is_read_whole(tmp_path):
     path = tmp_path / "long.csv"
     path.write_text("x,y,z\n" + "0,0.5,0\n" * limit + "\n\n")
     assert patternfile.load_pattern(str(path)).period_pips == limit == 65535
+
+
+class CountingFixtures(tuple):
+    """The fixtures, counting how often they are gone over."""
+    passes = 0
+
+    def __iter__(self):
+        CountingFixtures.passes += 1
+        return super().__iter__()
+
+
+@pytest.mark.parametrize("groups", [1, 50, 400])
+def test_groups_are_read_in_one_pass_over_the_fixtures(tmp_path, groups):
+    text = make_show(heads=0, visual=False).replace("[groups.heads]\nspread_pips = 16\n", "") + "".join(
+        f"[groups.g{k}]\nspread_pips = 1\n" for k in range(groups)) + "".join(
+        f'[[fixtures]]\nname = "h{k}"\noutput = "stage"\ngroup = "g{k % groups}"\npattern = "circle"\n'
+        f"universe = {1 + k // 64}\naddress = {1 + 8 * (k % 64)}\nchannels = {{ pan = 1 }}\n" for k in range(800))
+    path = write(tmp_path, text)
+    r = showfile.Reader(path, text)
+    doc = showfile.parse(path, text)
+    s = showfile.load(path)
+    CountingFixtures.passes = 0
+    found = showfile._groups(r, doc, CountingFixtures(s.fixtures))
+    assert CountingFixtures.passes <= 3 and len(found) == groups
+    # the k-th member of a group runs k spreads behind the first
+    assert [f.look.lag_pips for f in s.fixtures[:2 * groups]] == [0] * groups + [1] * groups

@@ -89,6 +89,8 @@ def line_of(text: str, path: tuple) -> int | None:
                 counts[here] = counts.get(here, 0) + 1
                 here += (counts[here] - 1,)
             table = here
+        elif path[:len(table)] != table:
+            continue                 # a key under a table off the path cannot name it
         else:
             k = _KEYLINE.match(line)
             if not k:

@@ -78,8 +78,16 @@ def describe(s: model.Show) -> str:
 
 
 def main(argv=None) -> int:
-    state = {"played": False}
-    saved = {s: signal.signal(s, _raise_interrupted) for s in runner.STOP_SIGNALS}
+    state = {"played": False, "stopped": False}
+
+    def stop(signum, frame):
+        # Only the first stop, and only before the streams have ended, interrupts: a second
+        # one must not break into the way out of the first.
+        if not (state["played"] or state["stopped"]):
+            state["stopped"] = True
+            _raise_interrupted(signum, frame)
+
+    saved = {s: signal.signal(s, stop) for s in runner.STOP_SIGNALS}
     try:
         return _main(argv, state)
     except Interrupted as stop:

@@ -3,7 +3,8 @@
 # then runs the given target for the given number of seconds (default 60) on a copy of its
 # corpus, merging new inputs that add coverage back into tests/fuzz/corpus/<target>/.
 #   scripts/fuzz.sh TARGET [SECONDS]    one target: fuzz_lookup, fuzz_sampled_pattern,
-#                                        fuzz_pattern_library, fuzz_recording, python_surface
+#                                        fuzz_pattern_library, fuzz_recording, python_surface,
+#                                        show_file
 #   scripts/fuzz.sh all [SECONDS]       every target, one after the other
 # A crash stops the run; libFuzzer writes the input to build/fuzz/crashes/ and this script
 # minimises it there (crash-*.min), ready to be kept as a regression case in the corpus.
@@ -61,29 +62,35 @@ run_cpp() {
     say "$target: corpus of $(ls "$corpus" | wc -l) inputs"
 }
 
+# The Python targets (atheris): the module's surface, and the live companion's show-file reader.
+# Each takes inputs of at most the given length.
+declare -A PYTHON_MAX_LEN=([python_surface]=2048 [show_file]=12288)
+
 run_python() {
-    local corpus="$ROOT/tests/fuzz/corpus/python_surface" work="$BUILD/corpus/python_surface"
+    local target="$1" corpus="$ROOT/tests/fuzz/corpus/$1" work="$BUILD/corpus/$1"
     mkdir -p "$work" "$CRASHES"
     cp -n "$corpus"/* "$work"/ 2>/dev/null || true
     "$VENV_PY" -c "import kinetra" 2>/dev/null || pip_install_project "$ROOT/build/wheel"
-    say "fuzzing python_surface for $SECONDS_PER_TARGET s"
+    say "fuzzing $target for $SECONDS_PER_TARGET s"
     local status=0
-    "$VENV_PY" "$ROOT/tests/fuzz/python_surface.py" "$work" -max_total_time="$SECONDS_PER_TARGET" \
-        -rss_limit_mb=2048 -max_len=2048 -print_final_stats=1 \
-        -artifact_prefix="$CRASHES/python_surface-" 2>"$BUILD/python_surface.log" || status=$?
-    grep -E "^stat::|DONE" "$BUILD/python_surface.log" | sed "s/^/[python_surface] /" >&2 || true
+    PYTHONPATH="$ROOT/python${PYTHONPATH:+:$PYTHONPATH}" \
+        "$VENV_PY" "$ROOT/tests/fuzz/$target.py" "$work" -max_total_time="$SECONDS_PER_TARGET" \
+        -rss_limit_mb=2048 -timeout=10 -max_len="${PYTHON_MAX_LEN[$target]}" -print_final_stats=1 \
+        -artifact_prefix="$CRASHES/$target-" 2>"$BUILD/$target.log" || status=$?
+    grep -E "^stat::|DONE" "$BUILD/$target.log" | sed "s/^/[$target] /" >&2 || true
     if [ "$status" -ne 0 ]; then
-        tail -n 40 "$BUILD/python_surface.log" >&2
+        tail -n 40 "$BUILD/$target.log" >&2
         return "$status"
     fi
     # libFuzzer adds to the working corpus only inputs that bring new coverage.
     find "$corpus" -type f ! -name 'regression-*' -delete && cp -n "$work"/* "$corpus"/
-    say "python_surface: corpus of $(ls "$corpus" | wc -l) inputs"
+    say "$target: corpus of $(ls "$corpus" | wc -l) inputs"
 }
 
 case "$TARGET" in
-    all) build_fuzzers; for t in "${CPP_TARGETS[@]}"; do run_cpp "$t"; done; run_python ;;
-    python_surface) run_python ;;
+    all) build_fuzzers; for t in "${CPP_TARGETS[@]}"; do run_cpp "$t"; done
+         run_python python_surface; run_python show_file ;;
+    python_surface|show_file) run_python "$TARGET" ;;
     fuzz_*) build_fuzzers; run_cpp "$TARGET" ;;
     *) say "unknown target: $TARGET"; exit 2 ;;
 esac

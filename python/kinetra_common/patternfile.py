@@ -11,6 +11,7 @@ number.
 from __future__ import annotations
 
 import csv
+import functools
 import io
 import math
 import os
@@ -57,6 +58,21 @@ def name_from_path(path: str) -> str:
     return re.sub(r"[-\s.]", "_", stem.lower())
 
 
+@functools.cache
+def row_limit() -> tuple[int, str]:
+    """The most rows a pattern may have and the library's message for a count outside
+    1..limit: the library's own rule, as its refusal of an empty pattern states it."""
+    import kinetra
+
+    try:
+        kinetra.SampledPattern("empty", "", [])
+    except ValueError as exc:
+        m = re.search(r"requires 1\.\.([0-9]+) samples", str(exc))
+        if m:
+            return int(m.group(1)), str(exc)
+    raise RuntimeError("kinetra states no limit on the samples of a pattern")
+
+
 def _read_text(path: str) -> str:
     """The file's text: a regular file of at most MAX_FILE_BYTES bytes, UTF-8 (an initial BOM
     is dropped). Opened without blocking, so a FIFO is refused instead of waited on."""
@@ -86,9 +102,11 @@ def read_rows(path: str) -> list[tuple[int, tuple[float, float, float]]]:
 
     Raises PatternFileError for a file that is not a readable regular file of at most
     MAX_FILE_BYTES bytes of UTF-8 text, malformed CSV, a row without exactly three fields,
-    or a field that is not a plain decimal number.
+    or a field that is not a plain decimal number. Reading stops at the first row past the most
+    a pattern may have, which gets the library's message for too many rows.
     """
     text = _read_text(path)
+    limit, too_many = row_limit()
     rows: list[tuple[int, tuple[float, float, float]]] = []
     reader = csv.reader(io.StringIO(text, newline=""), strict=True)
     first = True
@@ -119,6 +137,8 @@ def read_rows(path: str) -> list[tuple[int, tuple[float, float, float]]]:
                         path, line_no, f"expected a header of 3 columns (x,y,z), found {len(fields)}"
                     )
                 continue  # header row
+        if len(rows) == limit:
+            raise PatternFileError(path, line_no, too_many)
         if len(fields) != 3:
             raise PatternFileError(path, line_no, f"expected 3 values (x,y,z), found {len(fields)}")
         values = []

@@ -133,16 +133,26 @@ def describe(s: model.Show) -> str:
 
 
 def main(argv=None) -> int:
-    state = {"played": False}
-    saved = {s: signal.signal(s, _raise_interrupted) for s in runner.STOP_SIGNALS}
+    state = {"played": False, "stopped": False}
+
+    def stop(signum, frame):
+        # Only the first stop, and only before the streams have ended, interrupts: a second
+        # one must not break into the way out of the first.
+        if not (state["played"] or state["stopped"]):
+            state["stopped"] = True
+            _raise_interrupted(signum, frame)
+
+    saved = {s: signal.signal(s, stop) for s in runner.STOP_SIGNALS}
     try:
         return _main(argv, state)
     except Interrupted as stop:
         # a stop while the show loads ends quietly; one after the streams ended is no failure
         return 0 if state["played"] else 128 + stop.signum
     finally:
+        # Run as the program (no argv), the process ends next and its streams have ended: a stop
+        # signal from here on must not turn a clean exit into a death by signal.
         for s, handler in saved.items():
-            signal.signal(s, handler)
+            signal.signal(s, handler if argv is not None else signal.SIG_IGN)
 
 
 def discover(address: str) -> int:
@@ -182,6 +192,7 @@ def _main(argv, state: dict) -> int:
         return 0
     log = None
     keys = None
+    failed = False
     status = sys.stderr if (args.status if args.status is not None else sys.stderr.isatty()) else None
     try:
         if args.frame_log:
@@ -209,7 +220,7 @@ def _main(argv, state: dict) -> int:
             state["played"] = True
     except (OSError, RuntimeError, ValueError) as exc:
         print(f"{PROG}: error: {exc}", file=sys.stderr)
-        return 1
+        failed = True
     finally:
         if keys is not None:
             keys.close()
@@ -217,7 +228,11 @@ def _main(argv, state: dict) -> int:
             try:
                 log.close()
             except OSError as exc:
-                print(f"{PROG}: error: frame log: {exc.strerror or exc}", file=sys.stderr)
+                if not failed:  # a frame log that failed on the way is reported once
+                    print(f"{PROG}: error: frame log: {exc.strerror or exc}", file=sys.stderr)
+                failed = True
+    if failed:
+        return 1
     if status is not None:
         status.write("\n")
     print(

@@ -13,6 +13,7 @@ import os
 import re
 import socket
 import stat
+import sys
 import tomllib
 import uuid
 from fractions import Fraction
@@ -31,6 +32,8 @@ MAX_SHOW_BYTES = 16 * 1024 * 1024
 MAX_NESTING = 32
 # TOML integers are 64-bit.
 INT64 = 1 << 63
+# Longer keys and messages (a value quoted whole) are cut to this many characters.
+MAX_MESSAGE = 300
 # Shows without a `cid` get one derived from the machine and the show's path, so that
 # a show keeps its identity from run to run and two machines never share one.
 CID_NAMESPACE = uuid.UUID("6c0f3c52-7a8e-4c1e-9a57-2f3d1b7e5a10")
@@ -69,6 +72,10 @@ def key_text(path: tuple) -> str:
     return printable(out)
 
 
+def _cut(text: str) -> str:
+    return text if len(text) <= MAX_MESSAGE else text[: MAX_MESSAGE - 3] + "..."
+
+
 class Reader:
     """Typed getters over the parsed document; every refusal names file, line and key."""
 
@@ -77,7 +84,7 @@ class Reader:
         self.text = text
 
     def fail(self, key: tuple, message: str):
-        raise ShowError(self.path, tomlpos.line_of(self.text, key), key_text(key) or None, message)
+        raise ShowError(self.path, tomlpos.line_of(self.text, key), _cut(key_text(key)) or None, _cut(message))
 
     def table(self, parent: dict, key: tuple, name: str, required=False) -> dict:
         v = parent.get(name)
@@ -208,7 +215,7 @@ class Reader:
         profile's `named` channels ({ "Shutter" = 255 }) also channel names."""
         values, given = {}, {}
         for k, v in self.table(table, key, name).items():
-            if k.isascii() and k.isdigit() and 1 <= int(k) <= 512:
+            if k.isascii() and k.isdigit() and len(k) < 10 and 1 <= int(k) <= 512:
                 ch = int(k)
             elif named and k in named:
                 ch = named[k]
@@ -351,6 +358,10 @@ def _groups(r: Reader, doc: dict, fixtures: tuple) -> dict:
     """Groups, each with its members in spread order: those that name the group with
     `group = ...`, in file order, or the group's own `fixtures` list."""
     by_name = {f.name: i for i, f in enumerate(fixtures)}
+    naming: dict = {}
+    for f in fixtures:
+        if f.group is not None:
+            naming.setdefault(f.group, []).append(f.name)
     groups = {}
     for name, g in r.table(doc, (), "groups").items():
         key = ("groups", name)
@@ -362,7 +373,7 @@ def _groups(r: Reader, doc: dict, fixtures: tuple) -> dict:
             r.fail(key, f"{printable(repr(name))} is already the name of a fixture")
         r.known(g, key, {"spread_beats", "spread_pips", "fixtures"})
         spread = r.pips(g, key, "spread_beats", "spread_pips")
-        claimed = tuple(f.name for f in fixtures if f.group == name)
+        claimed = tuple(naming.get(name, ()))
         if "fixtures" in g:
             listed = g["fixtures"]
             if not isinstance(listed, list) or not listed or not all(isinstance(e, str) for e in listed):
@@ -372,8 +383,9 @@ def _groups(r: Reader, doc: dict, fixtures: tuple) -> dict:
                     r.fail(key + ("fixtures",), f"no fixture named {printable(repr(e))}")
             if len(set(listed)) != len(listed):
                 r.fail(key + ("fixtures",), "names a fixture twice")
+            in_list = set(listed)
             for e in claimed:
-                if e not in listed:
+                if e not in in_list:
                     r.fail(
                         ("fixtures", by_name[e], "group"),
                         f"fixture {printable(repr(e))} is not in the list of group {printable(repr(name))}",
@@ -388,11 +400,12 @@ def _groups(r: Reader, doc: dict, fixtures: tuple) -> dict:
 
 def _with_base_spread(fixtures: tuple, groups: dict) -> tuple:
     """The k-th member of a fixture's own group runs k spreads behind the first."""
+    place = {(g.name, m): k for g in groups.values() for k, m in enumerate(g.members)}
     out = []
     for f in fixtures:
         if f.group is not None:
             g = groups[f.group]
-            lag = g.members.index(f.name) * g.spread_pips
+            lag = place[g.name, f.name] * g.spread_pips
             f = model.Fixture(
                 f.name, f.output, f.kind, f.offset_pips, model.Look(f.look.pattern, f.look.scale, lag), f.patch, f.group
             )
@@ -423,7 +436,7 @@ def ratio(text) -> Fraction | None:
         text = str(text)
     if not isinstance(text, str):
         return None
-    m = re.fullmatch(r"([0-9]+)(?:/([0-9]+))?", text.strip())
+    m = re.fullmatch(r"([0-9]{1,9})(?:/([0-9]{1,9}))?", text.strip())
     if not m:
         return None
     p, q = int(m.group(1)), int(m.group(2) or 1)
@@ -707,6 +720,15 @@ def parse(path: str, text: str) -> dict:
         raise ShowError(path, line, None, f"not valid TOML: {message}") from None
     except RecursionError:
         raise ShowError(path, None, None, "not valid TOML: nested too deeply") from None
+    except ValueError:
+        # tomllib leaves to int() a decimal integer too long to convert
+        m = re.search(r"[0-9_]{%d}" % sys.get_int_max_str_digits(), text)
+        raise ShowError(
+            path,
+            text.count("\n", 0, m.start()) + 1 if m else None,
+            None,
+            "not valid TOML: integer out of the 64-bit range",
+        ) from None
 
 
 def load(path: str) -> model.Show:

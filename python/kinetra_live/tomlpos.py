@@ -15,8 +15,8 @@ _KEY = rf"(?:{_BARE}|{_QUOTED})(?:[ \t]*\.[ \t]*(?:{_BARE}|{_QUOTED}))*"
 _KEYLINE = re.compile(rf"[ \t]*({_KEY})[ \t]*=")
 _HEADER = re.compile(rf"[ \t]*(\[\[?)[ \t]*({_KEY})[ \t]*\]")
 _PART = re.compile(rf"{_QUOTED}|{_BARE}")
-# What can open or close a string on a line, in the order it is met.
-_TOKEN = re.compile(r"\"\"\"|'''|\"(?:[^\"\\\n]|\\.)*\"|'[^'\n]*'|#")
+# What can open or close a string or an array on a line, in the order it is met.
+_TOKEN = re.compile(r"\"\"\"|'''|\"(?:[^\"\\\n]|\\.)*\"|'[^'\n]*'|#|[\[\]{}]")
 
 
 def split_key(text: str) -> tuple[str, ...]:
@@ -38,10 +38,12 @@ def _unquote(part: str) -> str:
 
 
 def _code_lines(text: str):
-    """(line number, line) of every line that starts outside a multi-line string."""
+    """(line number, line) of every line that starts outside a multi-line string and
+    outside any array (where a line such as `[1],` is no table header)."""
     inside = None  # the delimiter of the multi-line string we are in
+    depth = 0  # brackets and braces open
     for no, line in enumerate(text.split("\n"), 1):
-        starts_inside = inside is not None
+        starts_inside = inside is not None or depth > 0
         pos = 0
         if inside is not None:
             end = line.find(inside)
@@ -55,7 +57,11 @@ def _code_lines(text: str):
                 break
             tok = m.group()
             pos = m.end()
-            if tok in ('"""', "'''"):
+            if tok in ("[", "{"):
+                depth += 1
+            elif tok in ("]", "}"):
+                depth = max(0, depth - 1)
+            elif tok in ('"""', "'''"):
                 end = line.find(tok, pos)
                 if end < 0:
                     inside = tok
@@ -84,6 +90,8 @@ def line_of(text: str, path: tuple) -> int | None:
                 counts[here] = counts.get(here, 0) + 1
                 here += (counts[here] - 1,)
             table = here
+        elif path[: len(table)] != table:
+            continue  # a key under a table off the path cannot name it
         else:
             k = _KEYLINE.match(line)
             if not k:

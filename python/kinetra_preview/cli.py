@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import os
+import signal
 import sys
 import time
 
@@ -115,3 +116,9 @@ def main(argv=None) -> int:
     except (ValueError, OSError) as exc:
         print(f"kinetra_preview: error: {exc}", file=sys.stderr)
         return 1
+    except KeyboardInterrupt:
+        # Ctrl-C: stop quietly (a page is written whole or not at all); run as the program, the
+        # process ends next, and a second Ctrl-C changes nothing
+        if argv is None:
+            signal.signal(signal.SIGINT, signal.SIG_IGN)
+        return 130

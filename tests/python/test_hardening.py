@@ -216,13 +216,14 @@ print(json.dumps([outcome(lambda: kinetra.PatternLibrary([p] * 1000 + ["x"]))[0]
     assert result == ["TypeError"] * 4
 
 
-def test_python_fuzz_corpus_replays_cleanly():
+@pytest.mark.parametrize("target", ["python_surface", "show_file"])
+def test_python_fuzz_corpus_replays_cleanly(target):
     if importlib.util.find_spec("atheris") is None:
         pytest.skip("atheris is not installed")
     root = pathlib.Path(__file__).resolve().parents[2] / "tests" / "fuzz"
-    inputs = sorted(str(p) for p in (root / "corpus" / "python_surface").iterdir())
+    inputs = sorted(str(p) for p in (root / "corpus" / target).iterdir())
     assert inputs, "the corpus is empty"  # with no inputs the target would fuzz instead
     done = subprocess.run(
-        [sys.executable, str(root / "python_surface.py"), *inputs], capture_output=True, text=True, timeout=300
+        [sys.executable, str(root / f"{target}.py"), *inputs], capture_output=True, text=True, timeout=300
     )
     assert done.returncode == 0, done.stderr[-3000:]

@@ -471,3 +471,53 @@ csv_texts = st.tuples(
 @given(st.one_of(st.binary(max_size=600), csv_texts, st.binary(max_size=30).map(lambda b: GOOD_CSV.encode() + b)))
 def test_any_bytes_as_a_pattern_file_give_a_pattern_or_one_clear_error(data):
     load_csv_bytes(data)
+
+
+# ---- fixture profiles ---------------------------------------------------------------------------
+
+
+def load_profile_bytes(data: bytes, mode: str):
+    from kinetra_live import profiles
+
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "head.json")
+        with open(path, "wb") as fh:
+            fh.write(data)
+        bounded(lambda p: profiles.read(p, mode), path, profiles.ProfileError)
+
+
+def _json_values(leaves):
+    return st.recursive(
+        leaves,
+        lambda inner: st.one_of(st.lists(inner, max_size=4), st.dictionaries(st.text(max_size=6), inner, max_size=4)),
+        max_leaves=12,
+    )
+
+
+@st.composite
+def changed_profiles(draw):
+    """The generic pan/tilt definition with one value somewhere in it replaced."""
+    import json
+
+    from test_profiles import OFL
+
+    doc = json.loads((OFL / "fixtures" / "generic" / "pan-tilt.json").read_text(encoding="utf-8"))
+    leaves = st.one_of(st.none(), st.booleans(), st.integers(-(2**70), 2**70), st.floats(), st.text(max_size=12))
+    node, path = doc, []
+    while isinstance(node, (dict, list)) and node and draw(st.booleans()):
+        key = draw(st.sampled_from(sorted(node) if isinstance(node, dict) else list(range(len(node)))))
+        path.append(key)
+        node = node[key]
+    if not path:
+        return json.dumps(draw(_json_values(leaves))).encode()
+    parent = doc
+    for key in path[:-1]:
+        parent = parent[key]
+    parent[path[-1]] = draw(_json_values(leaves))
+    return json.dumps(doc).encode()
+
+
+@SETTINGS
+@given(st.one_of(st.binary(max_size=400), changed_profiles()), st.sampled_from(["8 bit", "16 bit", "24 bit"]))
+def test_any_profile_file_gives_a_layout_or_one_clear_error(data, mode):
+    load_profile_bytes(data, mode)

@@ -16,7 +16,8 @@ import io
 import math
 import os
 import re
-import stat
+
+from . import files
 
 VALUE_RULE_MESSAGE = "Pattern samples must be finite and within [-1, 1]"
 
@@ -77,19 +78,9 @@ def _read_text(path: str) -> str:
     """The file's text: a regular file of at most MAX_FILE_BYTES bytes, UTF-8 (an initial BOM
     is dropped). Opened without blocking, so a FIFO is refused instead of waited on."""
     try:
-        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
-    except OSError as exc:
-        raise PatternFileError(path, None, f"cannot read: {exc.strerror or exc}") from None
-    try:
-        if not stat.S_ISREG(os.fstat(fd).st_mode):
-            os.close(fd)
-            raise PatternFileError(path, None, "not a regular file")
-        with os.fdopen(fd, "rb") as fh:
-            data = fh.read(MAX_FILE_BYTES + 1)
-    except OSError as exc:
-        raise PatternFileError(path, None, f"cannot read: {exc.strerror or exc}") from None
-    if len(data) > MAX_FILE_BYTES:
-        raise PatternFileError(path, None, f"larger than {MAX_FILE_BYTES} bytes")
+        data = files.read_bounded(path, MAX_FILE_BYTES, f"larger than {MAX_FILE_BYTES} bytes")
+    except files.FileProblem as exc:
+        raise PatternFileError(path, None, str(exc)) from None
     try:
         return data.decode("utf-8-sig")
     except UnicodeDecodeError as exc:

@@ -28,3 +28,13 @@ def parse_bpm(text: str) -> float:
     if problem:
         raise ValueError(problem)
     return value
+
+
+def bpm_argument(text: str) -> float:
+    """`parse_bpm` as an argparse type."""
+    import argparse
+
+    try:
+        return parse_bpm(text)
+    except ValueError as exc:
+        raise argparse.ArgumentTypeError(str(exc)) from None

@@ -37,13 +37,6 @@ def _duration(text: str) -> float:
     return v
 
 
-def _bpm(text: str) -> float:
-    try:
-        return units.parse_bpm(text)
-    except ValueError as exc:
-        raise argparse.ArgumentTypeError(str(exc)) from None
-
-
 def _listen(text: str) -> tuple[str, int]:
     from .inputs import web
 
@@ -68,7 +61,7 @@ def build_parser() -> argparse.ArgumentParser:
         help="send one ArtPoll to ADDRESS (an Art-Net node, or a subnet's broadcast address), "
         "list the nodes that answer, and exit",
     )
-    p.add_argument("--bpm", type=_bpm, help="tempo to start with, instead of the show's")
+    p.add_argument("--bpm", type=units.bpm_argument, help="tempo to start with, instead of the show's")
     p.add_argument("--duration", type=_duration, metavar="SECONDS", help="stop after this long")
     p.add_argument(
         "--frame-log",

@@ -27,9 +27,9 @@ from __future__ import annotations
 import dataclasses
 import json
 import math
-import os
 import re
-import stat
+
+from kinetra_common import files
 
 MAX_FILE_BYTES = 1 << 20
 DMX_SLOTS = 512
@@ -131,20 +131,11 @@ def _reject_constant(name: str):
 def read_document(path: str) -> dict:
     """The definition as parsed JSON, after the size, encoding and `$schema` checks."""
     try:
-        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
-    except OSError as exc:
-        raise ProfileError(path, None, f"cannot read: {exc.strerror or exc}") from None
-    try:
-        if not stat.S_ISREG(os.fstat(fd).st_mode):
-            raise ProfileError(path, None, "not a regular file")
-        with os.fdopen(fd, "rb", closefd=False) as fh:
-            raw = fh.read(MAX_FILE_BYTES + 1)
-    except OSError as exc:
-        raise ProfileError(path, None, f"cannot read: {exc.strerror or exc}") from None
-    finally:
-        os.close(fd)
-    if len(raw) > MAX_FILE_BYTES:
-        raise ProfileError(path, None, f"larger than {MAX_FILE_BYTES // 1024} KiB; a fixture definition is far smaller")
+        raw = files.read_bounded(
+            path, MAX_FILE_BYTES, f"larger than {MAX_FILE_BYTES // 1024} KiB; a fixture definition is far smaller"
+        )
+    except files.FileProblem as exc:
+        raise ProfileError(path, None, str(exc)) from None
     try:
         doc = json.loads(raw.decode("utf-8-sig"), parse_constant=_reject_constant)
     except UnicodeDecodeError:

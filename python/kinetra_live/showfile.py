@@ -12,13 +12,12 @@ import math
 import os
 import re
 import socket
-import stat
 import sys
 import tomllib
 import uuid
 from fractions import Fraction
 
-from kinetra_common import units
+from kinetra_common import files, units
 
 from . import model, outputs, tomlpos
 from . import tempo as tempo_sources
@@ -669,23 +668,9 @@ def default_cid(path: str) -> bytes:
 
 def _read(path: str) -> str:
     try:
-        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
-    except OSError as exc:
-        raise ShowError(path, None, None, f"cannot read: {exc.strerror or exc}") from None
-    try:
-        info = os.fstat(fd)
-        if not stat.S_ISREG(info.st_mode):
-            raise ShowError(path, None, None, "not a regular file")
-        if info.st_size > MAX_SHOW_BYTES:
-            raise ShowError(path, None, None, f"larger than {MAX_SHOW_BYTES // (1024 * 1024)} MiB")
-        with os.fdopen(fd, "rb", closefd=False) as fh:
-            raw = fh.read(MAX_SHOW_BYTES + 1)
-    except OSError as exc:
-        raise ShowError(path, None, None, f"cannot read: {exc.strerror or exc}") from None
-    finally:
-        os.close(fd)
-    if len(raw) > MAX_SHOW_BYTES:
-        raise ShowError(path, None, None, f"larger than {MAX_SHOW_BYTES // (1024 * 1024)} MiB")
+        raw = files.read_bounded(path, MAX_SHOW_BYTES, f"larger than {MAX_SHOW_BYTES // (1024 * 1024)} MiB")
+    except files.FileProblem as exc:
+        raise ShowError(path, None, None, str(exc)) from None
     try:
         return raw.decode("utf-8-sig")
     except UnicodeDecodeError:

@@ -15,13 +15,6 @@ from . import model, page, render_svg, textview
 DEFAULT_GALLERY = "kinetra-gallery.html"
 
 
-def _bpm(text: str) -> float:
-    try:
-        return units.parse_bpm(text)
-    except ValueError as exc:
-        raise argparse.ArgumentTypeError(str(exc)) from None
-
-
 def build_parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(
         prog="python -m kinetra_preview",
@@ -40,7 +33,7 @@ def build_parser() -> argparse.ArgumentParser:
             "built-in patterns; may be given more than once",
         )
         sp.add_argument("--name", help="pattern name for a single --pattern-file (default: the file name's stem)")
-        sp.add_argument("--bpm", type=_bpm, default=120.0, help="tempo in beats per minute (default 120)")
+        sp.add_argument("--bpm", type=units.bpm_argument, default=120.0, help="tempo in beats per minute (default 120)")
 
     g = sub.add_parser("gallery", help="write one self-contained HTML page with every pattern")
     g.add_argument(

@@ -7,6 +7,7 @@ read them. Every value here has passed its checks.
 from __future__ import annotations
 
 import dataclasses
+import re
 from fractions import Fraction
 
 # Launch quantisations by name, in beats ("now" lands on the next frame).
@@ -19,6 +20,14 @@ AXES = ("x", "y", "z")
 # Speed ratios p/q with p and q whole numbers from 1 to MAX_RATIO_TERM.
 MAX_RATIO_TERM = 8
 MAX_TRANSITION_BEATS = 32
+
+
+CONTROL = re.compile(r"[\x00-\x1f\x7f-\x9f]")
+
+
+def printable(text: str) -> str:
+    """`text` with control characters escaped, safe to print to a terminal."""
+    return CONTROL.sub(lambda m: repr(m.group())[1:-1], text)
 
 
 class ShowError(ValueError):

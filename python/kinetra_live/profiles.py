@@ -31,6 +31,8 @@ import re
 
 from kinetra_common import files
 
+from .model import printable
+
 MAX_FILE_BYTES = 1 << 20
 DMX_SLOTS = 512
 SCHEMA_URL = "https://raw.githubusercontent.com/OpenLightingProject/open-fixture-library/master/schemas/fixture.json"
@@ -60,7 +62,8 @@ class ProfileError(ValueError):
 
     def __init__(self, path: str, key: str | None, message: str):
         self.path, self.key, self.message = path, key, message
-        super().__init__(f"{path}: {key}: {message}" if key else f"{path}: {message}")
+        text = f"{path}: {key}: {message}" if key else f"{path}: {message}"
+        super().__init__(printable(text))
 
 
 @dataclasses.dataclass(frozen=True)

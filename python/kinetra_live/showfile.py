@@ -56,12 +56,8 @@ LOOPBACK = "127.0.0.1"
 DEFAULT_WEB_PORT = 8080
 # Cue keys are letters and digits; these letters the player keeps for itself.
 RESERVED_KEYS = "qQ"
-_CONTROL = re.compile(r"[\x00-\x1f\x7f-\x9f]")
-
-
-def printable(text: str) -> str:
-    """`text` with control characters escaped, safe to print to a terminal."""
-    return _CONTROL.sub(lambda m: repr(m.group())[1:-1], text)
+_CONTROL = model.CONTROL
+printable = model.printable
 
 
 def key_text(path: tuple) -> str:

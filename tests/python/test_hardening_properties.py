@@ -12,6 +12,7 @@ import tracemalloc
 from unittest import mock
 
 import kinetra
+import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from kinetra_common import patternfile
@@ -521,3 +522,16 @@ def changed_profiles(draw):
 @given(st.one_of(st.binary(max_size=400), changed_profiles()), st.sampled_from(["8 bit", "16 bit", "24 bit"]))
 def test_any_profile_file_gives_a_layout_or_one_clear_error(data, mode):
     load_profile_bytes(data, mode)
+
+
+def test_a_control_character_in_a_profile_key_is_shown_escaped(tmp_path):
+    from kinetra_live import profiles
+
+    path = tmp_path / "head.json"
+    path.write_text(
+        '{"$schema": "%s", "availableChannels": {"\\u007f\\u001b[2J": null}, '
+        '"modes": [{"name": "8 bit", "channels": ["\\u007f\\u001b[2J"]}]}' % profiles.SCHEMA_URL
+    )
+    with pytest.raises(profiles.ProfileError) as info:
+        profiles.read(str(path), "8 bit")
+    assert "\\x7f" in str(info.value) and not CONTROL.search(str(info.value))

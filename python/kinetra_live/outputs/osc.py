@@ -8,7 +8,7 @@ import socket
 
 from pythonosc.osc_message_builder import OscMessageBuilder
 
-from ..model import OscPatch
+from ..model import OscPatch, printable
 
 SECTION_KEYS = {"host", "port"}
 FIXTURE_KEYS = {"address", "remap"}
@@ -31,8 +31,6 @@ def read_output(r, o: dict, key: tuple, show_name: str) -> Settings:
 def read_patch(r, f: dict, key: tuple, settings: Settings) -> OscPatch:
     addr = r.string(f, key, "address")
     if not _ADDRESS.fullmatch(addr):
-        from ..showfile import printable
-
         r.fail(key + ("address",), f"must be an OSC address such as /kinetra/visual, found {printable(repr(addr))}")
     return OscPatch(addr, r.boolean(f, key, "remap"))
 

@@ -49,18 +49,16 @@ TEMPOS = {
 }
 TARGETS = {"four_floor": 0.95, "breakbeat": 0.85, "swung": 0.85}
 READING = (
-    "Reading: where the F targets are missed, the tracker (aubio) has settled on the offbeats: "
-    "the styles whose offbeats carry the low end or the loudest hits (offbeat bass in speed "
-    "garage, bassline and psy, toms between the kicks, open hats in trance) give F near 0 without"
-    " help. The low-band accent check moves the grid only when the accents between its beats are "
-    "at least four times stronger than on them: in syncopated breaks a correct grid already sees "
-    "ratios up to about 2.2, so a lower threshold would move correct grids away. One resync by "
-    'the operator on a downbeat moves an offbeat grid for good (column "one resync"). The phase '
-    "jumps of hundreds of ms and the large break drifts are relocks (the proposals left the grid "
-    "and agreed on another: a tempo step, or the tracker changing phase); the slewed corrections "
-    "stay within 4 ms a beat. Meeting the targets without the operator needs a better "
-    "beat/offbeat decision than one low-band comb (bar-level accent patterns per band, or a "
-    "downbeat model)."
+    "Reading: beat against offbeat is decided from the onsets of three low bands (30-120, 120-400 and "
+    "400-2000 Hz; the hats left out) on the grid's beats against its offbeats over 16 beats, or from a "
+    "clear low-band peak at one phase; this puts the styles whose offbeats carry the bass, toms or open "
+    "hats on the beat without help. The lowest F left are styles whose low onsets fall as often between "
+    "the beats as on them (chopped breaks, offbeat-heavy syncopated grooves) and triplet grooves the "
+    "tracker counts at 3/4 of the tempo: there the onsets do not say where the beat is, and one resync "
+    "by the operator is still needed. The remaining phase jumps and break drifts after the lock are "
+    "relocks of grids not yet established (a tracker switching metrical level early, or a wrong grid "
+    "being left); an established grid is not left for one at the same tempo, and without kick nothing "
+    "is decided."
 )
 FAMILY_LABEL = {
     "four_floor": "four-on-the-floor",

@@ -54,12 +54,27 @@ RELOCK = 6  # half the last RELOCK proposals off the grid: look for another
 CONFUSIONS = (2.0, 0.5, 1.5, 2 / 3, 4 / 3, 0.75)
 CONFUSION_TOLERANCE = 0.04
 ESTABLISHED = 12  # on-grid proposals since the lock that make a grid established
-ACCENT_RATIO = 4.0  # accents this much stronger off the grid's beats: move the grid
-ACCENT_HZ = 300.0  # accents are measured below this frequency
-ACCENT_SECONDS = 8.0  # how long the accents are kept
-ACCENT_MIN_BEATS = 3  # fewer beats heard than this: no decision
+CONFIRMED = 6  # ... that keep it from a metrical confusion (fewer: a false lock)
+ACCENT_RATIO = 1.35  # accents this much stronger on the offbeats: move the grid half a beat
+# Bands (Hz) whose onsets decide beat against offbeat, with their weights: kick, the body of
+# kick, snare and toms, and the snare's crack; the hats above are left out (they sit on offbeats).
+ACCENT_BANDS = ((30.0, 120.0, 1.0), (120.0, 400.0, 1.0), (400.0, 2000.0, 0.5))
+ACCENT_CLEAR = 4.0  # low onsets this much stronger at one phase than on the beats: the grid goes there
+ACCENT_QUIET = 0.5  # the lowest band under this share of its usual level: no decision
+ACCENT_SPREAD_HOPS = 2  # an onset counts for a beat (or offbeat) this many hops either side
+ACCENT_FLOOR = 0.05  # a band's share of its own onsets taken as heard everywhere
+ACCENT_SECONDS = 12.0  # how long the accents are kept
+ACCENT_MIN_BEATS = 4  # fewer beats heard than this: no decision
 ACCENT_EVERY_BEATS = 4  # how often a followed grid is checked against the accents
-ACCENT_BEATS = 8  # beats the accents are compared over
+ACCENT_BEATS = 16  # beats the accents are compared over
+ACCENT_VOTES = 2  # consecutive checks that must agree before a followed grid moves
+# Period ratios (to the tracker's) of the other metrical levels a first lock may take, and how
+# much more clearly the onsets must mark one of them.
+LEVELS = (4 / 3, 3 / 4, 3 / 2, 2 / 3)
+LEVEL_MARGIN = 1.3
+LEVEL_SECONDS = 8.0  # the onsets the levels are compared over
+SLEW_MAX_BEATS = 0.15  # an established grid corrected by up to this much is slewed, not jumped
+SAME_TEMPO = 0.02  # an established grid is not left for one this close in tempo
 FIT_BEATS = 24  # beats of history the tempo is fitted over
 MAX_TEMPO_STEP = 0.01  # largest tempo change a single proposal may make (relative)
 FIT_TOLERANCE_S = 0.025  # on-grid proposals further than this are not fitted (unless ...)
@@ -108,7 +123,14 @@ class Follower:
     beats proposed by a tracker. Feed it `propose(t, bpm)` as proposals come in and call
     `update(clock, now)` once per frame; times are seconds on one monotonic scale."""
 
-    def __init__(self, bpm: float, bpm_range: tuple[float, float] | None = None, beats_per_bar: int = 4, accent=None):
+    def __init__(
+        self,
+        bpm: float,
+        bpm_range: tuple[float, float] | None = None,
+        beats_per_bar: int = 4,
+        accent=None,
+        comb=None,
+    ):
         self.default_bpm = float(bpm)
         self.bpm_range = tuple(bpm_range) if bpm_range else None
         self.beats_per_bar = beats_per_bar
@@ -122,9 +144,12 @@ class Follower:
         self.raw: collections.deque = collections.deque(maxlen=RELOCK)  # latest (t, bpm)
         self.latest: collections.deque = collections.deque(maxlen=FAST_ADAPT)  # (k, t, residual)
         self.missed: collections.deque = collections.deque(maxlen=RELOCK)  # 1: off the grid
+        self.halves: collections.deque = collections.deque(maxlen=RELOCK)  # 1: half a beat off
+        self.votes = 0  # consecutive accent checks saying the grid is on the offbeats
         self.shift = 0.0  # beats the proposals are moved by (0.5: the tracker hears offbeats)
         self.accent = accent  # accent(ta, period, t) -> (offset in beats, strength ratio) or None
         self.accent_checked = float("-inf")
+        self.comb = comb  # comb(period, t) -> (beat strength, time of a beat) or None
         self.recent: collections.deque = collections.deque(maxlen=CONFIDENCE_WINDOW)  # 1 on grid, 0 off
         self.last_on_grid: float | None = None
         self.last_time: float | None = None
@@ -165,14 +190,24 @@ class Follower:
         if abs(r) > tol:
             # a tracker running at double time proposes every offbeat too: not a miss
             double = abs(raw * self.factor * self.period / 120.0 - 1.0) < 0.06
-            if (double or self.operator_phase) and abs(abs(r) - self.period / 2) < tol:
+            halfway = abs(abs(r) - self.period / 2) < tol
+            if (double or self.operator_phase) and halfway:
                 return False  # offbeats: the tracker's, not the operator's, mistake
+            if halfway and self.hits >= ESTABLISHED:
+                # the tracker moved to the other half of the beat; the grid's phase stays
+                # with the accents, the proposals are shifted to it
+                self.halves.append(1)
+                if sum(self.halves) == RELOCK:
+                    self.shift = (self.shift + 0.5) % 1.0
+                    self.halves.clear()
+                return False
             self.recent.append(0)
             self.missed.append(1)
             if sum(self.missed) >= RELOCK // 2:
                 self._acquire(t)  # the music may have moved to another grid
             return False
         self.missed.append(0)
+        self.halves.append(0)
         self.hits += 1
         self.recent.append(1)
         self.last_on_grid = t
@@ -205,7 +240,7 @@ class Follower:
         self.ta, self.period = a, b
 
     @staticmethod
-    def _grid(points) -> tuple[float, float, float] | None:
+    def _grid(points, halves: bool = False) -> tuple[float, float, float] | None:
         """(ta, period, largest residual) of proposals (t, bpm) on one grid, or None. Beats are
         numbered by the intervals between proposals (the tracker may skip some), so a stale
         tempo from the tracker does not spoil the fit."""
@@ -216,14 +251,25 @@ class Follower:
         if gap <= 0:
             return None
         period = gap / max(1, round(gap / p_bpm))
-        ks = [round((t - ts[0]) / period) for t in ts]
-        if len(set(ks)) != len(ks):
-            return None
-        a, b = fit_line(list(zip(ks, ts)))
-        if b <= 0 or abs(b / period - 1) > 0.04:
-            return None
-        worst = max(abs(t - (a + k * b)) for k, t in zip(ks, ts))
-        return a, b, worst
+        bpms = [b for _, b in points]
+        steady = max(bpms) <= min(bpms) * (1 + SAME_TEMPO)
+        best = None
+        for step in (1, 2) if halves and steady else (1,):
+            # step 2: a tracker hopping between beats and offbeats at a steady tempo; numbered
+            # in half beats from the latest proposal, whose half the grid takes (the accents
+            # may move it)
+            ks = [round((t - ts[-1]) / (period / step)) for t in ts]
+            if len(set(ks)) != len(ks):
+                continue
+            a, b = fit_line(list(zip(ks, ts)))
+            if b <= 0 or abs(b * step / period - 1) > 0.04:
+                continue
+            worst = max(abs(t - (a + k * b)) for k, t in zip(ks, ts))
+            if best is None or worst < best[2]:
+                best = (a, b * step, worst)
+            if worst <= ACQUIRE_TOLERANCE_S:
+                break
+        return best
 
     def _acquire(self, t: float) -> bool:
         """Locks onto (or, when locked, moves to) the grid of the last ACQUIRE proposals when
@@ -231,7 +277,7 @@ class Follower:
         pts = list(self.raw)[-(RELOCK if self.locked else ACQUIRE) :]
         if len(pts) < ACQUIRE:
             return False
-        g = self._grid(pts)
+        g = self._grid(pts, halves=not self.locked)
         if g is None or g[2] > ACQUIRE_TOLERANCE_S:
             return False
         a, b, _ = g
@@ -239,16 +285,34 @@ class Follower:
         if folded is None:
             return False
         b *= (60.0 / b) / folded  # a tracker an octave off: the grid at the show's octave
+        chosen = False
+        if not self.locked or self.hits < CONFIRMED:
+            a, level = self._level(a, b, t)
+            chosen, b = level != b, level
         move = self._accent_offset(a, b, t)
         a += move * b
         if (
             self.locked
-            and self.hits >= ESTABLISHED
+            and self.hits >= CONFIRMED
             and any(abs(b / self.period * r - 1) < CONFUSION_TOLERANCE for r in CONFUSIONS)
         ):
             # the tracker counting another metrical level: not new music (a grid hit only a
             # few times since its lock may be left: that lock was a false one)
             return False
+        slew, flip = False, 0.0
+        if self.locked and self.hits >= ESTABLISHED and abs(b / self.period - 1) < SAME_TEMPO:
+            # an established grid and the same tempo: the tracker changed its mind, not the
+            # music. Half a beat off: it moved to the offbeats, which are shifted back (the
+            # beat is the accents' decision); a little off: the grid is corrected by slewing
+            k = round((t - self.ta) / self.period)
+            delta = (a + k * b) - (self.ta + k * self.period)
+            a -= round(delta / b) * b
+            delta -= round(delta / b) * b
+            if abs(abs(delta) - b / 2) < min(OUTLIER_BEATS * b, OUTLIER_S):
+                flip = -math.copysign(0.5, delta)
+                a += flip * b
+                delta += flip * b
+            slew = abs(delta) <= SLEW_MAX_BEATS * b
         if self.locked and not self.tempo_locked:
             k = round((t - self.ta) / self.period)
             moved = abs((a + round((t - a) / b) * b) - (self.ta + k * self.period))
@@ -256,26 +320,48 @@ class Follower:
                 return False  # the same grid: nothing to do
         if self.tempo_locked:
             b = self.period
-        self.shift = (self.shift + move) % 1.0
+        self.shift = (self.shift + move + flip) % 1.0
         self.ta, self.period = a, b
         self.history = collections.deque(maxlen=FIT_BEATS)
         for tt, _ in pts:
-            tt += move * b
+            tt += (move + flip) * b
             k = round((tt - a) / b)
             if abs(tt - a - k * b) <= ACQUIRE_TOLERANCE_S:  # offbeats of a double-time tracker
                 self.history.append((k, tt))
         self.locked = True
-        self.pending_snap = True
-        self.locks += 1
-        self.hits = 0
-        self.operator_phase = False
+        if not slew:  # a new grid: the clock is moved to it at once
+            self.pending_snap = True
+            self.locks += 1
+            self.hits = ESTABLISHED if chosen else 0  # the onsets vouch for a level they chose
+            self.operator_phase = False
         self.last_on_grid = t
         for _ in pts:
             self.recent.append(1)
         self.raw.clear()
         self.missed.clear()
+        self.halves.clear()
+        self.votes = 0
         self.accent_checked = t
         return True
+
+    def _level(self, ta: float, period: float, t: float) -> tuple[float, float]:
+        """The metrical level to lock on: the tracker's grid, or one at a confusable ratio
+        within the show's range whose beats the onsets mark clearly better (a tracker counting
+        dotted eighths or triplets). Needs the tracker's comb hook and a show range."""
+        if self.comb is None or self.bpm_range is None:
+            return ta, period
+        found = self.comb(period, t)
+        if found is None:
+            return ta, period
+        best, best_ta, best_period = found[0] * LEVEL_MARGIN, ta, period
+        for r in LEVELS:
+            bpm = 60.0 / (period * r)
+            if fold(bpm, self._range()) != bpm:
+                continue
+            found = self.comb(period * r, t)
+            if found is not None and found[0] > best:
+                best, best_ta, best_period = found[0], found[1], period * r
+        return best_ta, best_period
 
     def _accent_offset(self, ta: float, period: float, t: float) -> float:
         """Where the grid's beats should move (in beats, -0.5..0.5) so that they fall on the
@@ -296,11 +382,17 @@ class Follower:
             return
         self.accent_checked = t
         move = self._accent_offset(self.ta, self.period, t)
-        if move:
+        self.votes = self.votes + 1 if move else 0
+        if move and self.votes >= ACCENT_VOTES:
+            self.votes = 0
             self.shift = (self.shift + move) % 1.0
             self.ta += move * self.period
-            self.history.clear()
+            # the proposals so far move with the grid: the tempo fit keeps its history
+            moved = move * self.period
+            self.history = collections.deque(((k, t + moved) for k, t in self.history), maxlen=FIT_BEATS)
+            self.latest.clear()
             self.raw.clear()
+            self.halves.clear()
             self.pending_snap = True
             self.locks += 1
 
@@ -462,16 +554,20 @@ class BeatTracker:
         self.hop = max(64, round(HOP_S * rate))
         self.tempo = aubio.tempo(ONSET_METHOD, self.hop * WINDOW_HOPS, self.hop, rate)
         self.tempo.set_silence(SILENCE_DB)
-        # accents: flux of the low band (kick, snare body) per hop, for on/off-beat decisions
+        # accents: onset strength per band and hop, for the beat/offbeat decision
         np = self.np
-        self.window = np.hanning(self.hop * WINDOW_HOPS).astype(np.float32)
-        self.low_bins = max(2, int(ACCENT_HZ * self.hop * WINDOW_HOPS / rate))
-        self.ring = np.zeros(self.hop * WINDOW_HOPS, dtype=np.float32)
-        size = int(ACCENT_SECONDS * rate / self.hop)
-        self.flux = np.zeros(size, dtype=np.float64)
-        self.flux_t = np.full(size, -np.inf)
+        size = self.hop * WINDOW_HOPS
+        self.window = np.hanning(size).astype(np.float32)
+        freqs = np.fft.rfftfreq(size, 1.0 / rate)
+        self.bands = [(freqs >= lo) & (freqs < hi) for lo, hi, _ in ACCENT_BANDS]
+        self.weights = np.array([w for _, _, w in ACCENT_BANDS])
+        self.ring = np.zeros(size, dtype=np.float32)
+        n = int(ACCENT_SECONDS * rate / self.hop)
+        self.flux = np.zeros((n, len(ACCENT_BANDS)), dtype=np.float64)
+        self.flux_t = np.full(n, -np.inf)
         self.flux_i = 0
-        self.low_prev = 0.0
+        self.band_prev = np.zeros(len(ACCENT_BANDS))
+        self.kick_level = 0.0  # the lowest band's largest mean onset strength so far
         self.pending = self.np.zeros(0, dtype=self.np.float32)
         self.pending_t = 0.0  # music time of pending[0]
         self.fed = 0  # samples handed to aubio
@@ -505,25 +601,59 @@ class BeatTracker:
         ring = self.ring
         ring[: -len(block)] = ring[len(block) :]
         ring[-len(block) :] = block
-        low = float(np.sum(np.abs(np.fft.rfft(ring * self.window)[1 : self.low_bins])))
-        i = self.flux_i % len(self.flux)
-        self.flux[i] = max(0.0, low - self.low_prev)
+        spectrum = np.abs(np.fft.rfft(ring * self.window))
+        level = np.array([float(spectrum[b].sum()) for b in self.bands])
+        i = self.flux_i % len(self.flux_t)
+        self.flux[i] = np.maximum(0.0, level - self.band_prev)
         # the window's attack is heard around its middle
         self.flux_t[i] = t_block + len(block) / self.rate - len(ring) / (2 * self.rate)
         self.flux_i += 1
-        self.low_prev = low
+        self.band_prev = level
 
     def accent(self, ta: float, period: float, until: float):
-        """Where the low-band accents of the last ACCENT_BEATS beats before `until` fall on a
-        grid (beat k at ta + k * period): (offset of the strongest phase in beats, -0.5..0.5,
-        its strength over the strength at the grid's beats), or None with too little heard."""
+        """Where the accents of the last ACCENT_BEATS beats before `until` fall on a grid
+        (beat k at ta + k * period): (offset in beats, -0.5..0.5, how much stronger they are
+        there than on the grid's beats), or None with too little heard or no kick. When the low
+        onsets gather clearly (ACCENT_CLEAR) at one phase, that phase; otherwise beat against
+        offbeat (offset 0.5): per band, the strongest onset near each beat is summed against the
+        same near each offbeat, and the bands' ratios are combined as a weighted geometric mean,
+        so a band quiet on both says nothing."""
         np = self.np
         sel = (self.flux_t > until - ACCENT_BEATS * period) & (self.flux_t <= until)
         if sel.sum() * self.hop / self.rate < ACCENT_MIN_BEATS * period:
             return None
-        phase = ((self.flux_t[sel] - ta) / period) % 1.0
+        flux = self.flux[sel]
+        # a break without kick says nothing about where the beat is: no decision while the
+        # lowest band is much quieter than it has been
+        kick = float(flux[:, 0].mean())
+        self.kick_level = max(self.kick_level, kick)
+        if kick < ACCENT_QUIET * self.kick_level:
+            return None
+        fine = self._strongest(flux[:, :2].sum(axis=1), self.flux_t[sel], ta, period)
+        if fine is not None and fine[1] >= ACCENT_CLEAR:
+            return fine
+        half = (self.flux_t[sel] - ta) / (period / 2)  # in half beats
+        slot = np.round(half).astype(np.int64)
+        near = np.abs(half - slot) * (period / 2) <= ACCENT_SPREAD_HOPS * self.hop / self.rate
+        if not near.any():
+            return None
+        slot, flux = slot[near], flux[near]
+        slot -= slot.min()
+        peaks = np.zeros((int(slot.max()) + 1, flux.shape[1]))
+        np.maximum.at(peaks, slot, flux)
+        on = peaks[(np.arange(len(peaks)) + int(np.round(half[near].min()))) % 2 == 0].sum(axis=0)
+        off = peaks.sum(axis=0) - on
+        floor = ACCENT_FLOOR * (on + off) + 1e-12
+        score = float(np.sum(self.weights * np.log((off + floor) / (on + floor))) / self.weights.sum())
+        return 0.5, math.exp(score)
+
+    def _strongest(self, flux, times, ta: float, period: float):
+        """The phase (beats, -0.5..0.5 from the grid's beats) where the low onsets are
+        strongest, and their strength over that at the grid's beats; None if silent."""
+        np = self.np
+        phase = ((times - ta) / period) % 1.0
         bins = max(8, int(period * self.rate / self.hop))
-        hist = np.bincount((phase * bins).astype(int) % bins, weights=self.flux[sel], minlength=bins)
+        hist = np.bincount((phase * bins).astype(int) % bins, weights=flux, minlength=bins)
         # spread over a hop either side: an accent's attack straddles two hops
         smooth = hist + np.roll(hist, 1) + np.roll(hist, -1)
         best = int(np.argmax(smooth))
@@ -534,6 +664,31 @@ class BeatTracker:
         if offset >= 0.5:
             offset -= 1.0
         return offset, float(smooth[best]) / at_grid if at_grid > 0 else float("inf")
+
+    def comb(self, period: float, until: float):
+        """How clearly the onsets of the last LEVEL_SECONDS before `until` mark a grid of this
+        period at its best phase: (mean onset strength on its beats, each band in units of
+        its own mean, time of one of those beats), or None with too little heard."""
+        np = self.np
+        sel = (self.flux_t > until - LEVEL_SECONDS) & (self.flux_t <= until)
+        hop_s = self.hop / self.rate
+        if sel.sum() * hop_s < ACCENT_MIN_BEATS * period:
+            return None
+        order = np.argsort(self.flux_t[sel])
+        times, flux = self.flux_t[sel][order], self.flux[sel][order]
+        env = (flux / (flux.mean(axis=0) + 1e-12)) @ self.weights
+        near = env.copy()
+        for d in range(1, ACCENT_SPREAD_HOPS + 1):
+            near[d:] = np.maximum(near[d:], env[:-d])
+            near[:-d] = np.maximum(near[:-d], env[d:])
+        step = period / hop_s
+        beats = np.arange(int((len(near) - 1) / step) + 1) * step
+        phases = np.arange(int(step) + 1)
+        idx = np.round(phases[:, None] + beats[None, :]).astype(np.int64)
+        score = np.where(idx < len(near), near[np.minimum(idx, len(near) - 1)], np.nan)
+        means = np.nanmean(score, axis=1)
+        best = int(np.nanargmax(means))
+        return float(means[best]), float(times[0] + phases[best] * hop_s)
 
 
 # ---- audio inputs ----------------------------------------------------------------------------
@@ -716,7 +871,11 @@ class AudioTempo(TempoSource):
             self.input.close()
             raise
         self.follower = Follower(
-            tempo.bpm, getattr(tempo, "bpm_range", None), tempo.beats_per_bar, accent=self.tracker.accent
+            tempo.bpm,
+            getattr(tempo, "bpm_range", None),
+            tempo.beats_per_bar,
+            accent=self.tracker.accent,
+            comb=self.tracker.comb,
         )
         self.proposals = 0
 

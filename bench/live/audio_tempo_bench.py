@@ -2,7 +2,7 @@
 styles (tests/python/audio_render.py), against a tap baseline; the tracker's CPU and delay;
 and the pip difference of two players in one Link session. Nothing here is a test.
 
-    python bench/audio_tempo.py [--report bench/RESULTS.md] [--bars 24] [--no-link]
+    python bench/live/audio_tempo_bench.py [--report bench/RESULTS.md] [--bars 24] [--no-link]
 
 Every track runs through the same path as `--audio-file` (a WAV file read block by block) on
 simulated time at 40 frames a second, faster than real time.
@@ -22,9 +22,9 @@ import time
 import types
 
 HERE = pathlib.Path(__file__).resolve().parent
-ROOT = HERE.parent
+ROOT = HERE.parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "python"))
-sys.path.insert(0, str(HERE / "live"))
+sys.path.insert(0, str(HERE))
 
 import audio_render as ar  # noqa: E402
 import numpy as np  # noqa: E402
@@ -315,7 +315,7 @@ def main(argv=None):
     lines = []
     when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
     lines.append(
-        f"Measured by `bench/audio_tempo.py` on {when}: the {len(stems)} styles of the beat matrix "
+        f"Measured by `bench/live/audio_tempo_bench.py` on {when}: the {len(stems)} styles of the beat matrix "
         f"played with the GMRockKit samples of Debian's hydrogen-data ({args.bars} bars each, tempos "
         "90 to 174 BPM by family), each through the `--audio-file` path on simulated time at 40 fps. "
         "Tracker: aubio's online beat tracker (`aubio-ledfx` 0.4.12, hop 5.8 ms); the clock follows "

@@ -289,7 +289,7 @@ class Engine:
                 self.follows.remove(f)
                 due_pip, nxt, origin = f
                 if any(self.active[i] is origin for i in origin.fixtures):
-                    self.launch_at(nxt, due_pip, pip)
+                    self.launch_at(nxt, due_pip)
                 continue
             self._land(min(due, key=lambda lc: lc.boundary), pip)
         nodes = self.nodes
@@ -297,7 +297,8 @@ class Engine:
             if node.__class__ is Blend:
                 nodes[i] = _settled(node, pip)
 
-    def launch_at(self, name: str, boundary: int, pip: int) -> None:
+    def launch_at(self, name: str, boundary: int) -> None:
+        """Queues cue `name` for exactly `boundary` (a follow lands where its bars end)."""
         cue = self.show.cues[name]
         members = [self.index[f] for t in cue.targets for f in t.fixtures]
         launch = Launch(cue, boundary, tuple(members))
@@ -313,7 +314,7 @@ class Engine:
                 if self.queued[i] is not launch:
                     continue
                 self.queued[i] = None
-                look = self._look(self.looks[i], target, k, i)
+                look = self._look(self.looks[i], target, k)
                 play = Play(look, anchor, cue.name, self.fixtures[i].offset_pips)
                 old = _settled(self.nodes[i], launch.boundary)
                 if cue.fade_beats is None:
@@ -329,7 +330,7 @@ class Engine:
             self.follows.append((launch.boundary + cue.after_bars * self.bar_pips, cue.next, launch))
         self.events.append({"cue": cue.name, "boundary": launch.boundary, "pip": pip})
 
-    def _look(self, look: model.Look, t: model.CueTarget, k: int, i: int) -> model.Look:
+    def _look(self, look: model.Look, t: model.CueTarget, k: int) -> model.Look:
         changes = {name: getattr(t, name) for name in LOOK_SETTINGS if getattr(t, name) is not None}
         if t.spread_pips is not None or t.order is not None:
             group = self.show.groups[t.name]

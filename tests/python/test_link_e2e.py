@@ -3,11 +3,9 @@ and a third, plain aalink peer, all in a network namespace of the test's own (Li
 peers by multicast; the namespace keeps that traffic off every real network). Each player
 sends sACN to a receiver on the namespace's 127.0.0.1."""
 
-import contextlib
 import json
 import os
 import pathlib
-import shutil
 import socket
 import statistics
 import subprocess
@@ -15,6 +13,7 @@ import sys
 import threading
 import time
 
+import netns
 import pytest
 
 BPM = 128.0
@@ -74,49 +73,12 @@ def _why_not():
         import aalink  # noqa: F401
     except ImportError:
         return "aalink not installed (scripts/requirements-dev.txt has it)"
-    if os.geteuid() != 0:
-        return "a network namespace needs root"
-    if shutil.which("ip") is None or shutil.which("unshare") is None:
-        return "ip or unshare not installed"
-    probe = subprocess.run(["unshare", "--net", "true"], capture_output=True, text=True)
-    if probe.returncode != 0:
-        return f"network namespaces are not permitted here: {probe.stderr.strip()}"
-    return None
+    return netns.why_not()
 
 
-@contextlib.contextmanager
 def namespace():
-    name = f"kinetra-link-{os.getpid()}"
-    subprocess.run(["ip", "netns", "add", name], check=True)
-    try:
-
-        def sh(*cmd):
-            subprocess.run(["ip", "-n", name, *cmd], check=True)
-
-        sh("link", "set", "lo", "up")
-        # Link looks for its peers on interfaces other than loopback: a veth pair inside the
-        # namespace carries an address of 127/8, routed there as a local address
-        sh("link", "add", "kl0", "type", "veth", "peer", "name", "kl1")
-        sh("addr", "add", f"{NS_ADDRESS}/24", "dev", "kl0")
-        sh("link", "set", "kl0", "up")
-        sh("link", "set", "kl1", "up")
-        subprocess.run(
-            [
-                "ip",
-                "netns",
-                "exec",
-                name,
-                "sysctl",
-                "-q",
-                "-w",
-                "net.ipv4.conf.all.route_localnet=1",
-                "net.ipv4.conf.kl0.route_localnet=1",
-            ],
-            check=True,
-        )
-        yield name
-    finally:
-        subprocess.run(["ip", "netns", "delete", name])
+    # Link finds its peers on interfaces other than loopback
+    return netns.veth_namespace("kinetra-link", NS_ADDRESS)
 
 
 class Receiver:

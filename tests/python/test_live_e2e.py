@@ -18,6 +18,7 @@ import threading
 import time
 
 import kinetra
+import netns
 import pytest
 from kinetra_live import showfile
 from kinetra_live.outputs import dmx
@@ -245,14 +246,9 @@ NS_ADDRESS = "127.77.0.1"
 
 
 def _namespaces_permitted():
-    if os.geteuid() != 0:
-        return "making a network namespace and a user for olad needs root"
-    if shutil.which("olad") is None or shutil.which("ip") is None:
-        return "olad or ip is not installed (scripts/test.sh installs the ola package)"
-    probe = subprocess.run(["unshare", "--net", "true"], capture_output=True, text=True)
-    if probe.returncode != 0:
-        return f"network namespaces are not permitted here: {probe.stderr.strip()}"
-    return None
+    if shutil.which("olad") is None:
+        return "olad is not installed (scripts/test.sh installs the ola package)"
+    return netns.why_not()
 
 
 @pytest.fixture
@@ -260,37 +256,8 @@ def namespace():
     why = _namespaces_permitted()
     if why:
         pytest.skip(why)
-    name = f"kinetra-live-{os.getpid()}"
-    subprocess.run(["ip", "netns", "add", name], check=True)
-    try:
-
-        def sh(*cmd):
-            subprocess.run(["ip", "-n", name, *cmd], check=True)
-
-        # olad skips loopback interfaces: a veth pair inside the namespace holds its address
-        sh("link", "set", "lo", "up")
-        sh("link", "add", "kl0", "type", "veth", "peer", "name", "kl1")
-        sh("addr", "add", f"{NS_ADDRESS}/24", "dev", "kl0")
-        sh("link", "set", "kl0", "up")
-        sh("link", "set", "kl1", "up")
-        # 127.x on a non-loopback interface: let the namespace route it (looped-back multicast included)
-        subprocess.run(
-            [
-                "ip",
-                "netns",
-                "exec",
-                name,
-                "sysctl",
-                "-q",
-                "-w",
-                "net.ipv4.conf.all.route_localnet=1",
-                "net.ipv4.conf.kl0.route_localnet=1",
-            ],
-            check=True,
-        )
+    with netns.veth_namespace("kinetra-live", NS_ADDRESS) as name:
         yield name
-    finally:
-        subprocess.run(["ip", "netns", "delete", name])
 
 
 OLA_PLUGINS = (

@@ -96,6 +96,7 @@ class Runner:
             raise
         self.by_output = [self.senders[f.output] for f in show.fixtures]
         self.latencies = [show.latency_s.get(f.output, 0.0) for f in show.fixtures]
+        self.latency_set = set(self.latencies)
         self.frames = 0
         self.landed: list = []  # cues landed in the last frame
         self.late = 0
@@ -208,7 +209,8 @@ class Runner:
         engine = self.engine
         engine.advance(pip)
         # an output with a latency is sampled that much ahead of (or behind) the clock
-        pips = [pip if not lat else self.clock.pip_at(now + lat) for lat in self.latencies]
+        by_latency = {lat: pip if not lat else self.clock.pip_at(now + lat) for lat in self.latency_set}
+        pips = [by_latency[lat] for lat in self.latencies]
         offsets = {p: engine.offsets(p) for p in set(pips)}
         blackout = engine.blackout
         log = self.frame_log is not None

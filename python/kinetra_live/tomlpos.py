@@ -7,6 +7,7 @@ never taken for keys or headers.
 
 from __future__ import annotations
 
+import json
 import re
 
 _BARE = r"[A-Za-z0-9_-]+"
@@ -29,8 +30,6 @@ def _unquote(part: str) -> str:
         return part[1:-1]
     if part[:1] == '"':
         try:
-            import json
-
             return json.loads(part)
         except ValueError:
             return part[1:-1]

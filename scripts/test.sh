@@ -5,7 +5,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 cd "$ROOT"
 
-ensure_apt build-essential libgtest-dev chromium pkgconf ola
+ensure_apt build-essential libgtest-dev chromium pkgconf ola iproute2 procps  # olad, and the namespaces the network tests make
 ensure_fuzz_tools  # the fuzz targets' corpus replay needs clang's FuzzedDataProvider.h
 ensure_lint_tools
 ensure_apt hydrogen-data libportaudio2   # drum samples and PortAudio for the audio tempo tests

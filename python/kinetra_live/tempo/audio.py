@@ -42,7 +42,8 @@ SILENCE_DB = -60.0  # below this the tracker proposes nothing
 
 # The follower's limits.
 MAX_SLEW_S = 0.004  # largest phase correction per beat once locked
-SNAP_S = 0.020  # a new grid further than this from the clock is jumped to
+SNAP_S = 0.020  # the first grid further than this from the clock is jumped to
+CATCH_UP = 0.2  # a later grid is caught up with by running at most this much fast or slow
 SLEW_BEATS = 2.0  # a phase error is worked off over about this many beats
 ACQUIRE = 5  # proposals that must agree before the first lock
 ACQUIRE_TOLERANCE_S = 0.030  # largest distance of those proposals from their fitted grid
@@ -68,6 +69,7 @@ ACCENT_MIN_BEATS = 4  # fewer beats heard than this: no decision
 ACCENT_EVERY_BEATS = 4  # how often a followed grid is checked against the accents
 ACCENT_BEATS = 16  # beats the accents are compared over
 ACCENT_VOTES = 2  # consecutive checks that must agree before a followed grid moves
+BAR_CLEAR = 1.5  # kicks folded on the bar this much stronger at one place than at any of the other half: decided
 # Period ratios (to the tracker's) of the other metrical levels a first lock may take, and how
 # much more clearly the onsets must mark one of them.
 LEVELS = (4 / 3, 3 / 4, 3 / 2, 2 / 3)
@@ -153,7 +155,9 @@ class Follower:
         self.recent: collections.deque = collections.deque(maxlen=CONFIDENCE_WINDOW)  # 1 on grid, 0 off
         self.last_on_grid: float | None = None
         self.last_time: float | None = None
-        self.pending_snap = False  # a (re)lock moves the clock at once on the next update
+        self.pending_snap = False  # a (re)lock renumbers the grid on the next update
+        self.catching = False  # the clock is catching up with a new grid
+        self.followed = False  # the clock has followed a grid (the first lock jumps; later ones catch up)
         self.taps: list[tuple[int, float]] = []
         self.locks = 0  # number of (re)locks, for status and benchmarks
         self.hits = 0  # on-grid proposals since the last (re)lock
@@ -416,24 +420,34 @@ class Follower:
             return
         bpm = 60.0 / self.period
         if self.pending_snap:
-            # a new grid: renumbered after the clock's beats; a jump only when slewing would
-            # take too long
+            # a new grid, renumbered after the clock's beats. The first is jumped to (nothing
+            # was followed yet); a later one is caught up with, the clock running a little
+            # fast or slow, so the lights never jump
             self.pending_snap = False
             self._renumber(clock, now)
             target = (now - (self.ta - self.offset)) / self.period
             actual = (now - clock.t0) * clock.bpm / 60.0
             if abs(target - actual) * self.period > SNAP_S:
-                clock.bpm = bpm
-                clock.t0 = self.ta - self.offset
-                return
+                if not self.followed:
+                    clock.bpm = bpm
+                    clock.t0 = self.ta - self.offset
+                    self.followed = True
+                    return
+                self.catching = True
+        self.followed = True
         if abs(clock.bpm - bpm) > 1e-9:
             clock.set_tempo(bpm, now)
         # position error at `now`, in seconds: positive when the clock is behind the grid
         target = (now - (self.ta - self.offset)) / self.period
         actual = (now - clock.t0) * clock.bpm / 60.0
         err = (target - actual) * self.period
-        limit = MAX_SLEW_S * dt / self.period
-        step = max(-limit, min(limit, err * min(1.0, dt / (SLEW_BEATS * self.period))))
+        if self.catching:
+            limit = CATCH_UP * dt
+            step = max(-limit, min(limit, err))
+            self.catching = abs(err) > limit
+        else:
+            limit = MAX_SLEW_S * dt / self.period
+            step = max(-limit, min(limit, err * min(1.0, dt / (SLEW_BEATS * self.period))))
         if step:
             clock.nudge(step)
 
@@ -571,6 +585,7 @@ class BeatTracker:
         self.pending = self.np.zeros(0, dtype=self.np.float32)
         self.pending_t = 0.0  # music time of pending[0]
         self.fed = 0  # samples handed to aubio
+        self.beats_per_bar = 4
 
     def feed(self, samples, t_first: float) -> list[tuple[float, float]]:
         np = self.np
@@ -632,6 +647,9 @@ class BeatTracker:
         fine = self._strongest(flux[:, :2].sum(axis=1), self.flux_t[sel], ta, period)
         if fine is not None and fine[1] >= ACCENT_CLEAR:
             return fine
+        bar = self._downbeat(flux[:, 0], self.flux_t[sel], ta, period)
+        if bar is not None and bar[1] >= BAR_CLEAR:
+            return bar  # the downbeat is on the grid's beats (stay) or on its offbeats (move)
         half = (self.flux_t[sel] - ta) / (period / 2)  # in half beats
         slot = np.round(half).astype(np.int64)
         near = np.abs(half - slot) * (period / 2) <= ACCENT_SPREAD_HOPS * self.hop / self.rate
@@ -664,6 +682,30 @@ class BeatTracker:
         if offset >= 0.5:
             offset -= 1.0
         return offset, float(smooth[best]) / at_grid if at_grid > 0 else float("inf")
+
+    def _downbeat(self, flux, times, ta: float, period: float):
+        """Kicks folded on the bar: a syncopated kick line still comes back to the same place
+        every bar (the downbeat). When that place is one of the grid's beats or offbeats:
+        (0.0 or 0.5, how much stronger it is than any place of the other kind); else None."""
+        np = self.np
+        per_beat = max(4, int(period * self.rate / self.hop))
+        bins = per_beat * self.beats_per_bar
+        phase = ((times - ta) / (period * self.beats_per_bar)) % 1.0
+        hist = np.bincount((phase * bins).astype(int) % bins, weights=flux, minlength=bins)
+        smooth = hist + np.roll(hist, 1) + np.roll(hist, -1)
+        best = int(np.argmax(smooth))
+        if smooth[best] <= 0:
+            return None
+        within = (best % per_beat) / per_beat
+        if min(within, 1.0 - within) <= 0.125:
+            at, other = 0.0, per_beat // 2
+        elif abs(within - 0.5) <= 0.125:
+            at, other = 0.5, 0
+        else:
+            return None
+        places = [(j * per_beat + other + d) % bins for j in range(self.beats_per_bar) for d in (-1, 0, 1)]
+        rival = float(smooth[places].max())
+        return at, float(smooth[best]) / rival if rival > 0 else float("inf")
 
     def comb(self, period: float, until: float):
         """How clearly the onsets of the last LEVEL_SECONDS before `until` mark a grid of this
@@ -867,6 +909,7 @@ class AudioTempo(TempoSource):
             self.input = DeviceInput(getattr(tempo, "audio_device", None), now)
         try:
             self.tracker = BeatTracker(self.input.rate)
+            self.tracker.beats_per_bar = tempo.beats_per_bar
         except RuntimeError:
             self.input.close()
             raise

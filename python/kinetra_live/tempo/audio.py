@@ -62,6 +62,9 @@ ACCENT_RATIO = 1.35  # accents this much stronger on the offbeats: move the grid
 ACCENT_BANDS = ((30.0, 120.0, 1.0), (120.0, 400.0, 1.0), (400.0, 2000.0, 0.5))
 ACCENT_CLEAR = 4.0  # low onsets this much stronger at one phase than on the beats: the grid goes there
 ACCENT_QUIET = 0.5  # the lowest band under this share of its usual level: no decision
+BREAK_SECONDS = 4.0  # the kick's level is taken over this long ...
+BREAK_QUIET = 0.3  # ... and under this share of its recent best, the music is in a break
+BREAK_FORGET_S = 30.0  # the recent best fades over about this long (a long quiet part is followed again)
 ACCENT_SPREAD_HOPS = 2  # an onset counts for a beat (or offbeat) this many hops either side
 ACCENT_FLOOR = 0.05  # a band's share of its own onsets taken as heard everywhere
 ACCENT_SECONDS = 12.0  # how long the accents are kept
@@ -132,6 +135,7 @@ class Follower:
         beats_per_bar: int = 4,
         accent=None,
         comb=None,
+        quiet=None,
     ):
         self.default_bpm = float(bpm)
         self.bpm_range = tuple(bpm_range) if bpm_range else None
@@ -152,6 +156,7 @@ class Follower:
         self.accent = accent  # accent(ta, period, t) -> (offset in beats, strength ratio) or None
         self.accent_checked = float("-inf")
         self.comb = comb  # comb(period, t) -> (beat strength, time of a beat) or None
+        self.quiet = quiet  # quiet(t) -> True in a break (no kick): the grid is held as it is
         self.recent: collections.deque = collections.deque(maxlen=CONFIDENCE_WINDOW)  # 1 on grid, 0 off
         self.last_on_grid: float | None = None
         self.last_time: float | None = None
@@ -186,6 +191,12 @@ class Follower:
             self.raw.append((t, bpm))
             self._acquire(t)
             return self.locked
+        if self.quiet is not None and self.quiet(t):
+            # a break: whatever the tracker hears now says nothing about the beat; the grid
+            # and its tempo are held until the kick is back
+            self.missed.clear()
+            self.halves.clear()
+            return False
         t += self.shift * self.period  # the tracker follows the offbeat: shifted onto the beat
         self.raw.append((t, bpm))
         k = round((t - self.ta) / self.period)
@@ -582,6 +593,8 @@ class BeatTracker:
         self.flux_i = 0
         self.band_prev = np.zeros(len(ACCENT_BANDS))
         self.kick_level = 0.0  # the lowest band's largest mean onset strength so far
+        self.break_ref = 0.0  # the kick's recent best level (BREAK_SECONDS means)
+        self.break_t: float | None = None
         self.pending = self.np.zeros(0, dtype=self.np.float32)
         self.pending_t = 0.0  # music time of pending[0]
         self.fed = 0  # samples handed to aubio
@@ -644,6 +657,9 @@ class BeatTracker:
         self.kick_level = max(self.kick_level, kick)
         if kick < ACCENT_QUIET * self.kick_level:
             return None
+        halves = np.array_split(flux[np.argsort(self.flux_t[sel]), 0], 2)
+        if min(float(h.mean()) for h in halves) < ACCENT_QUIET * max(float(h.mean()) for h in halves):
+            return None  # part of it a break: the accents are not comparable
         fine = self._strongest(flux[:, :2].sum(axis=1), self.flux_t[sel], ta, period)
         if fine is not None and fine[1] >= ACCENT_CLEAR:
             return fine
@@ -664,6 +680,20 @@ class BeatTracker:
         floor = ACCENT_FLOOR * (on + off) + 1e-12
         score = float(np.sum(self.weights * np.log((off + floor) / (on + floor))) / self.weights.sum())
         return 0.5, math.exp(score)
+
+    def quiet(self, until: float) -> bool:
+        """True in a break: the kick's level over the last BREAK_SECONDS is under BREAK_QUIET
+        of its recent best."""
+        sel = (self.flux_t > until - BREAK_SECONDS) & (self.flux_t <= until)
+        if not sel.any():
+            return False
+        level = float(self.flux[sel, 0].mean())
+        if self.break_t is not None:
+            self.break_ref *= math.exp(-max(0.0, until - self.break_t) / BREAK_FORGET_S)
+        self.break_t = until
+        if sel.sum() * self.hop / self.rate >= BREAK_SECONDS * 0.9:
+            self.break_ref = max(self.break_ref, level)
+        return level < BREAK_QUIET * self.break_ref
 
     def _strongest(self, flux, times, ta: float, period: float):
         """The phase (beats, -0.5..0.5 from the grid's beats) where the low onsets are
@@ -919,6 +949,7 @@ class AudioTempo(TempoSource):
             tempo.beats_per_bar,
             accent=self.tracker.accent,
             comb=self.tracker.comb,
+            quiet=self.tracker.quiet,
         )
         self.proposals = 0
 

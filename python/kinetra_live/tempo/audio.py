@@ -46,6 +46,7 @@ SNAP_S = 0.020  # the first grid further than this from the clock is jumped to
 CATCH_UP = 0.2  # a later grid is caught up with by running at most this much fast or slow
 SLEW_BEATS = 2.0  # a phase error is worked off over about this many beats
 ACQUIRE = 5  # proposals that must agree before the first lock
+ACQUIRE_HEARD = 4  # ... or this many, when the onsets mark the same beats
 ACQUIRE_TOLERANCE_S = 0.030  # largest distance of those proposals from their fitted grid
 OUTLIER_BEATS = 0.2  # a proposal further than this from the beat grid is off the grid
 OUTLIER_S = 0.080  # ... or further than this, whichever is smaller
@@ -290,9 +291,13 @@ class Follower:
         """Locks onto (or, when locked, moves to) the grid of the last ACQUIRE proposals when
         they agree on one; True when the grid changed."""
         pts = list(self.raw)[-(RELOCK if self.locked else ACQUIRE) :]
-        if len(pts) < ACQUIRE:
-            return False
-        g = self._grid(pts, halves=not self.locked)
+        g = self._grid(pts, halves=not self.locked) if len(pts) >= ACQUIRE else None
+        if (g is None or g[2] > ACQUIRE_TOLERANCE_S) and not self.locked:
+            # fewer proposals do when the onsets put the beats where they do
+            pts = pts[-ACQUIRE_HEARD:]
+            g = self._grid(pts) if len(pts) == ACQUIRE_HEARD else None
+            if g is not None and not self._heard(g[0], g[1], t):
+                g = None
         if g is None or g[2] > ACQUIRE_TOLERANCE_S:
             return False
         a, b, _ = g
@@ -358,6 +363,19 @@ class Follower:
         self.votes = 0
         self.accent_checked = t
         return True
+
+    def _heard(self, ta: float, period: float, t: float) -> bool:
+        """The onsets mark this grid's beats (at the show's octave) best at its own phase
+        (needs the comb hook)."""
+        folded = fold(60.0 / period, self._range())
+        if self.comb is None or folded is None:
+            return False
+        period = 60.0 / folded
+        found = self.comb(period, t)
+        if found is None:
+            return False
+        d = (found[1] - ta) / period
+        return abs(d - round(d)) * period <= ACQUIRE_TOLERANCE_S
 
     def _level(self, ta: float, period: float, t: float) -> tuple[float, float]:
         """The metrical level to lock on: the tracker's grid, or one at a confusable ratio

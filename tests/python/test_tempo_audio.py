@@ -193,13 +193,52 @@ def test_a_tracker_an_octave_off_is_folded_into_the_range(heard, every):
     assert abs(s.clock.bpm - true) < 0.1 and s.error_s(0.0, 60.0 / true) < 0.004
 
 
-def test_a_tempo_step_is_followed_with_a_relock():
+def frame_jumps(sim):
+    """Per frame: how far (seconds) the clock moved beyond what its tempo carried it."""
+    return [
+        abs((p1 - p0) - (n1 - n0) * b0 / 60.0) * 60.0 / b1
+        for (n0, p0, b0), (n1, p1, b1) in zip(sim.positions, sim.positions[1:])
+    ]
+
+
+@pytest.mark.parametrize("t0", [15.0, 15.2])
+def test_a_tempo_step_is_followed_and_caught_up_without_a_jump(t0):
     s = Sim(Follower(120.0))
     s.run(15.0, grid(120.0, 1.0, 15.0))
-    step = grid(128.0, 15.0, 40.0, t0=15.0)
-    s.run(40.0, step)
-    assert s.f.locks == 2
-    assert abs(s.clock.bpm - 128.0) < 0.1 and s.error_s(15.0, 60.0 / 128.0) < 0.004
+    s.positions.clear()
+    s.run(40.0, grid(128.0, 15.0, 40.0, t0=t0))
+    assert abs(s.clock.bpm - 128.0) < 0.1 and s.error_s(t0, 60.0 / 128.0) < 0.004
+    # the first lock jumps; the new grid is caught up with at most CATCH_UP of the time
+    assert max(frame_jumps(s)) <= audio.CATCH_UP / FPS + 1e-6
+
+
+@pytest.mark.parametrize("heard", [True, False])
+def test_four_proposals_lock_only_when_the_onsets_mark_the_same_beats(heard):
+    bpm = 120.0
+    marked = 0.0 if heard else 0.25  # where the onsets put the beats
+
+    def comb(period, until):
+        return 2.0, marked
+
+    s = Sim(Follower(120.0, bpm_range=(90.0, 170.0), comb=comb))
+    s.run(1.0 + 3.5 * 60.0 / bpm, grid(bpm, 1.0, 3.0))  # four proposals
+    assert s.f.locked is heard
+
+
+def test_a_break_holds_the_grid_whatever_the_tracker_proposes():
+    """In a break (no kick) the tracker's proposals, even agreeing ones, leave the grid alone;
+    when the kick is back the grid is followed again."""
+    bpm, p = 124.0, 60.0 / 124.0
+    breaking = {"on": False}
+    s = Sim(Follower(120.0, quiet=lambda t: breaking["on"]))
+    s.run(15.0, grid(bpm, 1.0, 15.0))
+    breaking["on"] = True
+    s.run(30.0, grid(bpm * 1.02, 15.0, 30.0, t0=15.1))  # another tempo and phase
+    assert s.f.locks == 1 and abs(s.clock.bpm - bpm) < 0.05 and s.error_s(0.0, p) < 0.004
+    assert s.f.holding(s.now)
+    breaking["on"] = False
+    s.run(45.0, grid(bpm, 30.0, 45.0))
+    assert not s.f.holding(s.now) and s.error_s(0.0, p) < 0.004
 
 
 @pytest.mark.parametrize("ratio", [2 / 3, 3 / 2, 3 / 4])
@@ -345,6 +384,7 @@ def play(tmp_path, track, bpm_range=None, events=()):
         ("speed_garage", 135.0, (96.0, 190.0), None),  # the bass on the offbeats
         ("trance", 140.0, (100.0, 198.0), None),  # open hats on the offbeats
         ("trap_trills", 90.0, (64.0, 127.0), None),  # the tracker hears dotted eighths first
+        ("techno_broken", 170.0, (120.0, 240.0), None),  # kicks as often off the beat as on it
     ],
 )
 def test_tracked_clock_hits_the_rendered_beats(tmp_path, style, bpm, bpm_range, snr):
@@ -379,16 +419,21 @@ def test_one_resync_on_a_downbeat_puts_an_offbeat_lock_right(tmp_path):
 
 
 @needs_audio
-def test_a_break_without_kick_is_held_and_the_end_of_the_file_said(tmp_path):
+@pytest.mark.parametrize(
+    "style,bpm,bpm_range",
+    [("house_classic", 128.0, None), ("bassline", 138.0, (98.0, 195.0)), ("amapiano_answer", 120.0, (85.0, 170.0))],
+)
+def test_a_break_without_kick_is_held_and_the_end_of_the_file_said(tmp_path, style, bpm, bpm_range):
     import audio_render as ar
 
-    track = ar.render("house_classic", 128.0, 24, break_bars=(8, 8))
-    run = play(tmp_path, track)
+    track = ar.render(style, bpm, 24, break_bars=(8, 8))
+    run = play(tmp_path, track, bpm_range)
     truth = track.beats + 100.0
     b0, b1 = track.break_span
     found = ar.clock_beats(run.frames, truth[b0])
     off = ar.offsets(found, truth[b0:b1])
     assert abs(off).max() < 0.030
+    run.source.input.read(run.frames[-1][0] + 1.0)  # the last block
     assert "audio file ended: holding" in run.source.status()
 
 

@@ -200,6 +200,10 @@ class Follower:
             return False
         t += self.shift * self.period  # the tracker follows the offbeat: shifted onto the beat
         self.raw.append((t, bpm))
+        if len(self.raw) == RELOCK and all(abs(b * self.period / 60.0 - 1) > SAME_TEMPO for _, b in self.raw):
+            # the tracker hears another tempo, whichever of the grid's phases its beats meet
+            if self._acquire(t):
+                return True
         k = round((t - self.ta) / self.period)
         r = t - (self.ta + k * self.period)
         tol = min(OUTLIER_BEATS * self.period, OUTLIER_S)

@@ -49,16 +49,16 @@ TEMPOS = {
 }
 TARGETS = {"four_floor": 0.95, "breakbeat": 0.85, "swung": 0.85}
 READING = (
-    "Reading: beat against offbeat is decided from the onsets of three low bands (30-120, 120-400 and "
-    "400-2000 Hz; the hats left out) on the grid's beats against its offbeats over 16 beats, or from a "
-    "clear low-band peak at one phase; this puts the styles whose offbeats carry the bass, toms or open "
-    "hats on the beat without help. The lowest F left are styles whose low onsets fall as often between "
-    "the beats as on them (chopped breaks, offbeat-heavy syncopated grooves) and triplet grooves the "
-    "tracker counts at 3/4 of the tempo: there the onsets do not say where the beat is, and one resync "
-    "by the operator is still needed. The remaining phase jumps and break drifts after the lock are "
-    "relocks of grids not yet established (a tracker switching metrical level early, or a wrong grid "
-    "being left); an established grid is not left for one at the same tempo, and without kick nothing "
-    "is decided."
+    "Reading: beat against offbeat is decided first from the kick folded on the bar (a syncopated kick "
+    "line still comes back to the downbeat every bar), else from the onsets of three low bands (30-120, "
+    "120-400 and 400-2000 Hz; the hats left out) on the grid's beats against its offbeats over 16 beats; "
+    "this puts the chopped breaks and the styles whose offbeats carry the bass, toms or open hats on the "
+    "beat without help. The lowest F left are syncopated grooves whose kicks meet the downbeat no more "
+    "often than other places of the bar, and triplet grooves the tracker counts at 3/4 of the tempo: "
+    "there one resync by the operator is still needed. After the first lock the clock never jumps: a "
+    "relock is caught up with at most 20 % fast or slow, so the largest frame-to-frame move is 5 ms at "
+    "40 fps. Through a break without kick the grid is held whatever the tracker proposes. Tempo ramps "
+    "are followed only as fast as the tracker's own tempo moves, which lags a ramp by several BPM."
 )
 FAMILY_LABEL = {
     "four_floor": "four-on-the-floor",

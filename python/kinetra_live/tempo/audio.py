@@ -594,7 +594,7 @@ class BeatTracker:
     """aubio's online beat tracker, fed blocks of mono float32 samples with the music time
     of their first sample; returns proposals (beat time, bpm)."""
 
-    def __init__(self, rate: int):
+    def __init__(self, rate: int, beats_per_bar: int = 4):
         self.np = _require("numpy", "numpy")
         aubio = _require("aubio", "the aubio module (package aubio-ledfx, GPL-3)")
         self.rate = rate
@@ -620,7 +620,7 @@ class BeatTracker:
         self.pending = self.np.zeros(0, dtype=self.np.float32)
         self.pending_t = 0.0  # music time of pending[0]
         self.fed = 0  # samples handed to aubio
-        self.beats_per_bar = 4
+        self.beats_per_bar = beats_per_bar
 
     def feed(self, samples, t_first: float) -> list[tuple[float, float]]:
         np = self.np
@@ -960,8 +960,7 @@ class AudioTempo(TempoSource):
         else:
             self.input = DeviceInput(getattr(tempo, "audio_device", None), now)
         try:
-            self.tracker = BeatTracker(self.input.rate)
-            self.tracker.beats_per_bar = tempo.beats_per_bar
+            self.tracker = BeatTracker(self.input.rate, tempo.beats_per_bar)
         except RuntimeError:
             self.input.close()
             raise

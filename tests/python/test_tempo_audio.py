@@ -241,6 +241,39 @@ def test_a_break_holds_the_grid_whatever_the_tracker_proposes():
     assert not s.f.holding(s.now) and s.error_s(0.0, p) < 0.004
 
 
+def ramp_beats(until, start=10.0, bpm_from=120.0, bpm_to=128.0, beats=64):
+    """Beat times of music at bpm_from that ramps to bpm_to over `beats` beats from `start`."""
+    out, t, bpm = [], 0.0, bpm_from
+    while t < until:
+        out.append(t)
+        if t >= start:
+            bpm = min(bpm_to, bpm + (bpm_to - bpm_from) / beats)
+        t += 60.0 / bpm
+    return out
+
+
+@pytest.mark.parametrize("kicks", [True, False])
+def test_kicks_on_the_beat_lead_the_grid_through_a_ramp_the_tracker_lags(kicks):
+    """The tracker goes on proposing the old tempo through a ramp: with the kicks heard on the
+    beat the grid follows the music; without them it stays with the tracker."""
+    music = ramp_beats(50.0)
+    s = Sim(Follower(120.0))
+
+    def onset(t_from, t_to):
+        if t_to > s.now:
+            return None
+        heard = [b for b in music if t_from <= b <= t_to]
+        return (heard[0], 1.0) if heard and kicks else (None, 0.0)
+
+    s.f.onset = onset
+    s.run(50.0, grid(120.0, 1.0, 50.0))
+    if kicks:
+        assert abs(s.clock.bpm - 128.0) < 0.2 and s.error_s(music[-1], 60.0 / 128.0) < 0.010
+        assert s.f.locks == 1
+    else:
+        assert abs(s.clock.bpm - 120.0) < 0.2
+
+
 @pytest.mark.parametrize("ratio", [2 / 3, 3 / 2, 3 / 4])
 def test_a_tracker_switching_metrical_level_does_not_move_the_grid(ratio):
     s = Sim(Follower(120.0))

@@ -87,6 +87,13 @@ FIT_TOLERANCE_S = 0.025  # on-grid proposals further than this are not fitted (u
 FAST_ADAPT = 4  # this many same-signed residuals beyond FAST_ADAPT_S ...
 FAST_ADAPT_S = 0.012  # ... shorten the history to them (the tempo is changing)
 GATE = 0.5  # confidence under which the tempo is not updated
+# Once locked, each beat of the grid is also looked for among the kick's onsets (the lowest
+# band): the strongest within KICK_WINDOW_S of where the grid puts it (narrow: a kick a
+# sixteenth off the beat is not the beat). While most beats have their kick, the kicks refit
+# the grid (the tracker's tempo lags a ramp) and a tracker that wanders off is not followed.
+KICK_WINDOW_S = 0.020
+KICK_GATE = 0.3  # weaker than this share of the beats' usual kick: no kick on that beat
+KICK_CONFIRM = (5, 8)  # this many of the last beats with their kick: the kicks lead
 CONFIDENCE_WINDOW = 8  # proposals the confidence is taken over
 HOLD_AFTER_BEATS = 4.0  # without an on-grid proposal for this long, the status says holding
 STOPPED_AFTER_S = 0.5  # an input silent for this long (no blocks at all) has stopped
@@ -137,6 +144,7 @@ class Follower:
         accent=None,
         comb=None,
         quiet=None,
+        onset=None,
     ):
         self.default_bpm = float(bpm)
         self.bpm_range = tuple(bpm_range) if bpm_range else None
@@ -158,6 +166,10 @@ class Follower:
         self.accent_checked = float("-inf")
         self.comb = comb  # comb(period, t) -> (beat strength, time of a beat) or None
         self.quiet = quiet  # quiet(t) -> True in a break (no kick): the grid is held as it is
+        self.onset = onset  # onset(t_from, t_to) -> (time, strength) or (None, 0.0); None: not heard yet
+        self.observed_until = float("-inf")  # the grid's beats up to this music time were listened for
+        self.kick_level = 0.0  # usual strength of the beats' kicks
+        self.kicks: collections.deque = collections.deque(maxlen=KICK_CONFIRM[1])  # 1: the beat had its kick
         self.recent: collections.deque = collections.deque(maxlen=CONFIDENCE_WINDOW)  # 1 on grid, 0 off
         self.last_on_grid: float | None = None
         self.last_time: float | None = None
@@ -173,7 +185,11 @@ class Follower:
 
     @property
     def confidence(self) -> float:
-        return sum(self.recent) / len(self.recent) if self.recent else 0.0
+        """The share of the last proposals on the grid, or of the last beats with their kick,
+        whichever is higher."""
+        proposed = sum(self.recent) / len(self.recent) if self.recent else 0.0
+        kicked = sum(self.kicks) / len(self.kicks) if self.kicks else 0.0
+        return max(proposed, kicked)
 
     def _range(self):
         if self.bpm_range is None:
@@ -200,7 +216,11 @@ class Follower:
             return False
         t += self.shift * self.period  # the tracker follows the offbeat: shifted onto the beat
         self.raw.append((t, bpm))
-        if len(self.raw) == RELOCK and all(abs(b * self.period / 60.0 - 1) > SAME_TEMPO for _, b in self.raw):
+        if (
+            len(self.raw) == RELOCK
+            and all(abs(b * self.period / 60.0 - 1) > SAME_TEMPO for _, b in self.raw)
+            and not self._kicked()
+        ):
             # the tracker hears another tempo, whichever of the grid's phases its beats meet
             if self._acquire(t):
                 return True
@@ -213,7 +233,7 @@ class Follower:
             halfway = abs(abs(r) - self.period / 2) < tol
             if (double or self.operator_phase) and halfway:
                 return False  # offbeats: the tracker's, not the operator's, mistake
-            if halfway and self.hits >= ESTABLISHED:
+            if halfway and (self.hits >= ESTABLISHED or self._kicked()):
                 # the tracker moved to the other half of the beat; the grid's phase stays
                 # with the accents, the proposals are shifted to it
                 self.halves.append(1)
@@ -223,7 +243,7 @@ class Follower:
                 return False
             self.recent.append(0)
             self.missed.append(1)
-            if sum(self.missed) >= RELOCK // 2:
+            if sum(self.missed) >= RELOCK // 2 and not self._kicked():
                 self._acquire(t)  # the music may have moved to another grid
             return False
         self.missed.append(0)
@@ -231,16 +251,49 @@ class Follower:
         self.hits += 1
         self.recent.append(1)
         self.last_on_grid = t
+        if not self._kicked():
+            self._fit(k, t, r)
+        self._check_accent(t)
+        return True
+
+    def _fit(self, k: int, t: float, r: float) -> None:
+        """Beat k of the grid heard at t, r from where the grid put it: the grid is refitted."""
         self.latest.append((k, t, r))
         res = [x for _, _, x in self.latest]
         if len(res) == FAST_ADAPT and (all(x > FAST_ADAPT_S for x in res) or all(x < -FAST_ADAPT_S for x in res)):
-            # the tempo is changing: fit from the latest proposals on
+            # the tempo is changing: fit from the latest beats on
             self.history = collections.deque(((kk, tt) for kk, tt, _ in self.latest), maxlen=FIT_BEATS)
         elif abs(r) <= FIT_TOLERANCE_S:
             self.history.append((k, t))
         self._refit()
-        self._check_accent(t)
-        return True
+
+    def _kicked(self) -> bool:
+        """Most of the last beats had their kick: the kicks lead the grid."""
+        return sum(self.kicks) >= KICK_CONFIRM[0]
+
+    def _listen(self) -> None:
+        """Listens for the kicks of the grid's beats heard since the last call."""
+        if self.onset is None:
+            return
+        while True:
+            if self.observed_until == float("-inf"):
+                self.observed_until = self.last_on_grid if self.last_on_grid is not None else self.ta
+            k = math.floor((self.observed_until + KICK_WINDOW_S - self.ta) / self.period) + 1
+            predicted = self.ta + k * self.period
+            found = self.onset(predicted - KICK_WINDOW_S, predicted + KICK_WINDOW_S)
+            if found is None:
+                return  # not heard yet
+            self.observed_until = predicted + KICK_WINDOW_S
+            t, strength = found
+            if t is None or strength < KICK_GATE * self.kick_level:
+                self.kicks.append(0)
+                continue
+            self.kick_level = strength if not self.kick_level else 0.9 * self.kick_level + 0.1 * strength
+            r = t - predicted
+            self.kicks.append(int(abs(r) <= FIT_TOLERANCE_S))
+            if self._kicked():
+                self.last_on_grid = max(self.last_on_grid or t, t)
+                self._fit(k, t, r)
 
     def _refit(self) -> None:
         pts = list(self.history)
@@ -451,6 +504,7 @@ class Follower:
         self.last_time = now
         if not self.locked:
             return
+        self._listen()
         bpm = 60.0 / self.period
         if self.pending_snap:
             # a new grid, renumbered after the clock's beats. The first is jumped to (nothing
@@ -702,6 +756,28 @@ class BeatTracker:
         floor = ACCENT_FLOOR * (on + off) + 1e-12
         score = float(np.sum(self.weights * np.log((off + floor) / (on + floor))) / self.weights.sum())
         return 0.5, math.exp(score)
+
+    def onset(self, t_from: float, t_to: float):
+        """The strongest kick onset (the lowest band, in units of its mean) between t_from and
+        t_to: (its time, its strength), or (None, 0.0) when there is none; None while that
+        stretch is not yet all heard."""
+        np = self.np
+        n = len(self.flux_t)
+        if self.flux_i == 0 or self.flux_t[(self.flux_i - 1) % n] < t_to:
+            return None
+        hop_s = self.hop / self.rate
+        sel = np.flatnonzero((self.flux_t >= t_from - 1.5 * hop_s) & (self.flux_t <= t_to + 1.5 * hop_s))
+        sel = sel[np.argsort(self.flux_t[sel])]
+        times, kick = self.flux_t[sel], self.flux[sel, 0]
+        # a peak, not the rising tail of an earlier kick at the stretch's edge
+        peak = np.zeros(len(kick), dtype=bool)
+        peak[1:-1] = (kick[1:-1] > 0) & (kick[1:-1] >= kick[:-2]) & (kick[1:-1] >= kick[2:])
+        peak &= (times >= t_from) & (times <= t_to)
+        if not peak.any():
+            return None, 0.0
+        i = int(np.flatnonzero(peak)[np.argmax(kick[peak])])
+        mean = float(self.flux[self.flux_t > -np.inf, 0].mean())
+        return float(times[i]), float(kick[i]) / (mean + 1e-12)
 
     def quiet(self, until: float) -> bool:
         """True in a break: the kick's level over the last BREAK_SECONDS is under BREAK_QUIET
@@ -971,6 +1047,7 @@ class AudioTempo(TempoSource):
             accent=self.tracker.accent,
             comb=self.tracker.comb,
             quiet=self.tracker.quiet,
+            onset=self.tracker.onset,
         )
         self.proposals = 0
 

@@ -57,8 +57,10 @@ READING = (
     "often than other places of the bar, and triplet grooves the tracker counts at 3/4 of the tempo: "
     "there one resync by the operator is still needed. After the first lock the clock never jumps: a "
     "relock is caught up with at most 20 % fast or slow, so the largest frame-to-frame move is 5 ms at "
-    "40 fps. Through a break without kick the grid is held whatever the tracker proposes. Tempo ramps "
-    "are followed only as fast as the tracker's own tempo moves, which lags a ramp by several BPM."
+    "40 fps. Through a break without kick the grid is held whatever the tracker proposes. Where most "
+    "beats have their kick, the kicks lead the grid through a ramp the tracker's own tempo lags; a "
+    "style whose bass sits on the offbeats in the kick's band can hold the grid on the offbeats until "
+    "the accents move it (trance in the ramp)."
 )
 FAMILY_LABEL = {
     "four_floor": "four-on-the-floor",

@@ -225,6 +225,17 @@ def test_four_proposals_lock_only_when_the_onsets_mark_the_same_beats(heard):
     assert s.f.locked is heard
 
 
+def test_a_tracker_trying_another_phase_in_between_still_locks_on_the_heard_beats():
+    """Three proposals on the beat, three a third of a beat later, then the beat again: the
+    fourth on the beat locks (the onsets mark it), without waiting for five in a row."""
+    p = 0.5
+    on = grid(120.0, 1.0, 2.4)  # 1.0, 1.5, 2.0
+    off = [(t + p / 3, b) for t, b in grid(120.0, 2.4, 3.9)]  # 2.5, 3.0, 3.5 a third later
+    s = Sim(Follower(120.0, bpm_range=(90.0, 170.0), comb=lambda period, until: (2.0, 0.0)))
+    s.run(4.05, on + off + [(4.0, 120.0)])
+    assert s.f.locked and s.error_s(0.0, p) < 0.004
+
+
 def test_a_break_holds_the_grid_whatever_the_tracker_proposes():
     """In a break (no kick) the tracker's proposals, even agreeing ones, leave the grid alone;
     when the kick is back the grid is followed again."""

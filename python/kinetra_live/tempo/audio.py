@@ -23,6 +23,7 @@ itself when a frame asks for its pip.
 from __future__ import annotations
 
 import collections
+import itertools
 import math
 import os
 import queue
@@ -46,7 +47,8 @@ SNAP_S = 0.020  # the first grid further than this from the clock is jumped to
 CATCH_UP = 0.2  # a later grid is caught up with by running at most this much fast or slow
 SLEW_BEATS = 2.0  # a phase error is worked off over about this many beats
 ACQUIRE = 5  # proposals that must agree before the first lock
-ACQUIRE_HEARD = 4  # ... or this many, when the onsets mark the same beats
+ACQUIRE_HEARD = 4  # ... or this many of the last ACQUIRE_WINDOW, when the onsets mark the same beats
+ACQUIRE_WINDOW = 8
 ACQUIRE_TOLERANCE_S = 0.030  # largest distance of those proposals from their fitted grid
 OUTLIER_BEATS = 0.2  # a proposal further than this from the beat grid is off the grid
 OUTLIER_S = 0.080  # ... or further than this, whichever is smaller
@@ -156,7 +158,7 @@ class Follower:
         self.period = 60.0 / self.default_bpm
         self.offset = 0.0  # operator's nudges (lights ahead of the grid)
         self.history: collections.deque = collections.deque(maxlen=FIT_BEATS)  # (k, t) on the grid
-        self.raw: collections.deque = collections.deque(maxlen=RELOCK)  # latest (t, bpm)
+        self.raw: collections.deque = collections.deque(maxlen=max(RELOCK, ACQUIRE_WINDOW))  # latest (t, bpm)
         self.latest: collections.deque = collections.deque(maxlen=FAST_ADAPT)  # (k, t, residual)
         self.missed: collections.deque = collections.deque(maxlen=RELOCK)  # 1: off the grid
         self.halves: collections.deque = collections.deque(maxlen=RELOCK)  # 1: half a beat off
@@ -217,8 +219,8 @@ class Follower:
         t += self.shift * self.period  # the tracker follows the offbeat: shifted onto the beat
         self.raw.append((t, bpm))
         if (
-            len(self.raw) == RELOCK
-            and all(abs(b * self.period / 60.0 - 1) > SAME_TEMPO for _, b in self.raw)
+            len(self.raw) >= RELOCK
+            and all(abs(b * self.period / 60.0 - 1) > SAME_TEMPO for _, b in list(self.raw)[-RELOCK:])
             and not self._kicked()
         ):
             # the tracker hears another tempo, whichever of the grid's phases its beats meet
@@ -350,11 +352,16 @@ class Follower:
         pts = list(self.raw)[-(RELOCK if self.locked else ACQUIRE) :]
         g = self._grid(pts, halves=not self.locked) if len(pts) >= ACQUIRE else None
         if (g is None or g[2] > ACQUIRE_TOLERANCE_S) and not self.locked:
-            # fewer proposals do when the onsets put the beats where they do
-            pts = pts[-ACQUIRE_HEARD:]
-            g = self._grid(pts) if len(pts) == ACQUIRE_HEARD else None
-            if g is not None and not self._heard(g[0], g[1], t):
-                g = None
+            # fewer proposals do when the onsets put the beats where they do: any ACQUIRE_HEARD
+            # of the latest (a tracker trying another phase in between), the latest first
+            g = None
+            latest = list(self.raw)[-ACQUIRE_WINDOW:]
+            for keep in itertools.combinations(range(len(latest) - 1, -1, -1), ACQUIRE_HEARD):
+                some = [latest[i] for i in sorted(keep)]
+                found = self._grid(some)
+                if found is not None and found[2] <= ACQUIRE_TOLERANCE_S and self._heard(found[0], found[1], t):
+                    g, pts = found, some
+                    break
         if g is None or g[2] > ACQUIRE_TOLERANCE_S:
             return False
         a, b, _ = g

@@ -236,6 +236,20 @@ def test_a_tracker_trying_another_phase_in_between_still_locks_on_the_heard_beat
     assert s.f.locked and s.error_s(0.0, p) < 0.004
 
 
+@pytest.mark.parametrize("comb", [True, False])
+def test_a_tracker_agreeing_only_on_the_tempo_is_settled_by_the_onsets(comb):
+    """The tracker keeps the tempo but hops between phases: no four of its beats make one grid.
+    Past SETTLE_S from its first beat, the grid takes its tempo at the phase the onsets mark."""
+    p = 60.0 / 128.0
+    hops = [(1.0 + (i + (0.0, 0.15, -0.15, 0.3)[i % 4]) * p, 128.0) for i in range(12)]
+    follower = Follower(120.0, bpm_range=(90.0, 180.0), comb=(lambda period, until: (2.0, 0.0)) if comb else None)
+    s = Sim(follower)
+    s.run(1.0 + audio.SETTLE_S + 2 * p, hops)
+    assert s.f.locked is comb
+    if comb:
+        assert abs(s.clock.bpm - 128.0) < 0.1 and s.error_s(0.0, p) < 0.004
+
+
 def test_a_break_holds_the_grid_whatever_the_tracker_proposes():
     """In a break (no kick) the tracker's proposals, even agreeing ones, leave the grid alone;
     when the kick is back the grid is followed again."""

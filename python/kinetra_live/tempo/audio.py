@@ -49,6 +49,8 @@ SLEW_BEATS = 2.0  # a phase error is worked off over about this many beats
 ACQUIRE = 5  # proposals that must agree before the first lock
 ACQUIRE_HEARD = 4  # ... or this many of the last ACQUIRE_WINDOW, when the onsets mark the same beats
 ACQUIRE_WINDOW = 8
+SETTLE_S = 2.0  # nothing agreed this long after the first proposal: ...
+SETTLE_PROPOSALS = 3  # ... the tempo this many proposals share, at the phase the onsets mark
 ACQUIRE_TOLERANCE_S = 0.030  # largest distance of those proposals from their fitted grid
 OUTLIER_BEATS = 0.2  # a proposal further than this from the beat grid is off the grid
 OUTLIER_S = 0.080  # ... or further than this, whichever is smaller
@@ -174,6 +176,7 @@ class Follower:
         self.kicks: collections.deque = collections.deque(maxlen=KICK_CONFIRM[1])  # 1: the beat had its kick
         self.recent: collections.deque = collections.deque(maxlen=CONFIDENCE_WINDOW)  # 1 on grid, 0 off
         self.last_on_grid: float | None = None
+        self.first_proposal: float | None = None
         self.last_time: float | None = None
         self.pending_snap = False  # a (re)lock renumbers the grid on the next update
         self.catching = False  # the clock is catching up with a new grid
@@ -207,6 +210,8 @@ class Follower:
             self.recent.append(0)
             return False
         if not self.locked:
+            if self.first_proposal is None:
+                self.first_proposal = t
             self.raw.append((t, bpm))
             self._acquire(t)
             return self.locked
@@ -362,6 +367,8 @@ class Follower:
                 if found is not None and found[2] <= ACQUIRE_TOLERANCE_S and self._heard(found[0], found[1], t):
                     g, pts = found, some
                     break
+            if g is None:
+                g, pts = self._settle(t), []
         if g is None or g[2] > ACQUIRE_TOLERANCE_S:
             return False
         a, b, _ = g
@@ -427,6 +434,19 @@ class Follower:
         self.votes = 0
         self.accent_checked = t
         return True
+
+    def _settle(self, t: float):
+        """Past SETTLE_S since the first proposal and still nothing agreed: the grid of the
+        tempo the last SETTLE_PROPOSALS proposals share, at the phase the onsets mark best
+        ((ta, period, 0.0)), or None."""
+        if self.comb is None or self.first_proposal is None or t - self.first_proposal < SETTLE_S:
+            return None
+        bpms = [b for _, b in list(self.raw)[-SETTLE_PROPOSALS:]]
+        if len(bpms) < SETTLE_PROPOSALS or max(bpms) > min(bpms) * (1 + SAME_TEMPO):
+            return None
+        period = 60.0 / sorted(bpms)[len(bpms) // 2]
+        found = self.comb(period, t)
+        return None if found is None else (found[1], period, 0.0)
 
     def _heard(self, ta: float, period: float, t: float) -> bool:
         """The onsets mark this grid's beats (at the show's octave) best at its own phase

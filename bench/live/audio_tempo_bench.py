@@ -54,13 +54,13 @@ READING = (
     "120-400 and 400-2000 Hz; the hats left out) on the grid's beats against its offbeats over 16 beats; "
     "this puts the chopped breaks and the styles whose offbeats carry the bass, toms or open hats on the "
     "beat without help. The lowest F left are syncopated grooves whose kicks meet the downbeat no more "
-    "often than other places of the bar, and triplet grooves the tracker counts at 3/4 of the tempo: "
-    "there one resync by the operator is still needed. After the first lock the clock never jumps: a "
-    "relock is caught up with at most 20 % fast or slow, so the largest frame-to-frame move is 5 ms at "
-    "40 fps. Through a break without kick the grid is held whatever the tracker proposes. Where most "
-    "beats have their kick, the kicks lead the grid through a ramp the tracker's own tempo lags; a "
-    "style whose bass sits on the offbeats in the kick's band can hold the grid on the offbeats until "
-    "the accents move it (trance in the ramp)."
+    "often than other places of the bar, and triplet grooves the tracker counts at 3/4 of the tempo: one "
+    "resync by the operator fixes some of them (see the resync column), not all. After the first lock the"
+    " clock never jumps: a relock is caught up with at most 20 % fast or slow, so the largest frame-to-"
+    "frame move is 5 ms at 40 fps. Through a break without kick the grid is held whatever the tracker "
+    "proposes. Where most beats have their kick, the kicks lead the grid through a ramp the tracker's own"
+    " tempo lags; a style whose bass sits on the offbeats in the kick's band can hold the grid on the "
+    "offbeats until the accents move it (trance in the ramp)."
 )
 FAMILY_LABEL = {
     "four_floor": "four-on-the-floor",

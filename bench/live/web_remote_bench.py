@@ -9,7 +9,6 @@ Writes (or prints) the report's "Web remote" section. Everything talks to 127.0.
 """
 
 import argparse
-import base64
 import json
 import os
 import pathlib
@@ -25,6 +24,9 @@ import psutil
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
+sys.path.insert(0, str(HERE.parents[1] / "tests" / "python"))
+
+from inputs_fakes import stalled_client  # noqa: E402
 
 SHOW = """
 [show]
@@ -69,22 +71,6 @@ def free_port(kind=socket.SOCK_DGRAM):
     with socket.socket(socket.AF_INET, kind) as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
-
-
-def stalled_client(port):
-    s = socket.socket()
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-    s.connect(("127.0.0.1", port))
-    key = base64.b64encode(os.urandom(16)).decode()
-    s.sendall(
-        (
-            f"GET /ws HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-            f"Sec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n"
-            f"Origin: http://127.0.0.1:{port}\r\n\r\n"
-        ).encode()
-    )
-    assert s.recv(12) == b"HTTP/1.1 101"
-    return s
 
 
 def gaps_between(log, t0, t1):

@@ -1,8 +1,12 @@
 """Stand-ins for the command queue and the show's command check, shared by the input tests."""
 
+import base64
+import os
+import socket
 import threading
 import types
 
+import pytest
 from kinetra_live import commands
 
 CUES = {"intro": "wash", "sweep": "wash", "chase": "beam", "still": "beam"}
@@ -74,3 +78,31 @@ def show_with(tmp_path, tables: str):
 
 def line_of(text: str, needle: str) -> int:
     return text[: text.index(needle)].count("\n") + 1
+
+
+def assert_table_refused(tmp_path, table: str, needle: str, key: str, reason: str) -> None:
+    """A show with `table` added is refused as file:line: key: reason, the line of `needle`."""
+    from kinetra_live import model, showfile
+
+    path, text = show_with(tmp_path, "\n" + table)
+    with pytest.raises(model.ShowError) as info:
+        showfile.load(path)
+    assert str(info.value).startswith(f"{path}:{line_of(text, needle)}: {key}: "), str(info.value)
+    assert reason in str(info.value)
+
+
+def stalled_client(port: int) -> socket.socket:
+    """A WebSocket client of the web remote that completes the handshake and then never reads."""
+    s = socket.socket()
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    s.connect(("127.0.0.1", port))
+    key = base64.b64encode(os.urandom(16)).decode()
+    s.sendall(
+        (
+            f"GET /ws HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+            f"Sec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n"
+            f"Origin: http://127.0.0.1:{port}\r\n\r\n"
+        ).encode()
+    )
+    assert s.recv(12) == b"HTTP/1.1 101"
+    return s

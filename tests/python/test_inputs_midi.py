@@ -433,13 +433,7 @@ def test_midi_table_loads(tmp_path):
     ],
 )
 def test_midi_table_mistakes_name_file_line_and_key(tmp_path, table, needle, key, reason):
-    from kinetra_live import model, showfile
-
-    path, text = fakes.show_with(tmp_path, "\n" + table)
-    with pytest.raises(model.ShowError) as info:
-        showfile.load(path)
-    assert str(info.value).startswith(f"{path}:{fakes.line_of(text, needle)}: {key}: "), str(info.value)
-    assert reason in str(info.value)
+    fakes.assert_table_refused(tmp_path, table, needle, key, reason)
 
 
 def test_the_player_shares_one_port_between_midi_clock_and_pads(tmp_path):

@@ -1,11 +1,9 @@
 """The web remote's server: what it lets in, what it refuses, and that no client can hold up
 the frame loop or the show."""
 
-import base64
 import http.client
 import json
 import os
-import socket
 import threading
 import time
 
@@ -286,27 +284,10 @@ def test_an_unserialisable_state_is_logged_and_the_next_one_goes_out(remote, cap
     assert r.stats["handler_errors"] >= 1
 
 
-def _stalled_client(port):
-    """A WebSocket client that completes the handshake and then never reads again."""
-    s = socket.socket()
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-    s.connect(("127.0.0.1", port))
-    key = base64.b64encode(os.urandom(16)).decode()
-    s.sendall(
-        (
-            f"GET /ws HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-            f"Sec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n"
-            f"Origin: http://127.0.0.1:{port}\r\n\r\n"
-        ).encode()
-    )
-    assert s.recv(12) == b"HTTP/1.1 101"
-    return s
-
-
 def test_a_stalled_client_costs_the_publisher_nothing_and_holds_bounded_memory(remote):
     r, _ = remote()
     fixtures = {f"fx{i:03d}": [0.123456, -0.654321, 0.5] for i in range(200)}  # ~8 kB a frame
-    stalled = _stalled_client(r.port)
+    stalled = fakes.stalled_client(r.port)
     frames = []
     stop = threading.Event()
 

@@ -282,9 +282,9 @@ class Follower:
         """Listens for the kicks of the grid's beats heard since the last call."""
         if self.onset is None:
             return
+        if self.observed_until == float("-inf"):
+            self.observed_until = self.last_on_grid if self.last_on_grid is not None else self.ta
         while True:
-            if self.observed_until == float("-inf"):
-                self.observed_until = self.last_on_grid if self.last_on_grid is not None else self.ta
             k = math.floor((self.observed_until + KICK_WINDOW_S - self.ta) / self.period) + 1
             predicted = self.ta + k * self.period
             found = self.onset(predicted - KICK_WINDOW_S, predicted + KICK_WINDOW_S)
@@ -820,15 +820,20 @@ class BeatTracker:
             self.break_ref = max(self.break_ref, level)
         return level < BREAK_QUIET * self.break_ref
 
+    def _folded(self, flux, times, ta: float, span: float, bins: int):
+        """Onset strengths folded on `span` seconds from `ta` into `bins` places, each spread
+        over a place either side (an attack straddles two hops)."""
+        np = self.np
+        phase = ((times - ta) / span) % 1.0
+        hist = np.bincount((phase * bins).astype(int) % bins, weights=flux, minlength=bins)
+        return hist + np.roll(hist, 1) + np.roll(hist, -1)
+
     def _strongest(self, flux, times, ta: float, period: float):
         """The phase (beats, -0.5..0.5 from the grid's beats) where the low onsets are
         strongest, and their strength over that at the grid's beats; None if silent."""
         np = self.np
-        phase = ((times - ta) / period) % 1.0
         bins = max(8, int(period * self.rate / self.hop))
-        hist = np.bincount((phase * bins).astype(int) % bins, weights=flux, minlength=bins)
-        # spread over a hop either side: an accent's attack straddles two hops
-        smooth = hist + np.roll(hist, 1) + np.roll(hist, -1)
+        smooth = self._folded(flux, times, ta, period, bins)
         best = int(np.argmax(smooth))
         at_grid = float(max(smooth[0], smooth[1], smooth[-1]))
         if smooth[best] <= 0:
@@ -845,9 +850,7 @@ class BeatTracker:
         np = self.np
         per_beat = max(4, int(period * self.rate / self.hop))
         bins = per_beat * self.beats_per_bar
-        phase = ((times - ta) / (period * self.beats_per_bar)) % 1.0
-        hist = np.bincount((phase * bins).astype(int) % bins, weights=flux, minlength=bins)
-        smooth = hist + np.roll(hist, 1) + np.roll(hist, -1)
+        smooth = self._folded(flux, times, ta, period * self.beats_per_bar, bins)
         best = int(np.argmax(smooth))
         if smooth[best] <= 0:
             return None

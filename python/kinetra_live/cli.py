@@ -61,6 +61,12 @@ def build_parser() -> argparse.ArgumentParser:
         help="send one ArtPoll to ADDRESS (an Art-Net node, or a subnet's broadcast address), "
         "list the nodes that answer, and exit",
     )
+    p.add_argument(
+        "--fixtures",
+        metavar="SEARCH",
+        help="list the fixtures of the bundled library whose maker or model holds every word of SEARCH "
+        '("" for all), with their modes, for profile = "ofl:MAKER/MODEL", and exit',
+    )
     p.add_argument("--bpm", type=units.bpm_argument, help="tempo to start with, instead of the show's")
     p.add_argument("--duration", type=_duration, metavar="SECONDS", help="stop after this long")
     p.add_argument(
@@ -160,6 +166,22 @@ def discover(address: str) -> int:
     return 0
 
 
+def list_fixtures(text: str) -> int:
+    from . import fixturelib
+
+    try:
+        found = fixturelib.search(text)
+    except fixturelib.LibraryError as exc:
+        print(f"{PROG}: error: {exc}", file=sys.stderr)
+        return 1
+    for ref, entry in found:
+        for line in fixturelib.describe(ref, entry).split("\n"):
+            print(showfile.printable(line))
+    more = " (the first ones)" if len(found) == fixturelib.MAX_MATCHES else ""
+    print(f"{PROG}: {len(found)} fixture(s) match {showfile.printable(repr(text))}{more}", file=sys.stderr)
+    return 0 if found else 1
+
+
 def _main(argv, state: dict) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
@@ -167,6 +189,10 @@ def _main(argv, state: dict) -> int:
         if args.show is not None:
             parser.error("--discover takes no show file")
         return discover(args.discover)
+    if args.fixtures is not None:
+        if args.show is not None:
+            parser.error("--fixtures takes no show file")
+        return list_fixtures(args.fixtures)
     if args.show is None:
         parser.error("the show file is required")
     try:

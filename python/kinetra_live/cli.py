@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import os
 import signal
 import sys
 
@@ -86,6 +87,12 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="[HOST:]PORT",
         help="serve the web remote (cue grid, tempo, masters, rig view) here; off 127.0.0.1 "
         "it asks for the token printed with its address (overrides the show's [web])",
+    )
+    p.add_argument(
+        "--read-only",
+        action="store_true",
+        help="serve the web remote without its edit mode (by default the page can edit the show and "
+        "save it back to SHOW.toml; editing always asks for the token printed with the address)",
     )
     p.add_argument("--check", action="store_true", help="check the show file, print its patch, send nothing")
     p.add_argument(
@@ -182,6 +189,27 @@ def list_fixtures(text: str) -> int:
     return 0 if found else 1
 
 
+def _is_new(path: str) -> bool:
+    """A show file that is not there yet, or empty: the editor starts it."""
+    try:
+        return os.path.getsize(path) == 0
+    except FileNotFoundError:
+        return True
+    except OSError:
+        return False
+
+
+def _editor(path: str):
+    """(the show editor, None) or (None, why editing is off)."""
+    try:
+        import tomlkit  # noqa: F401
+    except ImportError:
+        return None, "the show editor needs the tomlkit package (pip install kinetra[web]); serving read-only"
+    from . import showedit
+
+    return showedit.Editor(path), None
+
+
 def _main(argv, state: dict) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
@@ -195,10 +223,23 @@ def _main(argv, state: dict) -> int:
         return list_fixtures(args.fixtures)
     if args.show is None:
         parser.error("the show file is required")
+    editor = None
     try:
-        s = showfile.load(args.show)
+        if _is_new(args.show) and args.web is not None and not (args.read_only or args.check):
+            s = None  # a new show, built in the page
+        else:
+            s = showfile.load(args.show)
+        if (args.web is not None or (s is not None and s.web is not None)) and not (args.read_only or args.check):
+            editor, warning = _editor(args.show)
+            if warning:
+                print(f"{PROG}: warning: {warning}", file=sys.stderr)
+            if editor is not None:
+                s = editor.show
     except model.ShowError as exc:
         print(f"{PROG}: error: {exc}", file=sys.stderr)
+        return 1
+    if s is None:
+        print(f"{PROG}: error: {args.show}: the new show cannot be edited without tomlkit", file=sys.stderr)
         return 1
     if args.audio_file is not None and s.tempo.source != "audio":
         print(
@@ -227,10 +268,12 @@ def _main(argv, state: dict) -> int:
             status=status,
             keys=keys,
             web=args.web,
+            editor=editor,
             options={"audio_file": args.audio_file},
         )
         if r.web is not None:
-            print(f"{PROG}: web remote at {r.web.url}", file=sys.stderr, flush=True)
+            what = "web remote and show editor" if editor is not None else "web remote"
+            print(f"{PROG}: {what} at {r.web.url}", file=sys.stderr, flush=True)
         for warning in r.warnings:
             print(f"{PROG}: warning: {warning}", file=sys.stderr, flush=True)
         try:

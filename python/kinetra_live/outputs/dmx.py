@@ -251,6 +251,18 @@ def values(patch: DmxPatch, x: float, y: float, z: float, blackout: bool = False
     return out
 
 
+def carry(new: dict, old: dict) -> list:
+    """Sending state (sequence numbers, what was last sent and when) of the universes in both
+    `old` and `new` (number -> Universe or Art-Net Port) carried into `new`, the data left to
+    the next frame; returns the old ones that are no longer sent."""
+    for number, prev in old.items():
+        if number in new:
+            for k, v in vars(prev).items():
+                if k != "data":
+                    setattr(new[number], k, v)
+    return [prev for number, prev in old.items() if number not in new]
+
+
 # Unchanged data goes out this many times in all, then only as keep-alive.
 REPEATS_OF_UNCHANGED = 3
 

@@ -219,6 +219,71 @@ def _cut(text: str, first: int, last: int) -> tuple[str, list[str]]:
     return "\n".join(rest), taken
 
 
+def _header_line(text: str, where: tuple) -> int | None:
+    """0-based line of the header of table `where`: ("fixtures", i), ("cues", i), ("groups", NAME)
+    or ("tempo",); None when the table is not written under a header of its own."""
+    if isinstance(where[-1], int):
+        spans = _spans(text, where[:-1], True)
+        return spans[where[-1]][0] if where[-1] < len(spans) else None
+    for no, is_array, parts in tomlpos.headers(text):
+        if not is_array and parts == where:
+            return no - 1
+    return None
+
+
+def _set_lines(text: str, where: tuple, values: dict) -> str | None:
+    """`text` with each key of `values` (key parts -> rendered value, None to delete) set
+    on its own `key = value` line of table `where`, comments and spacing kept; None when a
+    key is written otherwise (across lines, in a sub-table, inline), for tomlkit to do."""
+    head = _header_line(text, where)
+    if head is None:
+        return None
+    lines = text.split("\n")
+    code = tomlpos.code_line_numbers(text)
+    end = next((no - 1 for no, _, _ in tomlpos.headers(text) if no - 1 > head), len(lines))
+    found: dict = {}
+    firsts = set()
+    for i in range(head + 1, end):
+        if (i + 1) not in code:
+            continue
+        kv = tomlpos.key_line(lines[i])
+        if kv is None:
+            continue
+        parts, at = kv
+        firsts.add(parts[0])
+        if parts in values:
+            if i + 1 < len(lines) and (i + 2) not in code:
+                return None  # the value goes on over more lines
+            found[parts] = (i, at)
+    last = end - 1
+    while last > head and (last + 1) in code and _blank_or_comment(lines[last]):
+        last -= 1
+    cr = "\r" if "\r\n" in text else ""
+    add = []
+    for parts, rendered in values.items():
+        if parts in found:
+            continue
+        if rendered is None:
+            continue
+        if (len(parts) > 1) != (parts[0] in firsts):
+            return None  # a dotted key where the table writes that part some other way, or the reverse
+        add.append(".".join(toml_key(p) for p in parts) + " = " + rendered + cr)
+    drop = set()
+    for parts, (i, at) in found.items():
+        rendered = values[parts]
+        if rendered is None:
+            drop.add(i)
+            continue
+        line = lines[i].rstrip("\r")
+        rest = line[at:]
+        c = tomlpos.comment_start(rest)
+        value = rest if c is None else rest[:c]
+        gap = value[len(value.rstrip()) :] if c is not None else ""
+        lines[i] = line[:at] + " " + rendered + gap + (rest[c:] if c is not None else "") + cr
+    kept = [line for k, line in enumerate(lines[: last + 1]) if k not in drop]
+    return "\n".join(kept + add + lines[last + 1 :])
+
+
 def _table_block(header: str, values: dict) -> list[str]:
     return [header] + [f"{toml_key(k)} = {toml_value(v)}" for k, v in values.items()]
 
@@ -483,16 +548,28 @@ class Editor:
             self.undos.append((self.text, self.programmer, what))
             return self._become(text, programmer, show, live, self.programmer, f"redo {what}", False, ())
 
-    def _set_in(self, table, values: dict) -> None:
+    def _assign(self, text: str, where: tuple, values: dict, key: tuple = ()):
+        """(new text, tomlkit document or None) with `values` set in table `where` (under
+        `key` inside it, as ("set", TARGET) of a cue); None deletes a value. Lines of their
+        own are rewritten in place; anything else goes through tomlkit."""
         import tomlkit
 
-        rendered = {_key_text(k): None if v is None else toml_value(v) for k, v in values.items()}
-        for k, v in rendered.items():  # every value checked before the document is touched
+        rendered = {key + (_key_text(k),): None if v is None else toml_value(v) for k, v in values.items()}
+        fast = _set_lines(text, where, rendered)
+        if fast is not None:
+            return fast, None
+        doc = self.doc if text == self.text else tomlkit.parse(text)
+        table = doc
+        for part in where + key:
+            table = table[part]
+        for parts, v in rendered.items():  # every value checked before the document is touched
+            k = parts[-1]
             if v is None:
                 if k in table:
                     del table[k]
             else:
                 table[k] = tomlkit.value(v)
+        return doc.as_string(), doc
 
     def _index(self, kind: str, name: str) -> int:
         items = tomllib.loads(self.text).get(kind)
@@ -581,13 +658,9 @@ class Editor:
     def _op_fixture(self, name, set) -> Change:
         i = self._index("fixtures", name)
         group = set.get("group")
-        import tomlkit
-
         text = self._ensure_group(self.text, group) if isinstance(group, str) else self.text
-
-        doc = self.doc if text == self.text else tomlkit.parse(text)
-        self._set_in(doc["fixtures"][i], set)
-        return self._commit(doc.as_string(), self.programmer, f"set {', '.join(set)} of {name}", doc=doc)
+        text, doc = self._assign(text, ("fixtures", i), set)
+        return self._commit(text, self.programmer, f"set {', '.join(set)} of {name}", doc=doc)
 
     def _op_group(self, name, set=None, delete=False) -> Change:
         groups = tomllib.loads(self.text).get("groups", {})
@@ -598,14 +671,9 @@ class Editor:
             del doc["groups"][name]
             programmer = {t: s for t, s in self.programmer.items() if t != name}
             return self._commit(doc.as_string(), programmer, f"delete group {name}", doc=doc)
-        text = self._ensure_group(self.text, _key_text(name))
-        doc = None
+        text, doc = self._ensure_group(self.text, _key_text(name)), None
         if set:
-            import tomlkit
-
-            doc = self.doc if text == self.text else tomlkit.parse(text)
-            self._set_in(doc["groups"][name], set)
-            text = doc.as_string()
+            text, doc = self._assign(text, ("groups", name), set)
         return self._commit(text, self.programmer, f"group {name}", doc=doc)
 
     @staticmethod
@@ -631,14 +699,13 @@ class Editor:
                 programmer.pop(target, None)
             return self._commit(self.text, programmer, f"look of {target}", blind=blind)
         i = self._index("cues", cue)
-        doc = self.doc
-        table = doc["cues"][i]
-        if "set" not in table:
+        current = tomllib.loads(self.text)["cues"][i].get("set")
+        if not isinstance(current, dict):
             raise EditError(f"cue {model.printable(repr(cue))} has no set table")
-        current = tomllib.loads(self.text)["cues"][i].get("set", {}).get(target, {})
-        merged = self._merged(current if isinstance(current, dict) else {}, set)
-        self._set_in(table["set"], {target: merged or None})
-        return self._commit(doc.as_string(), self.programmer, f"look of {target} in cue {cue}", blind=blind,
+        old = current.get(target, {})
+        merged = self._merged(old if isinstance(old, dict) else {}, set)
+        text, doc = self._assign(self.text, ("cues", i), {target: merged or None}, ("set",))
+        return self._commit(text, self.programmer, f"look of {target} in cue {cue}", blind=blind,
                             relaunch=() if blind else (cue,), doc=doc)  # fmt: skip
 
     def _op_clear(self, target=None, blind=False) -> Change:
@@ -672,10 +739,9 @@ class Editor:
                     f"expected one of {', '.join(sorted(CUE_EDIT_KEYS))} (looks go through look)"
                 )
         i = self._index("cues", name)
-        doc = self.doc
-        self._set_in(doc["cues"][i], set)
+        text, doc = self._assign(self.text, ("cues", i), set)
         renamed = set.get("name", name)
-        return self._commit(doc.as_string(), self.programmer, f"cue {name}", blind=blind,
+        return self._commit(text, self.programmer, f"cue {name}", blind=blind,
                             relaunch=() if blind else (renamed,), doc=doc)  # fmt: skip
 
     def _op_move_cue(self, name, to) -> Change:
@@ -700,9 +766,8 @@ class Editor:
         return self._commit(text, self.programmer, f"delete cue {name}")
 
     def _op_tempo(self, set) -> Change:
-        doc = self.doc
-        self._set_in(doc["tempo"], set)
-        return self._commit(doc.as_string(), self.programmer, f"tempo {', '.join(set)}", doc=doc)
+        text, doc = self._assign(self.text, ("tempo",), set)
+        return self._commit(text, self.programmer, f"tempo {', '.join(set)}", doc=doc)
 
     # ---- the file ----------------------------------------------------------------------------
 

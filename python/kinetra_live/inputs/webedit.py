@@ -19,9 +19,10 @@ EDIT_RATE_PER_SECOND = 10.0  # edits a page may send, sustained
 EDIT_BURST = 20  # ... and at once
 MESSAGE_FIELDS = {"edit", "args", "version", "id"}
 # What the page may ask besides the edits (showedit.OPS).
-ACTIONS = ("view", "undo", "redo", "reload", "save", "save_as", "catalogue", "previews")
+ACTIONS = ("view", "undo", "redo", "reload", "save", "save_as", "catalogue", "previews", "fixtures")
 NEEDS_VERSION = set(showedit.OPS) | {"undo", "redo", "reload"}
 MAX_PREVIEWS = 64
+MAX_FIXTURE_MATCHES = 40
 
 
 class EditLink:
@@ -88,6 +89,11 @@ class EditLink:
             if not isinstance(names, list) or len(names) > MAX_PREVIEWS or not all(isinstance(n, str) for n in names):
                 raise showedit.EditError(f"previews: args.names must be a list of at most {MAX_PREVIEWS} pattern names")
             return {"type": "previews", "id": ident, "previews": self.thumbnails(names)}, None
+        if action == "fixtures":
+            words = args.get("search") if isinstance(args, dict) else None
+            if not isinstance(words, str) or len(words) > 100:
+                raise showedit.EditError("fixtures: args.search must be a text of at most 100 characters")
+            return {"type": "fixtures", "id": ident, "fixtures": self.fixtures(words)}, None
         if action in ("save", "save_as"):
             if args:
                 raise showedit.EditError(
@@ -105,6 +111,34 @@ class EditLink:
         self.queue.put(commands.Command(commands.EDIT, change, "web"))
         self.stats["edits"] += 1
         return ok | {"message": change.what, "version": change.version}, self.show_message()
+
+    @staticmethod
+    def fixtures(words: str) -> list[dict]:
+        """The bundled library's fixtures that match `words`, with their modes, for the patch."""
+        from .. import fixturelib
+
+        makers = fixturelib.index()["makers"]
+        out = []
+        for ref, e in fixturelib.search(words, MAX_FIXTURE_MATCHES):
+            modes = [
+                {
+                    "name": m["name"],
+                    "short": m.get("short", m["name"]),
+                    "channels": len(m.get("channels", ())),
+                    "refused": m.get("refused"),
+                }  # fmt: skip
+                for m in e["modes"]
+            ]
+            out.append(
+                {
+                    "ref": fixturelib.PREFIX + ref,
+                    "name": e["name"],
+                    "maker": makers.get(e["maker"], e["maker"]),
+                    "beam": e.get("beam"),
+                    "modes": modes,
+                }  # fmt: skip
+            )
+        return out
 
     # ---- the pattern picker --------------------------------------------------------------------
 

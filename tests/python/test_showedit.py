@@ -5,6 +5,7 @@ import io
 import json
 import os
 import pathlib
+import tomllib
 
 import pytest
 from kinetra_live import commands, model, runner, showedit, showfile
@@ -232,3 +233,67 @@ def test_a_patched_head_is_sent_on_the_next_frame_and_an_unpatched_one_ends_its_
     r.commands.put(commands.Command(commands.EDIT, ed.edit("unpatch", {"name": "mac-aura-1"}, 2)))
     r.frame(5.05)
     assert r.senders == {} and model.Show is type(r.show) and r.show.fixtures == ()
+
+
+BASE = """\
+[tempo]
+bpm = 120   # the tempo
+[outputs.o]
+type = "sacn"
+destination = "127.0.0.1"
+[[fixtures]]
+name = "a"
+output = "o"
+pattern = "circle"   # keep this comment
+universe = 1
+address = 1
+{extra}
+[[cues]]
+name = "c"
+set.a = {{ pattern = "sway" }}   # and this one
+"""
+
+
+@pytest.mark.parametrize(
+    "extra,op,args,check",
+    [
+        # a value replaced on its line, its comment kept
+        ("channels = { pan = 1 }", "fixture", {"name": "a", "set": {"pattern": "bounce"}}, "bounce"),
+        # a new key lands in the table's own lines, before its sub-table
+        ("[fixtures.channels]\npan = 1", "fixture", {"name": "a", "set": {"offset_beats": 0.5}}, "offset"),
+        # dotted keys and a multi-line value: tomlkit does it
+        ("channels.pan = 1", "fixture", {"name": "a", "set": {"channels": {"tilt": 2}}}, "tilt"),
+        (
+            "channels = { pan = 1 }\nscale = [\n  1.0, 0.5, 1.0,\n]",
+            "fixture",
+            {"name": "a", "set": {"scale": 0.5}},
+            "scale",
+        ),
+        # a new target of a cue as a dotted key, a removed one gone with its line
+        ("channels = { pan = 1 }", "look", {"target": "a", "cue": "c", "set": {"speed": "2"}}, "speed"),
+        ("channels = { pan = 1 }", "fixture", {"name": "a", "set": {"address": None}}, "address"),
+    ],
+)
+def test_values_are_rewritten_where_they_are_and_nothing_else_moves(tmp_path, extra, op, args, check):
+    path = tmp_path / "show.toml"
+    path.write_text(BASE.format(extra=extra))
+    ed = showedit.Editor(str(path))
+    before = ed.text
+    try:
+        ed.edit(op, args, 0)
+    except showedit.EditError as exc:
+        assert check == "address" and "fixtures[0].address: missing" in str(exc)
+        return
+    doc = tomllib.loads(ed.text)
+    fixture = doc["fixtures"][0]
+    expect = {
+        "bounce": lambda: fixture["pattern"] == "bounce",
+        "offset": lambda: fixture["offset_beats"] == 0.5 and fixture["channels"] == {"pan": 1},
+        "tilt": lambda: fixture["channels"] == {"tilt": 2},
+        "scale": lambda: fixture["scale"] == 0.5,
+        "speed": lambda: doc["cues"][0]["set"]["a"] == {"pattern": "sway", "speed": "2"},
+    }[check]
+    assert expect()
+    assert "# keep this comment" in ed.text and "# the tempo" in ed.text and "# and this one" in ed.text
+    changed = [line for line in ed.text.splitlines() if line not in before.splitlines()]
+    assert len(changed) <= 3

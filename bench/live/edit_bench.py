@@ -106,7 +106,7 @@ class Player:
             stderr=subprocess.PIPE,
             text=True,
         )
-        line = self.proc.stderr.readline()
+        line = self.proc.stderr.readline()  # "kinetra-live: web remote at URL"
         self.url = line.split(" at ", 1)[1].strip()
 
     def stop(self):

@@ -272,8 +272,9 @@ def _main(argv, state: dict) -> int:
             options={"audio_file": args.audio_file},
         )
         if r.web is not None:
-            what = "web remote and show editor" if editor is not None else "web remote"
-            print(f"{PROG}: {what} at {r.web.url}", file=sys.stderr, flush=True)
+            print(f"{PROG}: web remote at {r.web.url}", file=sys.stderr, flush=True)
+            if editor is not None:
+                print(f"{PROG}: the page can edit and save {editor.path} (--read-only: it cannot)", file=sys.stderr)
         for warning in r.warnings:
             print(f"{PROG}: warning: {warning}", file=sys.stderr, flush=True)
         try:

@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import argparse
-import os
 import signal
 import sys
 
@@ -189,16 +188,6 @@ def list_fixtures(text: str) -> int:
     return 0 if found else 1
 
 
-def _is_new(path: str) -> bool:
-    """A show file that is not there yet, or empty: the editor starts it."""
-    try:
-        return os.path.getsize(path) == 0
-    except FileNotFoundError:
-        return True
-    except OSError:
-        return False
-
-
 def _editor(path: str):
     """(the show editor, None) or (None, why editing is off)."""
     try:
@@ -224,22 +213,22 @@ def _main(argv, state: dict) -> int:
     if args.show is None:
         parser.error("the show file is required")
     editor = None
+    editing = not (args.read_only or args.check)
     try:
-        if _is_new(args.show) and args.web is not None and not (args.read_only or args.check):
-            s = None  # a new show, built in the page
+        if args.web is not None and editing:
+            # a show being built in the page may have no fixture yet, or no file at all
+            editor, warning = _editor(args.show)
+            s = editor.show if editor is not None else showfile.load(args.show)
         else:
             s = showfile.load(args.show)
-        if (args.web is not None or (s is not None and s.web is not None)) and not (args.read_only or args.check):
-            editor, warning = _editor(args.show)
-            if warning:
-                print(f"{PROG}: warning: {warning}", file=sys.stderr)
-            if editor is not None:
-                s = editor.show
+            warning = None
+            if s.web is not None and editing:
+                editor, warning = _editor(args.show)
+                s = editor.show if editor is not None else s
+        if warning:
+            print(f"{PROG}: warning: {warning}", file=sys.stderr)
     except model.ShowError as exc:
         print(f"{PROG}: error: {exc}", file=sys.stderr)
-        return 1
-    if s is None:
-        print(f"{PROG}: error: {args.show}: the new show cannot be edited without tomlkit", file=sys.stderr)
         return 1
     if args.audio_file is not None and s.tempo.source != "audio":
         print(

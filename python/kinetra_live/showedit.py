@@ -301,13 +301,16 @@ def _digest(data: bytes | None) -> str | None:
 
 
 def _disk_bytes(path: str) -> bytes | None:
-    try:
-        with open(path, "rb") as fh:
-            return fh.read(showfile.MAX_SHOW_BYTES + 1)
-    except FileNotFoundError:
+    """The file's bytes (None if there is none): a regular file of bounded size only, opened
+    without blocking."""
+    from kinetra_common import files
+
+    if not os.path.lexists(path):
         return None
-    except OSError as exc:
-        raise EditError(f"{path}: cannot read: {exc.strerror or exc}") from None
+    try:
+        return files.read_bounded(path, showfile.MAX_SHOW_BYTES, "larger than the largest show file read")
+    except files.FileProblem as exc:
+        raise EditError(f"{path}: {exc}") from None
 
 
 # op -> {argument: (accepted types, required)}
@@ -379,7 +382,10 @@ class Editor:
         self.path = os.path.realpath(path)
         self.max_undo = max_undo
         self.lock = threading.RLock()
-        raw = _disk_bytes(self.path)
+        try:
+            raw = _disk_bytes(self.path)
+        except EditError as exc:
+            raise model.ShowError(self.path, None, None, str(exc).removeprefix(self.path + ": ")) from None
         self.disk = _digest(raw)
         if raw is None or not raw.strip():
             name = os.path.splitext(os.path.basename(self.path))[0] or "show"

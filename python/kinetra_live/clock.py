@@ -20,6 +20,11 @@ from kinetra_common.units import MAX_BPM, PIPS_PER_BEAT
 MIDI_TICKS_PER_BEAT = 24
 # Tempos found from taps or ticks below this are taken for a pause.
 MIN_BPM = 20.0
+# A clock following a beat grid from elsewhere (the music, DJ players) moves to a new grid
+# without a jump: the first grid further than SNAP_S from the clock is jumped to, a later one
+# is caught up with by running at most CATCH_UP fast or slow.
+SNAP_S = 0.020
+CATCH_UP = 0.2
 
 
 class Clock:
@@ -43,6 +48,13 @@ class Clock:
     def nudge(self, seconds: float) -> None:
         """Moves the lights `seconds` ahead of the music (behind when negative)."""
         self.t0 -= seconds
+
+
+def catch_up(err: float, dt: float) -> tuple[float, bool]:
+    """One frame (`dt` seconds) of catching up with a grid `err` seconds ahead of the clock
+    (behind when negative): the nudge for this frame, and whether the clock is still behind."""
+    limit = CATCH_UP * dt
+    return max(-limit, min(limit, err)), abs(err) > limit
 
 
 def fit_line(points) -> tuple[float, float]:

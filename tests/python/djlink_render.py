@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import dataclasses
 import math
+import random
 import struct
 import types
 
@@ -84,14 +85,16 @@ class Player:
         return out
 
 
-def stream(players, masters, until: float, status=True):
+def stream(players, masters, until: float, status=True, jitter=0.0, seed=0):
     """The packets on the network, in order: (time, port, data, source address). `masters`
-    are (time, device) handovers of the tempo master."""
+    are (time, device) handovers of the tempo master; beats arrive up to `jitter` s late."""
     events = []
+    rng = random.Random(seed)
     for p in players:
         addr = PLAYER_ADDRESS.format(p.device)
         for t, k, bpm in p.beats(until):
-            events.append((t, dl.BEAT_PORT, beat_packet(p.device, p.bpm, bpm / p.bpm, k % 4 + 1), addr))
+            late = rng.uniform(0.0, jitter)
+            events.append((t + late, dl.BEAT_PORT, beat_packet(p.device, p.bpm, bpm / p.bpm, k % 4 + 1), addr))
         if status:
             n = 0
             while n * STATUS_EVERY_S < until:

@@ -35,7 +35,7 @@ from ..clock import MIN_BPM, BeatGrid, GridFollower
 from .base import TempoSource
 
 SERVICE = "_os2l._tcp.local."
-WINDOW = 8  # beats the grid is fitted over
+WINDOW = 16  # beats the grid is fitted over
 MAX_MESSAGE = 4096  # a message longer than this drops the connection
 MAX_CONNECTIONS = 8
 HOLD_BEATS = 4.0  # no beat for this many: the status says holding

@@ -194,7 +194,7 @@ def main(argv=None):
         "",
         f"Bad packets: {per_packet:.1f} µs each in the receiving thread; the frame's update "
         f"{quiet:.1f} µs quiet, {flooded:.1f} µs with a thousand bad packets a second arriving (a frame lasts "
-        "25 ms; the difference is the receiving thread holding the interpreter now and then).",
+        "25 ms).",
         "",
         "Targets: beats within 2 ms (median) and 5 ms (largest) after one beat: met, the 2 % fader jump",
         "heard from the beats alone excepted. A handover settled within 2 beats with no phase move faster",

@@ -428,7 +428,8 @@ class DjLink(TempoSource):
             text = f"djlink {who} leads" + ("" if self.playing else ", holding (no player plays)")
         if self.announce:
             text += f"  as device {n.device}" + (" (number was taken)" if n.moved else "")
-        ignored = sum(n.ignored.values())
+        # our own keep-alives come back from the broadcast: counted, not worth a word
+        ignored = sum(v for why, v in n.ignored.items() if why != "own")
         if ignored:
             text += f"  {ignored} packets ignored"
         return text

@@ -128,7 +128,7 @@ class Os2l(TempoSource):
         self.connections = 0  # ever accepted
         self.queue = None
         self.make = None
-        self.advertised = False
+        self.advertised = None  # True once advertised, False when it could not be (None: not yet)
         self.warnings: list[str] = []
         self.zeroconf = None
         self.running = True
@@ -139,7 +139,8 @@ class Os2l(TempoSource):
             return
         host = getattr(tempo, "os2l_host", None) or "127.0.0.1"
         try:
-            self.server = socket.create_server((host, getattr(tempo, "os2l_port", 0)), reuse_port=False)
+            family = socket.AF_INET6 if ":" in host else socket.AF_INET
+            self.server = socket.create_server((host, getattr(tempo, "os2l_port", 0)), family=family)
         except OSError as exc:
             raise RuntimeError(
                 f"tempo source 'os2l' cannot listen on {host}:{getattr(tempo, 'os2l_port', 0)}: {exc.strerror or exc}"
@@ -150,6 +151,7 @@ class Os2l(TempoSource):
             import zeroconf
         except ImportError:
             zeroconf = None
+            self.advertised = False
             self.warnings.append(
                 f"OS2L is not advertised (DNS-SD needs the zeroconf package: {EXTRA_HINT}); "
                 f"give the DJ software this machine's address and port {self.port}"
@@ -275,7 +277,7 @@ class Os2l(TempoSource):
 
     def _advertise(self, zeroconf) -> None:
         try:
-            if self.host in ("0.0.0.0", "::", ""):
+            if self.host in ("0.0.0.0", "::"):
                 import ifaddr
 
                 addresses = [
@@ -298,6 +300,7 @@ class Os2l(TempoSource):
             zc.register_service(info, allow_name_change=True)
         except Exception as exc:  # noqa: BLE001 - the port still takes connections
             self.warnings.append(f"OS2L is not advertised: {exc}")
+            self.advertised = False
             return
         self.zeroconf = (zc, info)
         self.advertised = True
@@ -330,7 +333,7 @@ class Os2l(TempoSource):
             if self.now() - last > HOLD_BEATS * period:
                 text += " holding"
         if self.server is not None:
-            text += f"  port {self.port}" + ("" if self.advertised else " (not advertised)")
+            text += f"  port {self.port}" + (" (not advertised)" if self.advertised is False else "")
             text += f"  {self.connected} connected"
         if ignored:
             text += f"  {ignored} ignored"

@@ -30,7 +30,7 @@ import queue
 
 from kinetra_common.units import MAX_BPM
 
-from ..clock import MIN_BPM, fit_line
+from ..clock import MIN_BPM, SNAP_S, catch_up, fit_line
 from .base import TempoSource
 
 # Sample rates the input accepts; the tracker's hop is HOP_S long at any of them.
@@ -43,8 +43,6 @@ SILENCE_DB = -60.0  # below this the tracker proposes nothing
 
 # The follower's limits.
 MAX_SLEW_S = 0.004  # largest phase correction per beat once locked
-SNAP_S = 0.020  # the first grid further than this from the clock is jumped to
-CATCH_UP = 0.2  # a later grid is caught up with by running at most this much fast or slow
 SLEW_BEATS = 2.0  # a phase error is worked off over about this many beats
 ACQUIRE = 5  # proposals that must agree before the first lock
 ACQUIRE_HEARD = 4  # ... or this many of the last ACQUIRE_WINDOW, when the onsets mark the same beats
@@ -556,9 +554,7 @@ class Follower:
         actual = (now - clock.t0) * clock.bpm / 60.0
         err = (target - actual) * self.period
         if self.catching:
-            limit = CATCH_UP * dt
-            step = max(-limit, min(limit, err))
-            self.catching = abs(err) > limit
+            step, self.catching = catch_up(err, dt)
         else:
             limit = MAX_SLEW_S * dt / self.period
             step = max(-limit, min(limit, err * min(1.0, dt / (SLEW_BEATS * self.period))))

@@ -145,6 +145,7 @@ async def click_to_file(player: Player, repeats: int) -> tuple[list[float], list
             while f'"{name}"' not in pathlib.Path(player.path).read_text():
                 await asyncio.sleep(0.001)
             stored.append(time.perf_counter() - t)
+            await asyncio.sleep(0.3)  # a person's pace, within the page's edit rate
         period = 1 / player.fps
         for i in range(repeats):
             value = 100 + i
@@ -165,6 +166,7 @@ async def click_to_file(player: Player, repeats: int) -> tuple[list[float], list
                 if int.from_bytes(data[113:115], "big") == 1 and len(data) > 127 and data[127] == value:
                     break
             lights.append(max(0.0, time.perf_counter() - t - period))
+            await asyncio.sleep(0.15)
     return stored, lights
 
 

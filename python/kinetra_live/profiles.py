@@ -100,8 +100,10 @@ def beam_degrees(doc: dict, mode: dict) -> float | None:
         physical = where.get("physical") if isinstance(where, dict) else None
         lens = physical.get("lens") if isinstance(physical, dict) else None
         pair = lens.get("degreesMinMax") if isinstance(lens, dict) else None
-        if isinstance(pair, list) and pair and all(
-            isinstance(v, (int, float)) and not isinstance(v, bool) and 0 < v < 180 for v in pair
+        if (
+            isinstance(pair, list)
+            and pair
+            and all(isinstance(v, (int, float)) and not isinstance(v, bool) and 0 < v < 180 for v in pair)
         ):
             return float(min(pair))
     return None
@@ -520,9 +522,7 @@ def layout(
             axes[role] = None
     if axes["pan"] is None and axes["tilt"] is None:
         f.fail(_key("modes", index), f"mode {m['name']!r} has no Pan or Tilt channel to move")
-    return Layout(
-        path, name, m["name"], len(slots), axes["pan"], axes["tilt"], dict(offsets), beam_degrees(doc, m)
-    )
+    return Layout(path, name, m["name"], len(slots), axes["pan"], axes["tilt"], dict(offsets), beam_degrees(doc, m))
 
 
 def read(

@@ -745,5 +745,19 @@ def load(path: str) -> model.Show:
     cues, keys = _cues(r, doc, fixtures, groups, library, quantize, tempo.beats_per_bar)
     inputs = _inputs(r, doc, cues, groups, fixtures)
     return model.Show(
-        path, name, cid, fps, tempo, outs, fixtures, groups, cues, keys, library, quantize, latency, **inputs, stage=stage
+        path,
+        name,
+        cid,
+        fps,
+        tempo,
+        outs,
+        fixtures,
+        groups,
+        cues,
+        keys,
+        library,
+        quantize,
+        latency,
+        **inputs,
+        stage=stage,
     )

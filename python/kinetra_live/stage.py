@@ -40,7 +40,9 @@ def _position(r, f: dict, key: tuple):
         or any(isinstance(e, bool) or not isinstance(e, (int, float)) for e in v)
         or any(not -MAX_METRES <= e <= MAX_METRES for e in v)
     ):
-        r.fail(key + ("position",), f"must be three numbers [x, y, z] in metres, each within ±{MAX_METRES:g}, found {v!r}")
+        r.fail(
+            key + ("position",), f"must be three numbers [x, y, z] in metres, each within ±{MAX_METRES:g}, found {v!r}"
+        )
     return tuple(float(e) for e in v)
 
 

@@ -213,7 +213,7 @@ export function mount(config) {
   S.haze = typeof room.haze === "number" ? room.haze : S.haze;
   S.canvas = document.getElementById("stage");
   for (const f of room.fixtures || []) {
-    if (f.kind === "head") S.heads.push({ ...f, pan: { p: 0, v: 0 }, tilt: { p: 0, v: 0 }, target: [0, 0], dim: 1 });
+    if (f.kind === "head") S.heads.push({ ...f, pan: { p: 0, v: 0 }, tilt: { p: 0, v: 0 }, target: [0, 0], dim: 1, since: 0 });
     else S.points.push({ name: f.name, offset: [0, 0, 0] });
   }
   S.byName = new Map(S.heads.map((h) => [h.name, h]));
@@ -315,7 +315,10 @@ export function update(s) {
   const black = s.masters && s.masters.blackout;
   for (const h of S.heads) {
     const v = heads[h.name];
-    if (Array.isArray(v) && v.length >= 3) { h.target[0] = v[0]; h.target[1] = v[1]; h.dim = v[2]; }
+    if (Array.isArray(v) && v.length >= 3) {
+      if (h.target[0] !== v[0] || h.target[1] !== v[1]) h.since = t0;
+      h.target[0] = v[0]; h.target[1] = v[1]; h.dim = v[2];
+    }
     else if (black) h.dim = 0;
   }
   const offsets = s.fixtures || {};
@@ -328,7 +331,11 @@ export function update(s) {
   kick();
 }
 
-function kick() { if (S.gl && !S.raf) S.raf = requestAnimationFrame(frame); }
+function kick() {
+  if (!S.gl || S.raf) return;
+  if (!S.last) S.last = performance.now(); // the heads move from the moment they are told
+  S.raf = requestAnimationFrame(frame);
+}
 
 function frame(now) {
   S.raf = 0;

@@ -206,6 +206,7 @@ def _main(argv, state: dict) -> int:
         )
         if r.web is not None:
             print(f"{PROG}: web remote at {r.web.url}", file=sys.stderr, flush=True)
+            print(f"{PROG}: stage view at {r.web.stage_url}", file=sys.stderr, flush=True)
         for warning in r.warnings:
             print(f"{PROG}: warning: {warning}", file=sys.stderr, flush=True)
         try:

@@ -31,7 +31,7 @@ class Need:
     tilt: float
     pan_speed: float | None
     tilt_speed: float | None
-    scale: float
+    scale: tuple[float, float]  # the look's scale of x and y
     speed: Fraction
 
     def over(self, bpm: float) -> list[tuple[str, float, float]]:
@@ -93,7 +93,7 @@ class SpeedCheck:
             # an offset of 1 is half the way from the mapping's -1 to its +1
             pan *= abs(p.pan.high - p.pan.low) / 2.0 * p.pan.degrees * float(look.speed)
             tilt *= abs(p.tilt.high - p.tilt.low) / 2.0 * p.tilt.degrees * float(look.speed)
-            need = Need(look.pattern, pan, tilt, b.pan_speed, b.tilt_speed, max(abs(sx), abs(sy)), look.speed)
+            need = Need(look.pattern, pan, tilt, b.pan_speed, b.tilt_speed, (abs(sx), abs(sy)), look.speed)
         self.needs[k] = need
         return need
 
@@ -107,7 +107,7 @@ def advice(who: str, many: bool, need: Need, bpm: float) -> str | None:
     axis, want, can = max(over, key=lambda o: o[1] / o[2])
     ratio = can / want
     ways = []
-    scale = math.floor(need.scale * ratio * 10) / 10
+    scale = math.floor(need.scale[AXES.index(axis)] * ratio * 10) / 10
     if scale >= 0.1:
         ways.append(f"scale {scale:g}")
     slower = slower_speed(need.speed * Fraction(ratio).limit_denominator(1 << 20))

@@ -364,7 +364,9 @@ export function draw() {
   gl.clear(gl.COLOR_BUFFER_BIT | gl.DEPTH_BUFFER_BIT);
   const c = S.camera, e = eye();
   const up = c.pitch > 1.5 ? [-Math.sin(c.yaw), 0, -Math.cos(c.yaw)] : [0, 1, 0];
-  const mvp = multiply(perspective(0.8, w / hgt, 0.1, 500), lookAt(e, c.target, up));
+  // a tall screen (a phone upright) keeps the stage's width in view
+  const aspect = w / hgt, fovy = aspect >= 1.2 ? 0.8 : Math.min(1.9, 2 * Math.atan(Math.tan(0.4) * 1.2 / aspect));
+  const mvp = multiply(perspective(fovy, aspect, 0.1, 500), lookAt(e, c.target, up));
   const far = 1.5 * Math.max(r.width, r.depth, r.trim);
 
   // the solid things: floor, truss, bodies

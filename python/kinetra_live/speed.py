@@ -62,39 +62,58 @@ class SpeedCheck:
         self.sample = show.library.sample
         self.periods: dict | None = None  # pattern -> period in pips, read when first needed
         self.steps: dict = {}  # pattern -> [(dx, dy)] pip to pip over a period
-        self.needs: dict = {}  # (fixture index, look) -> Need | None
+        self.reach: dict = {}  # (pattern, rotate) -> largest step along x and y
+        self.needs: dict = {}  # (head, pattern, |scale x|, |scale y|, speed, rotate) -> Need
+        # per fixture what its need depends on: its mapping and its speeds (None: no limit to check)
+        # (fixtures alike share one number, so that a group's members are worked out once)
+        kinds: dict = {}
+        self.heads = [
+            kinds.setdefault((f.patch.pan, f.patch.tilt, f.body.pan_speed, f.body.tilt_speed), len(kinds))
+            if isinstance(f.patch, model.DmxPatch) and (f.body.pan_speed is not None or f.body.tilt_speed is not None)
+            else None
+            for f in show.fixtures
+        ]
+        self.head_data = list(kinds)
 
-    def _steps(self, pattern: str) -> list:
-        steps = self.steps.get(pattern)
-        if steps is None:
-            if self.periods is None:
-                self.periods = {row["name"]: row["period_pips"] for row in self.show.library.catalogue()}
-            period = min(max(1, self.periods.get(pattern, 0)), MAX_PERIOD)
-            pts = [self.sample(pattern, p).as_tuple() for p in range(period + 1)]
-            steps = [(b[0] - a[0], b[1] - a[1]) for a, b in zip(pts, pts[1:])]
-            self.steps[pattern] = steps
-        return steps
+    def _reach(self, pattern: str, rotate: float) -> tuple[float, float]:
+        """The largest pip-to-pip step of the pattern turned by `rotate` degrees, along x and y
+        (scale multiplies these, mirror and reverse leave them as they are)."""
+        key = (pattern, rotate)
+        reach = self.reach.get(key)
+        if reach is None:
+            steps = self.steps.get(pattern)
+            if steps is None:
+                if self.periods is None:
+                    self.periods = {row["name"]: row["period_pips"] for row in self.show.library.catalogue()}
+                period = min(max(1, self.periods.get(pattern, 0)), MAX_PERIOD)
+                pts = [self.sample(pattern, p).as_tuple() for p in range(period + 1)]
+                steps = self.steps[pattern] = [(b[0] - a[0], b[1] - a[1]) for a, b in zip(pts, pts[1:])]
+            a = math.radians(rotate)
+            c, s = math.cos(a), math.sin(a)
+            reach = self.reach[key] = (
+                max((abs(dx * c - dy * s) for dx, dy in steps), default=0.0),
+                max((abs(dx * s + dy * c) for dx, dy in steps), default=0.0),
+            )
+        return reach
 
     def need(self, index: int, look: model.Look) -> Need | None:
         """What `look` asks of fixture `index` (None: not a head with a speed limit)."""
-        k = (index, look)
-        if k in self.needs:
-            return self.needs[k]
-        f = self.show.fixtures[index]
-        b, p = f.body, f.patch
-        need = None
-        if isinstance(p, model.DmxPatch) and (b.pan_speed is not None or b.tilt_speed is not None):
-            a = math.radians(look.rotate)
-            c, s = math.cos(a), math.sin(a)
-            sx, sy = look.scale[0], look.scale[1]
-            steps = self._steps(look.pattern)
-            pan = max((abs(sx * (dx * c - dy * s)) for dx, dy in steps), default=0.0)
-            tilt = max((abs(sy * (dx * s + dy * c)) for dx, dy in steps), default=0.0)
+        return self.need_of(index, look.pattern, look.scale, look.speed, look.rotate)
+
+    def need_of(self, index: int, pattern: str, scale, ratio: Fraction, rotate: float) -> Need | None:
+        head = self.heads[index]
+        if head is None:
+            return None
+        k = (head, pattern, abs(scale[0]), abs(scale[1]), ratio, rotate)
+        need = self.needs.get(k)
+        if need is None:
+            pan_map, tilt_map, pan_speed, tilt_speed = self.head_data[head]
+            sx, sy = k[2], k[3]
+            rx, ry = self._reach(pattern, rotate)
             # an offset of 1 is half the way from the mapping's -1 to its +1
-            pan *= abs(p.pan.high - p.pan.low) / 2.0 * p.pan.degrees * float(look.speed)
-            tilt *= abs(p.tilt.high - p.tilt.low) / 2.0 * p.tilt.degrees * float(look.speed)
-            need = Need(look.pattern, pan, tilt, b.pan_speed, b.tilt_speed, (abs(sx), abs(sy)), look.speed)
-        self.needs[k] = need
+            pan = sx * rx * abs(pan_map.high - pan_map.low) / 2.0 * pan_map.degrees * float(ratio)
+            tilt = sy * ry * abs(tilt_map.high - tilt_map.low) / 2.0 * tilt_map.degrees * float(ratio)
+            need = self.needs[k] = Need(pattern, pan, tilt, pan_speed, tilt_speed, (sx, sy), ratio)
         return need
 
 
@@ -121,9 +140,13 @@ def advice(who: str, many: bool, need: Need, bpm: float) -> str | None:
 def worst(check: SpeedCheck, looks, bpm: float) -> list[str]:
     """One warning per group (or ungrouped fixture) whose looks at `bpm` ask too much: `looks` is
     (fixture index, look) pairs; the member asking most speaks for its group."""
+    return worst_of(check, [(i, check.need(i, look)) for i, look in looks], bpm)
+
+
+def worst_of(check: SpeedCheck, needs, bpm: float) -> list[str]:
+    """As `worst`, from (fixture index, Need or None) pairs."""
     by_who: dict = {}
-    for i, look in looks:
-        need = check.need(i, look)
+    for i, need in needs:
         if need is None:
             continue
         over = need.over(bpm)
@@ -140,18 +163,32 @@ def worst(check: SpeedCheck, looks, bpm: float) -> list[str]:
 def show_warnings(show: model.Show, check: SpeedCheck | None = None) -> list[str]:
     """Every warning at the show's tempo: its own looks, then each cue's looks (a cue's settings
     over the fixtures' own looks), each prefixed with the cue's name."""
-    from .engine import LOOK_SETTINGS
-
     check = check or SpeedCheck(show)
     bpm = show.tempo.bpm
     index = {f.name: i for i, f in enumerate(show.fixtures)}
     out = worst(check, [(i, f.look) for i, f in enumerate(show.fixtures)], bpm)
     for cue in show.cues.values():
-        looks = []
+        needs, seen = [], set()
         for t in cue.targets:
-            changes = {n: getattr(t, n) for n in LOOK_SETTINGS if getattr(t, n) is not None}
             for fname in t.fixtures:
                 i = index[fname]
-                looks.append((i, dataclasses.replace(show.fixtures[i].look, **changes)))
-        out += [f"cue {cue.name!r}: {w}" for w in worst(check, looks, bpm)]
+                f = show.fixtures[i]
+                own = f.look
+                alike = (check.heads[i], f.group, own.pattern, own.scale, own.speed, own.rotate)
+                if check.heads[i] is None or alike in seen:
+                    continue  # a member like one already seen asks as much
+                seen.add(alike)
+                needs.append(
+                    (
+                        i,
+                        check.need_of(
+                            i,
+                            own.pattern if t.pattern is None else t.pattern,
+                            own.scale if t.scale is None else t.scale,
+                            own.speed if t.speed is None else t.speed,
+                            own.rotate if t.rotate is None else t.rotate,
+                        ),
+                    )
+                )
+        out += [f"cue {cue.name!r}: {w}" for w in worst_of(check, needs, bpm)]
     return out

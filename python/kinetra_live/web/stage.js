@@ -9,6 +9,9 @@ const BEAM_RADIUS = 0.08; // metres at the lens
 const SEGMENTS = 32;
 const WARM = [1.0, 0.93, 0.8];
 const RAD = Math.PI / 180;
+// The light (beams and spots) is drawn at this fraction of the canvas's width and height and
+// laid over it: soft light loses nothing by it, and it is most of what a frame costs.
+const LIGHT_SCALE = 0.5;
 
 const S = {
   gl: null, canvas: null, room: null, heads: [], points: [], haze: 0.4,
@@ -54,19 +57,20 @@ S.direction = direction;
 const SOLID_VS = `#version 300 es
 layout(location=0) in vec3 a_pos; layout(location=1) in vec3 a_normal;
 layout(location=2) in vec3 i_centre; layout(location=3) in vec3 i_size; layout(location=4) in vec3 i_color;
-uniform mat4 u_mvp; out vec3 v_color; out vec3 v_world; out float v_light;
+uniform mat4 u_mvp; out vec3 v_color; out vec3 v_world; out float v_light; flat out float v_grid;
 void main() {
   v_world = i_centre + a_pos * i_size;
-  v_color = i_color;
+  v_color = abs(i_color);
+  v_grid = i_color.r < 0.0 ? 1.0 : 0.0; // the floor: a negative red
   v_light = 0.55 + 0.45 * max(0.0, dot(a_normal, normalize(vec3(0.3, 1.0, 0.6))));
   gl_Position = u_mvp * vec4(v_world, 1.0);
 }`;
 const SOLID_FS = `#version 300 es
 precision mediump float;
-in vec3 v_color; in vec3 v_world; in float v_light; uniform float u_grid; out vec4 o;
+in vec3 v_color; in vec3 v_world; in float v_light; flat in float v_grid; out vec4 o;
 void main() {
   vec3 c = v_color * v_light;
-  if (u_grid > 0.0) {
+  if (v_grid > 0.0) {
     vec2 g = abs(fract(v_world.xz + 0.5) - 0.5) / fwidth(v_world.xz);
     c += vec3(0.05) * (1.0 - min(min(g.x, g.y), 1.0));
   }
@@ -105,7 +109,7 @@ void main() {
   vec3 d = normalize(i_dir);
   float t = i_shape.x;
   vec3 hit = i_origin + d * t;
-  float r = (u_r0 + t * i_shape.y) / max(0.15, -d.y) * 1.6 + 0.2;
+  float r = (u_r0 + t * i_shape.y) / max(0.15, -d.y) * 1.15 + 0.05;
   v_world = hit + vec3(a_quad.x * r, 0.0, a_quad.y * r);
   v_world.y = 0.002;
   v_origin = i_origin; v_dir = d; v_cone = vec2(i_shape.y, i_shape.z);
@@ -134,6 +138,33 @@ const POINT_FS = `#version 300 es
 precision mediump float;
 in vec3 v_color; out vec4 o;
 void main() { vec2 c = gl_PointCoord - 0.5; if (dot(c, c) > 0.25) discard; o = vec4(v_color, 1.0); }`;
+
+const LAY_VS = `#version 300 es
+out vec2 v_uv;
+void main() { vec2 p = vec2(gl_VertexID == 1 ? 3.0 : -1.0, gl_VertexID == 2 ? 3.0 : -1.0);
+  v_uv = p * 0.5 + 0.5; gl_Position = vec4(p, 0.0, 1.0); }`;
+const LAY_FS = `#version 300 es
+precision mediump float;
+in vec2 v_uv; uniform sampler2D u_light; out vec4 o;
+void main() { o = vec4(texture(u_light, v_uv).rgb, 1.0); }`;
+
+function lightTarget(gl, w, h) {
+  const lw = Math.max(1, Math.round(w * LIGHT_SCALE)), lh = Math.max(1, Math.round(h * LIGHT_SCALE));
+  if (S.light && S.light.w === lw && S.light.h === lh) return S.light;
+  if (!S.light) S.light = { tex: gl.createTexture(), fb: gl.createFramebuffer() };
+  gl.bindTexture(gl.TEXTURE_2D, S.light.tex);
+  gl.texImage2D(gl.TEXTURE_2D, 0, gl.RGBA8, lw, lh, 0, gl.RGBA, gl.UNSIGNED_BYTE, null);
+  gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MIN_FILTER, gl.LINEAR);
+  gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MAG_FILTER, gl.LINEAR);
+  gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_WRAP_S, gl.CLAMP_TO_EDGE);
+  gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_WRAP_T, gl.CLAMP_TO_EDGE);
+  gl.bindFramebuffer(gl.FRAMEBUFFER, S.light.fb);
+  gl.framebufferTexture2D(gl.FRAMEBUFFER, gl.COLOR_ATTACHMENT0, gl.TEXTURE_2D, S.light.tex, 0);
+  gl.bindFramebuffer(gl.FRAMEBUFFER, null);
+  S.light.w = lw;
+  S.light.h = lh;
+  return S.light;
+}
 
 function program(gl, vs, fs) {
   const p = gl.createProgram();
@@ -218,7 +249,7 @@ export function mount(config) {
   }
   S.byName = new Map(S.heads.map((h) => [h.name, h]));
   camera("front");
-  const gl = S.canvas.getContext("webgl2", { antialias: true, alpha: false, premultipliedAlpha: false });
+  const gl = S.canvas.getContext("webgl2", { antialias: false, alpha: false, premultipliedAlpha: false });
   if (!gl) {
     S.error = "WebGL2 is not available: the stage view is off";
     S.canvas.replaceWith(Object.assign(document.createElement("p"), { id: "stage", textContent: S.error }));
@@ -229,6 +260,8 @@ export function mount(config) {
   S.beam = program(gl, BEAM_VS, BEAM_FS);
   S.spot = program(gl, SPOT_VS, SPOT_FS);
   S.point = program(gl, POINT_VS, POINT_FS);
+  S.lay = program(gl, LAY_VS, LAY_FS);
+  S.layVao = gl.createVertexArray();
   S.cubes = meshVao(gl, cubeMesh(), [3, 3], [3, 3, 3]);
   S.cones = meshVao(gl, coneMesh(), [2], [3, 3, 3]);
   S.spots = meshVao(gl, new Float32Array([-1, -1, 1, -1, 1, 1, -1, -1, 1, 1, -1, 1]), [2], [3, 3, 3]);
@@ -370,7 +403,7 @@ export function draw() {
   const far = 1.5 * Math.max(r.width, r.depth, r.trim);
 
   // the solid things: floor, truss, bodies
-  const cubes = [0, -0.05, 0, r.width, 0.1, r.depth, 0.1, 0.11, 0.12];
+  const cubes = [0, -0.05, 0, r.width, 0.1, r.depth, -0.1, 0.11, 0.12];
   cubes.push(0, r.trim + 0.25, 0, r.width, 0.3, 0.3, 0.35, 0.36, 0.38);
   const beams = [];
   for (const h of S.heads) {
@@ -392,9 +425,6 @@ export function draw() {
   const cubeData = new Float32Array(cubes);
   upload(gl, S.cubes, cubeData);
   gl.bindVertexArray(S.cubes.vao);
-  gl.uniform1f(S.solid.u.u_grid, 1);
-  gl.drawArraysInstanced(gl.TRIANGLES, 0, S.cubes.count, 1);
-  gl.uniform1f(S.solid.u.u_grid, 0);
   gl.drawArraysInstanced(gl.TRIANGLES, 0, S.cubes.count, cubeData.length / 9);
   gl.bindBuffer(gl.ARRAY_BUFFER, S.cubes.ib);
   gl.bindVertexArray(null);
@@ -423,6 +453,12 @@ export function draw() {
     const spotCap = Math.min(0.85, 4 / Math.sqrt(n));
     const beamData = new Float32Array(beams), spotData = new Float32Array(beams);
     for (let i = 0; i < n; i++) { beamData[i * 9 + 8] *= beamCap; spotData[i * 9 + 8] *= spotCap; }
+    const light = lightTarget(gl, w, hgt);
+    gl.bindFramebuffer(gl.FRAMEBUFFER, light.fb);
+    gl.viewport(0, 0, light.w, light.h);
+    gl.clearColor(0, 0, 0, 0);
+    gl.clear(gl.COLOR_BUFFER_BIT);
+    gl.disable(gl.DEPTH_TEST);
     gl.enable(gl.BLEND);
     gl.blendFunc(gl.SRC_ALPHA, gl.ONE);
     gl.depthMask(false);
@@ -441,12 +477,26 @@ export function draw() {
     gl.uniform1f(S.beam.u.u_r0, BEAM_RADIUS);
     upload(gl, S.cones, beamData);
     gl.bindVertexArray(S.cones.vao);
+    // one side of each cone covers all of it: half the fragments, and no angle loses the beam
+    gl.enable(gl.CULL_FACE);
     gl.drawArraysInstanced(gl.TRIANGLES, 0, S.cones.count, n);
+    gl.disable(gl.CULL_FACE);
+    gl.bindFramebuffer(gl.FRAMEBUFFER, null);
+    gl.viewport(0, 0, w, hgt);
+    gl.blendFunc(gl.ONE, gl.ONE);
+    gl.useProgram(S.lay.p);
+    gl.activeTexture(gl.TEXTURE0);
+    gl.bindTexture(gl.TEXTURE_2D, light.tex);
+    gl.uniform1i(S.lay.u.u_light, 0);
+    gl.bindVertexArray(S.layVao);
+    gl.drawArrays(gl.TRIANGLES, 0, 3);
     gl.bindVertexArray(null);
     gl.depthMask(true);
   }
   S.frames++;
 }
+
+S.draw = draw;
 
 // For tests and benchmarks: draws now and counts the pixels brighter than `level` (0..255 on
 // every channel) in the left and the right half of the canvas.

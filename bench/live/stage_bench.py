@@ -178,7 +178,7 @@ def main() -> int:
         f"| stage view frames per second, {heads} beams, canvas {w}x{h}, one page | {fps:.1f} fps | >= 30 "
         f"| {'met' if fps >= 30 else 'not met'} |",
         f"| the same with three stage views open | {three[0]:.1f} fps | - | - |",
-        f"| page work per state (JSON parsed, all views updated), median / p99 of {states} | "
+        f"| page work per state (every view updated), median / p99 of {states} | "
         f"{work50:.2f} / {work99:.2f} ms | < 4 ms | {'met' if work99 < 4 else 'not met'} |",
         f"| speed warnings for every cue of a {CUES}-cue show, {FIXTURES} heads, from cold | {warn_ms:.1f} ms "
         f"({warnings} warnings) | < 50 ms | {'met' if warn_ms < 50 else 'not met'} |",

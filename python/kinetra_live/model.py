@@ -128,6 +128,7 @@ class Stage:
     width: float = 10.0
     depth: float = 8.0
     trim: float = 6.0  # the height of the default truss
+    haze: float = 0.4  # how visible the beams are, 0 to 1
 
 
 @dataclasses.dataclass(frozen=True)

@@ -12,7 +12,7 @@ import dataclasses
 from . import model
 from .outputs import dmx
 
-STAGE_KEYS = {"width", "depth", "trim"}
+STAGE_KEYS = {"width", "depth", "trim", "haze"}
 FIXTURE_KEYS = {"position", "mount", "facing", "beam_deg", "pan_speed", "tilt_speed", "acceleration", "lag_ms"}
 # The largest room drawn, in metres.
 MAX_METRES = 1000.0
@@ -29,6 +29,7 @@ def read_stage(r, doc: dict) -> model.Stage:
         width=r.number(t, key, "width", d.width, 0.0, MAX_METRES, lo_open=True),
         depth=r.number(t, key, "depth", d.depth, 0.0, MAX_METRES, lo_open=True),
         trim=r.number(t, key, "trim", d.trim, 0.0, MAX_METRES, lo_open=True),
+        haze=r.number(t, key, "haze", d.haze, 0.0, 1.0),
     )
 
 
@@ -104,7 +105,7 @@ def view_config(show: model.Show) -> dict:
                 "acceleration": b.acceleration,
             }
         )
-    return {"width": st.width, "depth": st.depth, "trim": st.trim, "fixtures": heads}
+    return {"width": st.width, "depth": st.depth, "trim": st.trim, "haze": st.haze, "fixtures": heads}
 
 
 def heads(show: model.Show, sent, blackout: bool) -> dict:

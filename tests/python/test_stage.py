@@ -53,6 +53,7 @@ def one_head(tmp_path, extra="", cues=""):
         ("acceleration = 0", "fixtures[0].acceleration", "above 0"),
         ("lag_ms = 5000", "fixtures[0].lag_ms", "at most 1000"),
         ("\n[stage]\nwidth = 0", "stage.width", "above 0"),
+        ("\n[stage]\nhaze = 2", "stage.haze", "at most 1"),
         ("\n[stage]\nheight = 3", "stage.height", "unknown key"),
     ],
 )

@@ -372,6 +372,14 @@ function kick() {
 
 function frame(now) {
   S.raf = 0;
+  const gl = S.gl;
+  if (S.fence) {
+    // the last frame is still being drawn (a software renderer): wait for it without blocking
+    // the page, so that its buttons answer at once
+    if (gl.clientWaitSync(S.fence, 0, 0) === gl.TIMEOUT_EXPIRED) { S.raf = requestAnimationFrame(frame); return; }
+    gl.deleteSync(S.fence);
+    S.fence = null;
+  }
   const dt = S.last ? Math.min(0.1, (now - S.last) / 1000) : 0;
   S.last = now;
   let moving = false;
@@ -381,6 +389,8 @@ function frame(now) {
     if (h.pan.p !== h.target[0] || h.tilt.p !== h.target[1]) moving = true;
   }
   draw();
+  S.fence = gl.fenceSync(gl.SYNC_GPU_COMMANDS_COMPLETE, 0);
+  gl.flush();
   if (moving) kick();
   else S.last = 0;
 }

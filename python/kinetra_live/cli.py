@@ -8,7 +8,7 @@ import sys
 
 from kinetra_common import units
 
-from . import artnet, model, outputs, runner, showfile
+from . import artnet, model, outputs, runner, showfile, speed
 
 PROG = "kinetra-live"
 DISCOVER_TIMEOUT_S = 3.0
@@ -122,6 +122,7 @@ def describe(s: model.Show) -> str:
             f"  MIDI input {safe(s.midi.input)}, layout {s.midi.layout}"
             + (f", lights to {safe(s.midi.output)}" if s.midi.output else "")
         )
+    lines += [f"  warning: {safe(w)}" for w in speed.show_warnings(s)]
     return "\n".join(lines) + "\n"
 
 
@@ -205,6 +206,7 @@ def _main(argv, state: dict) -> int:
         )
         if r.web is not None:
             print(f"{PROG}: web remote at {r.web.url}", file=sys.stderr, flush=True)
+            print(f"{PROG}: stage view at {r.web.stage_url}", file=sys.stderr, flush=True)
         for warning in r.warnings:
             print(f"{PROG}: warning: {warning}", file=sys.stderr, flush=True)
         try:

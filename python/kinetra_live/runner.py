@@ -16,7 +16,7 @@ import signal
 import time
 
 from . import commands as cmds
-from . import outputs, tempo
+from . import outputs, stage, tempo
 from .clock import Clock
 from .engine import Engine
 from .inputs import keys as keyboard
@@ -95,7 +95,9 @@ class Runner:
             self.close()
             raise
         self.by_output = [self.senders[f.output] for f in show.fixtures]
-        self.latencies = [show.latency_s.get(f.output, 0.0) for f in show.fixtures]
+        # an output's latency and a head's own response time: both sampled that much ahead
+        self.latencies = [show.latency_s.get(f.output, 0.0) + f.body.lag_ms / 1000.0 for f in show.fixtures]
+        self.sent: list = [()] * len(show.fixtures)  # the values each fixture was last sent
         self.latency_set = set(self.latencies)
         self.frames = 0
         self.landed: list = []  # cues landed in the last frame
@@ -134,6 +136,7 @@ class Runner:
                     "steps": {"nudge_s": keyboard.NUDGE_S, "tempo_bpm": keyboard.TEMPO_STEP},
                     "cue_groups": dict(columns),
                     "blackout": show.blackout_allowed,
+                    "stage": stage.view_config(show),
                 },
             )
             self.inputs.append(self.web)
@@ -178,6 +181,9 @@ class Runner:
         state = self.engine.snapshot(pip, offsets)
         state["bpm"] = self.clock.bpm
         state["tempo_status"] = self.tempo.status()
+        state["warnings"] = self.engine.speed_warnings(self.clock.bpm)
+        if web_due:
+            state["heads"] = stage.heads(self.show, self.sent, self.engine.blackout)
         if self.pads is not None:
             self.pads.update(state)
         if web_due:
@@ -219,6 +225,7 @@ class Runner:
         record = {} if log else None
         for i, (fx, sender, p) in enumerate(zip(self.show.fixtures, self.by_output, pips)):
             values = sender.set(fx, *offsets[p][i], blackout)
+            self.sent[i] = values
             if log:
                 record[fx.name] = {"values": values}
         packets = []
@@ -283,6 +290,9 @@ class Runner:
                 line += f"  {group}: {st['active'] or '-'}"
                 if st["queued"]:
                     line += f" > {st['queued']} in {st['beats_left']:.1f}"
+        warnings = self.engine.speed_warnings(self.clock.bpm)
+        if warnings:
+            line += f"  {warnings[0]}" + (f" (+{len(warnings) - 1})" if len(warnings) > 1 else "")
         if errors:
             line += f"  send errors {errors} ({last})"
         return line

@@ -300,7 +300,10 @@ class Runner:
         if extra:
             line += f"  {extra}"
         for part in self.inputs:
-            said = part.status()
+            try:
+                said = part.status()
+            except Exception:  # noqa: BLE001 - a broken input says nothing; the show goes on
+                said = ""
             if said:
                 line += f"  {said}"
         if self.show.cues:

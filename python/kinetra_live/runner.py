@@ -63,6 +63,7 @@ class Runner:
         status=None,
         keys=None,
         now=time.monotonic,
+        wall=time.time,
         options: dict | None = None,
         open_socket=None,
         web: tuple[str, int] | None = None,
@@ -71,6 +72,7 @@ class Runner:
     ):
         self.show = show
         self.now = now
+        self.wall = wall  # wall-clock time, for the state kept across a restart
         self.closed = False
         self.senders: dict = {}
         self.inputs: list = []  # started inputs, each with close()
@@ -116,7 +118,7 @@ class Runner:
 
     def _keep_state(self, path: str, fresh: bool) -> None:
         """The state file: resumed before the first frame (unless `fresh`), then kept."""
-        self.keeper = saved.Keeper(path, self.show)
+        self.keeper = saved.Keeper(path, self.show, wall=self.wall)
         if not fresh:
             warning = self.keeper.restore(self.engine, self.clock, self.tempo, self.now())
             if warning:

@@ -37,6 +37,8 @@ QUEUE_SIZE = 2
 BPM_EPSILON = 1e-4
 T0_EPSILON_S = 1e-4
 SUFFIX = ".state.json"
+# A file larger than this is not one of ours (a show's state is a few kilobytes).
+MAX_BYTES = 4 << 20
 
 
 def default_path(show_path: str) -> str:
@@ -252,19 +254,23 @@ class Keeper:
         """Resumes what the file holds that still fits the show; returns the one warning
         about what was dropped, or None. Never raises on what the file holds."""
         try:
-            with open(self.path, encoding="utf-8") as fh:
-                text = fh.read()
+            with open(self.path, "rb") as fh:
+                text = fh.read(MAX_BYTES + 1)
         except FileNotFoundError:
+            self._rewrite(engine, clock, tempo, now)
             return None
-        except (OSError, UnicodeError) as exc:
-            return f"state file {self.path}: cannot be read ({getattr(exc, 'strerror', None) or exc}); starting fresh"
+        except OSError as exc:
+            self._rewrite(engine, clock, tempo, now)
+            return f"state file {self.path}: cannot be read ({exc.strerror or exc}); starting fresh"
         try:
-            data = json.loads(text)
+            if len(text) > MAX_BYTES:
+                raise ValueError("too large for a state file")
+            data = json.loads(text.decode("utf-8"))
             if not isinstance(data, dict) or data.get("format") != FORMAT:
                 raise ValueError("not a state file")
             if data.get("version") != VERSION:
                 raise ValueError(f"version {data.get('version')!r}, not {VERSION}")
-        except ValueError as exc:
+        except (ValueError, RecursionError) as exc:
             self._rewrite(engine, clock, tempo, now)
             return f"state file {self.path}: {str(exc)[:120]}; starting fresh, the file is rewritten"
         if data.get("show") != self.show.name:

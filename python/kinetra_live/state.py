@@ -158,6 +158,7 @@ class Keeper:
         self.pending = False  # a change not yet handed to the writer
         self.seen: tuple | None = None  # the tempo grid last handed over
         self.queue: queue.Queue = queue.Queue(QUEUE_SIZE)
+        self._sweep()
         self.thread = threading.Thread(target=self._run, name="kinetra-state", daemon=True)
         self.thread.start()
 
@@ -197,6 +198,24 @@ class Keeper:
 
     # ---- the writer -----------------------------------------------------------------------
 
+    def _temporary(self, pid: int | str) -> str:
+        folder, name = os.path.split(self.path)
+        return os.path.join(folder, f".{name}.{pid}.tmp")
+
+    def _sweep(self) -> None:
+        """Temporary files left by a run that was killed halfway through a write."""
+        folder, name = os.path.split(self.path)
+        prefix = f".{name}."
+        try:
+            left = [f for f in os.listdir(folder or ".") if f.startswith(prefix) and f.endswith(".tmp")]
+        except OSError:
+            return
+        for f in left:
+            try:
+                os.unlink(os.path.join(folder, f))
+            except OSError:
+                pass
+
     def _run(self) -> None:
         while True:
             snap = self.queue.get()
@@ -211,8 +230,8 @@ class Keeper:
                     logger.exception("state file %s cannot be written; the show goes on", self.path)
 
     def write(self, data: dict) -> None:
-        folder, name = os.path.split(self.path)
-        tmp = os.path.join(folder, f".{name}.{os.getpid()}.tmp")
+        folder = os.path.dirname(self.path)
+        tmp = self._temporary(os.getpid())
         text = json.dumps(data, separators=(",", ":"), allow_nan=False)
         try:
             with open(tmp, "w", encoding="utf-8") as fh:

@@ -202,10 +202,10 @@ def osc_rx():
             pass
 r = runner.Runner(showfile.load(show_path))
 def unplug():
-    time.sleep(1.5)
+    time.sleep(1.0)
     subprocess.run(["ip", "link", "set", "kl0", "down"], check=True)
     events["down"] = time.monotonic()
-    for _ in range(40):
+    for _ in range(30):
         time.sleep(0.05)
         samples.append(r.status_line(time.monotonic()))
     subprocess.run(["ip", "link", "set", "kl0", "up"], check=True)
@@ -213,7 +213,7 @@ def unplug():
 threads = [threading.Thread(target=f, daemon=True) for f in (osc_rx, unplug)]
 for t in threads:
     t.start()
-summary = r.run(6.0)
+summary = r.run(4.5)
 stop.set()
 threads[1].join()
 time.sleep(0.2)
@@ -245,15 +245,15 @@ def test_an_interface_taken_down_and_up_during_a_run(tmp_path, mode):
     out = json.loads(proc.stdout)
     down, up = out["events"]["down"], out["events"]["up"]
     sacn, osc = out["sacn"], out["osc"]
-    assert sum(1 for t in sacn if t < down) >= 30  # sent before
+    assert sum(1 for t in sacn if t < down) >= 20  # sent before
     assert not [t for t in sacn if down + 0.1 < t < up]  # nothing while the interface is down
-    assert sum(1 for t in sacn if t > up + 1.0) >= 40  # and back by itself, without a restart
+    assert sum(1 for t in sacn if t > up + 0.5) >= 30  # and back by itself, without a restart
     # the OSC output on loopback went on frame after frame all the while
     assert sum(1 for t in osc if down < t < up) >= 0.7 * 40 * (up - down)
     assert out["health"]["errors"] > 0 and out["summary"]["errors"] == out["health"]["errors"]
     assert any("failing for" in s for s in out["samples"])
     assert "back after" in out["end"]
-    assert out["summary"]["frames"] >= 0.8 * 40 * 6.0
+    assert out["summary"]["frames"] >= 0.8 * 40 * 4.5
     assert "Traceback" not in proc.stderr
 
 

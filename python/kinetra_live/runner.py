@@ -119,10 +119,17 @@ class Runner:
     def _keep_state(self, path: str, fresh: bool) -> None:
         """The state file: resumed before the first frame (unless `fresh`), then kept."""
         self.keeper = saved.Keeper(path, self.show, wall=self.wall)
-        if not fresh:
+        if fresh:
+            return
+        try:
             warning = self.keeper.restore(self.engine, self.clock, self.tempo, self.now())
-            if warning:
-                self.warnings.append(warning)
+        except Exception as exc:  # noqa: BLE001 - a state that cannot be resumed never stops the show
+            logger.exception("resuming the state failed")
+            self.engine = Engine(self.show)
+            self.keeper.resumed_from = None
+            warning = f"state file {path}: cannot be resumed ({exc}); starting fresh"
+        if warning:
+            self.warnings.append(warning)
 
     # ---- remote inputs ----------------------------------------------------------------------
 

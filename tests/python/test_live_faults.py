@@ -271,3 +271,34 @@ def test_commands_keep_coming_in_while_a_source_fails(tmp_path, monkeypatch):
     play(r, clocks, 3.0)
     assert [a.cue.name if a else None for a in r.engine.active][:3] == ["a", "a", "a"]
     r.close()
+
+
+def test_the_remote_is_told_of_a_resumed_state_and_of_a_failing_output(tmp_path):
+    import time
+
+    from kinetra_live import showfile
+    from test_web import until, ws
+
+    path = write(tmp_path, make_show(heads=2, visual=False))
+    state = tmp_path / "show.state.json"
+    first = runner.Runner(showfile.load(path), open_socket=FakeSocket, state_file=str(state))
+    first.frame(first.now())
+    first.close()
+    sock = Unplugged()
+    sock.down = True
+    r = runner.Runner(
+        showfile.load(path), web=("127.0.0.1", 0), open_socket=lambda settings: sock, state_file=str(state)
+    )
+    try:
+        with ws(r.web) as c:
+            assert until(lambda: r.web.wanted())
+            seen = {}
+            end = time.monotonic() + 5
+            while time.monotonic() < end and not (seen.get("resumed") and seen.get("faults")):
+                r.frame(r.now())
+                time.sleep(0.04)
+                seen = json.loads(c.recv(timeout=1))["state"]
+        assert seen["resumed"].startswith("resumed ")
+        assert seen["faults"].startswith("stage: ") and "failing for" in seen["faults"]
+    finally:
+        r.close()

@@ -33,7 +33,11 @@ class GuardedTempo:
         self.note = ""
 
     def __getattr__(self, name):
-        return getattr(self.__dict__["source"], name)
+        try:
+            source = self.__dict__["source"]
+        except KeyError:
+            raise AttributeError(name) from None
+        return getattr(source, name)
 
     def _failed(self, what: str, now: float) -> None:
         self.failures += 1

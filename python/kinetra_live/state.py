@@ -226,7 +226,11 @@ class Keeper:
             except Exception as exc:  # noqa: BLE001 - a state file that cannot be written costs no frame
                 self.errors += 1
                 self.last_error = str(getattr(exc, "strerror", None) or exc)
-                if self.errors == 1:
+                if self.errors > 1:
+                    continue
+                if isinstance(exc, OSError):  # a read-only folder, a full disk: said once, plainly
+                    logger.warning("state file %s cannot be written (%s); the show goes on", self.path, self.last_error)
+                else:
                     logger.exception("state file %s cannot be written; the show goes on", self.path)
 
     def write(self, data: dict) -> None:

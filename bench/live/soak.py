@@ -112,7 +112,8 @@ class Reader(threading.Thread):
                     except TimeoutError:
                         continue
         except Exception as exc:  # noqa: BLE001 - reported in the figures
-            self.error = str(exc)[:200]
+            if not self.stop.is_set():  # the player closing the connection at the end is no error
+                self.error = str(exc)[:200]
 
 
 class Gaps:
@@ -241,6 +242,8 @@ def soak(minutes: float, sample_s: float = 60.0, out: pathlib.Path | None = None
                 feeder.stop.set()
             for r in readers:
                 r.stop.set()
+            for r in readers:
+                r.join(3.0)
             if stalled is not None:
                 stalled.close()
             if proc.poll() is None:
@@ -312,7 +315,8 @@ def report(result: dict, minutes: float) -> str:
         "",
         f"Targets: RSS growth after minute {SETTLE_MINUTES} {v['rss_growth_mib']:.2f} MiB (target < "
         f"{RSS_GROWTH_MIB:g}); descriptors {v['fds']} and threads {v['threads']} after the first minute "
-        f"(target: one value each); worst minute's gap p99 {v['worst_p99_ms']:.1f} ms, minutes at or over "
+        f"(target: one value each; a sample may catch the state writer with its temporary file and folder "
+        f"open); worst minute's gap p99 {v['worst_p99_ms']:.1f} ms, minutes at or over "
         f"{P99_MS:g} ms: {v['minutes_over_p99']}; late frames {v['late']} (gaps over 1.5 frame periods). "
         f"Player: {result['summary']}; exit status {result['returncode']}; state file readable at the end: "
         f"{result['state_ok']}.",

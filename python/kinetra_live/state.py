@@ -217,10 +217,16 @@ class Keeper:
                 pass
 
     def _run(self) -> None:
-        while True:
+        stop = False
+        while not stop:
             snap = self.queue.get()
+            stop = snap is None
+            while not self.queue.empty():  # behind a slow disk only the newest counts
+                more = self.queue.get_nowait()
+                stop = stop or more is None
+                snap = more if more is not None else snap
             if snap is None:
-                return
+                continue
             try:
                 self.write(encode(self.show, self.cues_print, snap))
             except Exception as exc:  # noqa: BLE001 - a state file that cannot be written costs no frame

@@ -20,7 +20,8 @@ def test_two_minutes_of_the_soak_hold_memory_descriptors_and_threads(capsys):
     assert result["returncode"] == 0, result["stderr"][-2000:]
     assert len(rows) == 6 and result["state_ok"] and not result["reader_errors"]
     v = soak.verdict(result)
-    assert len(v["fds"]) == 1 and len(v["threads"]) == 1, rows
+    # a sample may catch the state writer with its temporary file and folder open: two at most
+    assert v["fds"][-1] - v["fds"][0] <= 2 and len(v["threads"]) == 1, rows
     assert max(r["rss_mib"] for r in rows[1:]) - rows[1]["rss_mib"] < soak.RSS_GROWTH_MIB
     assert all(r["frames"] > 0.5 * 40 * 20 for r in rows)  # it played, minute after minute
     assert rows[-1]["web_states"] > rows[0]["web_states"] > 0 and rows[-1]["osc_sent"] > 100 * 100

@@ -93,7 +93,7 @@ class Runner:
         try:
             source = tempo.SOURCES[show.tempo.source]
             self.tempo = faults.GuardedTempo(
-                lambda: source(show.tempo, self.clock, now(), options or {}), show.tempo, self.clock, now()
+                lambda: source(show.tempo, self.clock, now, options or {}), show.tempo, self.clock, now()
             )
             for name, settings in show.outputs.items():
                 if any(f.output == name for f in show.fixtures):

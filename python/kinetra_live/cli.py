@@ -9,6 +9,7 @@ import sys
 from kinetra_common import units
 
 from . import artnet, model, outputs, runner, showfile, speed
+from . import state as saved
 
 PROG = "kinetra-live"
 DISCOVER_TIMEOUT_S = 3.0
@@ -81,6 +82,13 @@ def build_parser() -> argparse.ArgumentParser:
         help="serve the web remote (cue grid, tempo, masters, rig view) here; off 127.0.0.1 "
         "it asks for the token printed with its address (overrides the show's [web])",
     )
+    p.add_argument(
+        "--state",
+        metavar="FILE",
+        help="where the live state (cues, masters, tempo and phase) is kept and resumed from "
+        "(default: SHOW.state.json beside the show)",
+    )
+    p.add_argument("--fresh", action="store_true", help="start from the show's first look, ignoring the kept state")
     p.add_argument("--check", action="store_true", help="check the show file, print its patch, send nothing")
     p.add_argument(
         "--status",
@@ -203,6 +211,8 @@ def _main(argv, state: dict) -> int:
             keys=keys,
             web=args.web,
             options={"audio_file": args.audio_file},
+            state_file=args.state or saved.default_path(args.show),
+            fresh=args.fresh,
         )
         if r.web is not None:
             print(f"{PROG}: web remote at {r.web.url}", file=sys.stderr, flush=True)

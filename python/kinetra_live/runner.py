@@ -16,7 +16,8 @@ import signal
 import time
 
 from . import commands as cmds
-from . import outputs, stage, tempo
+from . import faults, outputs, stage, tempo
+from . import state as saved
 from .clock import Clock
 from .engine import Engine
 from .inputs import keys as keyboard
@@ -62,17 +63,23 @@ class Runner:
         status=None,
         keys=None,
         now=time.monotonic,
+        wall=time.time,
         options: dict | None = None,
         open_socket=None,
         web: tuple[str, int] | None = None,
+        state_file: str | None = None,
+        fresh: bool = False,
     ):
         self.show = show
         self.now = now
+        self.wall = wall  # wall-clock time, for the state kept across a restart
         self.closed = False
         self.senders: dict = {}
         self.inputs: list = []  # started inputs, each with close()
         self.tempo = None
         self.frame_log = frame_log
+        self.log = None if frame_log is None else faults.FrameLog(frame_log)
+        self.keeper = None  # the state file, when one is kept
         self.status = status
         self.keys = keys
         self.clock = Clock(bpm or show.tempo.bpm, now(), show.tempo.latency_ms / 1000.0)
@@ -84,7 +91,10 @@ class Runner:
         self.state_errors = 0
         self.warnings: list[str] = []  # inputs that could not start; the show plays on
         try:
-            self.tempo = tempo.SOURCES[show.tempo.source](show.tempo, self.clock, now, options or {})
+            source = tempo.SOURCES[show.tempo.source]
+            self.tempo = faults.GuardedTempo(
+                lambda: source(show.tempo, self.clock, now, options or {}), show.tempo, self.clock, now()
+            )
             for name, settings in show.outputs.items():
                 if any(f.output == name for f in show.fixtures):
                     kind = outputs.KINDS[settings.kind]
@@ -105,6 +115,23 @@ class Runner:
         self.recent: list[float] = []
         self.stop_requested = False
         self.closed = False
+        if state_file is not None:
+            self._keep_state(state_file, fresh)
+
+    def _keep_state(self, path: str, fresh: bool) -> None:
+        """The state file: resumed before the first frame (unless `fresh`), then kept."""
+        self.keeper = saved.Keeper(path, self.show, wall=self.wall)
+        if fresh:
+            return
+        try:
+            warning = self.keeper.restore(self.engine, self.clock, self.tempo, self.now())
+        except Exception as exc:  # noqa: BLE001 - a state that cannot be resumed never stops the show
+            logger.exception("resuming the state failed")
+            self.engine = Engine(self.show)
+            self.keeper.resumed_from = None
+            warning = f"state file {path}: cannot be resumed ({exc}); starting fresh"
+        if warning:
+            self.warnings.append(warning)
 
     # ---- remote inputs ----------------------------------------------------------------------
 
@@ -182,6 +209,8 @@ class Runner:
         state["bpm"] = self.clock.bpm
         state["tempo_status"] = self.tempo.status()
         state["warnings"] = self.engine.speed_warnings(self.clock.bpm)
+        state["resumed"] = self.keeper.status() if self.keeper is not None else ""
+        state["faults"] = self.faults(now)
         if web_due:
             state["heads"] = stage.heads(self.show, self.sent, self.engine.blackout)
         if self.pads is not None:
@@ -241,6 +270,8 @@ class Runner:
                     logger.exception("sharing the state with the remote inputs failed; the show goes on")
         self.frames += 1
         self.landed = engine.take_events()
+        if self.keeper is not None:
+            self.keeper.offer(now, bool(taken or self.landed), engine, self.clock, self.tempo)
         if log:
             pattern_pips = {p: engine.pattern_pips(p) for p in offsets}
             for i, (fx, p) in enumerate(zip(self.show.fixtures, pips)):
@@ -257,10 +288,9 @@ class Runner:
             }
             if self.landed:
                 entry["landed"] = self.landed
-            try:
-                self.frame_log.write(json.dumps(entry, separators=(",", ":")) + "\n")
-            except OSError as exc:
-                raise RuntimeError(f"frame log: {exc.strerror or exc}") from None
+            self.log.write(json.dumps(entry, separators=(",", ":")) + "\n")
+            if self.log.error is not None:
+                raise RuntimeError(f"frame log: {self.log.error.strerror or self.log.error}")
 
     # ---- status -------------------------------------------------------------------------------
 
@@ -268,12 +298,18 @@ class Runner:
         senders = list(self.senders.values())
         return sum(s.errors for s in senders), next((s.last_error for s in senders if s.last_error), "")
 
+    def faults(self, now: float) -> str:
+        """What is going wrong, or went wrong, with the outputs and the files (for the remote)."""
+        parts = [s.health.status(now) for s in self.senders.values() if getattr(s, "health", None) is not None]
+        if self.log is not None and self.log.dropped:
+            parts.append(f"frame log: {self.log.dropped} lines dropped (slow disk)")
+        return "  ".join(p for p in parts if p)
+
     def status_line(self, now: float) -> str:
         beats = math.floor(self.clock.beats_at(now))
         per_bar = self.show.tempo.beats_per_bar
         window = [t for t in self.recent if now - t <= 1.0]
         fps = (len(window) - 1) / (window[-1] - window[0]) if len(window) > 1 and window[-1] > window[0] else 0.0
-        errors, last = self.errors()
         line = (
             f"{self.clock.bpm:6.1f} BPM {self.show.tempo.source}  bar {beats // per_bar + 1:>4} "
             f"beat {beats % per_bar + 1}  {fps:4.1f} fps  late {self.late}"
@@ -282,7 +318,10 @@ class Runner:
         if extra:
             line += f"  {extra}"
         for part in self.inputs:
-            said = part.status()
+            try:
+                said = part.status()
+            except Exception:  # noqa: BLE001 - a broken input says nothing; the show goes on
+                said = ""
             if said:
                 line += f"  {said}"
         if self.show.cues:
@@ -293,8 +332,13 @@ class Runner:
         warnings = self.engine.speed_warnings(self.clock.bpm)
         if warnings:
             line += f"  {warnings[0]}" + (f" (+{len(warnings) - 1})" if len(warnings) > 1 else "")
-        if errors:
-            line += f"  send errors {errors} ({last})"
+        said = self.faults(now)
+        if said:
+            line += f"  {said}"
+        if self.keeper is not None:
+            said = self.keeper.status()
+            if said:
+                line += f"  {said}"
         return line
 
     # ---- the loop -----------------------------------------------------------------------------
@@ -378,11 +422,10 @@ class Runner:
                 packets = sender.close(now)
             except OSError:
                 continue
-            if packets and self.frame_log is not None:
-                try:
-                    self.frame_log.write(json.dumps({"t": now, "terminated": packets}) + "\n")
-                except (OSError, ValueError):
-                    pass
+            if packets and self.log is not None:
+                self.log.write(json.dumps({"t": now, "terminated": packets}) + "\n")
+        if self.keeper is not None:
+            self.keeper.close(self.engine, self.clock, self.tempo, now)
         for part in [*self.inputs, self.tempo]:
             if part is None:
                 continue
@@ -390,8 +433,6 @@ class Runner:
                 part.close()
             except Exception:  # noqa: BLE001 - one part failing to stop must not keep the rest running
                 pass
-        if self.frame_log is not None:
-            try:
-                self.frame_log.flush()
-            except (OSError, ValueError):
-                pass
+        if self.log is not None:
+            self.log.flush()
+            self.log.close()

@@ -205,8 +205,12 @@ class WebRemote:
             except RuntimeError:
                 pass  # the server has stopped
 
+    stopped = ""  # why the server stopped after it had started
+
     def status(self) -> str:
         """For the status line: browsers connected and commands refused."""
+        if self.stopped:
+            return f"web remote off ({self.stopped})"
         n = len(self.clients)
         said = f"web {n} remote{'s' if n != 1 else ''}" if n else ""
         refused = self.stats["refused"] + self.stats["rate_limited"]
@@ -252,6 +256,9 @@ class WebRemote:
         try:
             asyncio.run(self._main())
         except BaseException as exc:  # reported to start(); the show itself goes on
+            if self._ready.is_set():
+                log.exception("web remote: the server stopped; the show goes on without it")
+                self.stopped = str(exc)[:120] or type(exc).__name__
             self._error = exc
             self._ready.set()
 

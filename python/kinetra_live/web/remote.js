@@ -74,7 +74,8 @@ export function header(s, R) {
   const beatInBar = typeof s.beat === "number" ? ((s.beat % per) + per) % per : Math.floor(pip / PPB) % per;
   for (let i = 0; i < per; i++) lights.children[i].classList.toggle("lit", i === beatInBar && !blinkOff);
   if (typeof s.bar === "number") $("bar").textContent = String(s.bar + (R.bar_base || 0));
-  $("tempostatus").textContent = s.tempo_status || "";
+  // a resumed state and output faults ride along the tempo's own status
+  $("tempostatus").textContent = [s.tempo_status, s.resumed, s.faults].filter(Boolean).join("  ");
 }
 
 export function update(s) {

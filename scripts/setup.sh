@@ -3,7 +3,7 @@
 # Every step is safe to repeat.
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-VENV="$ROOT/.venv"
+VENV="${KINETRA_VENV:-$ROOT/.venv}"  # KINETRA_VENV: another environment to create or reuse
 VENV_PY="$VENV/bin/python"
 
 say() { printf '[kinetra] %s\n' "$*" >&2; }
@@ -59,12 +59,13 @@ ensure_venv() {
 }
 
 # pip_install_project BUILD_DIR [CONFIG_SETTING...]: builds and installs the package into the venv,
-# reusing BUILD_DIR so that a repeated run only rebuilds what changed.
+# reusing BUILD_DIR so that a repeated run only rebuilds what changed; with EXTRAS=web,midi also
+# those extras.
 pip_install_project() {
     local build_dir="$1"
     shift
     "$VENV_PY" -m pip install -q --disable-pip-version-check --no-build-isolation \
-        -C "build-dir=$build_dir" "$@" "$ROOT"
+        -C "build-dir=$build_dir" "$@" "$ROOT${EXTRAS:+[$EXTRAS]}"
 }
 
 # build_dev: builds and installs the package from build/dev. The same tree holds the shared

@@ -8,7 +8,8 @@ import sys
 
 from kinetra_common import units
 
-from . import artnet, model, outputs, runner, showfile
+from . import artnet, model, outputs, runner, showfile, speed
+from . import state as saved
 
 PROG = "kinetra-live"
 DISCOVER_TIMEOUT_S = 3.0
@@ -93,6 +94,13 @@ def build_parser() -> argparse.ArgumentParser:
         help="serve the web remote without its edit mode (by default the page can edit the show and "
         "save it back to SHOW.toml; editing always asks for the token printed with the address)",
     )
+    p.add_argument(
+        "--state",
+        metavar="FILE",
+        help="where the live state (cues, masters, tempo and phase) is kept and resumed from "
+        "(default: SHOW.state.json beside the show)",
+    )
+    p.add_argument("--fresh", action="store_true", help="start from the show's first look, ignoring the kept state")
     p.add_argument("--check", action="store_true", help="check the show file, print its patch, send nothing")
     p.add_argument(
         "--status",
@@ -134,6 +142,7 @@ def describe(s: model.Show) -> str:
             f"  MIDI input {safe(s.midi.input)}, layout {s.midi.layout}"
             + (f", lights to {safe(s.midi.output)}" if s.midi.output else "")
         )
+    lines += [f"  warning: {safe(w)}" for w in speed.show_warnings(s)]
     return "\n".join(lines) + "\n"
 
 
@@ -259,9 +268,12 @@ def _main(argv, state: dict) -> int:
             web=args.web,
             editor=editor,
             options={"audio_file": args.audio_file},
+            state_file=args.state or saved.default_path(args.show),
+            fresh=args.fresh,
         )
         if r.web is not None:
             print(f"{PROG}: web remote at {r.web.url}", file=sys.stderr, flush=True)
+            print(f"{PROG}: stage view at {r.web.stage_url}", file=sys.stderr, flush=True)
             if editor is not None:
                 print(f"{PROG}: the page can edit and save {editor.path} (--read-only: it cannot)", file=sys.stderr)
         for warning in r.warnings:

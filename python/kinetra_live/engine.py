@@ -17,7 +17,7 @@ from fractions import Fraction
 
 from kinetra_common.units import PIPS_PER_BEAT
 
-from . import model
+from . import model, speed
 
 INT32 = 1 << 32
 # Size changes reach their new value over this many pips.
@@ -204,6 +204,9 @@ class Engine:
         self.size_from, self.size_to, self.size_start = 1.0, 1.0, 0
         self.home = False
         self.blackout = False
+        self.speed_check = speed.SpeedCheck(show)
+        self.looks_version = 0  # counts changes of `looks`, for the speed warnings
+        self._warned: tuple = (None, [])
 
     # ---- commands -------------------------------------------------------------------------
 
@@ -252,6 +255,7 @@ class Engine:
             self.active[i] = None
             self.looks[i] = self.fixtures[i].look
             self.nodes[i] = Play(self.fixtures[i].look, 0, None, self.fixtures[i].offset_pips)
+        self.looks_version += 1
 
     def apply(self, name: str, arg, pip: int) -> None:
         """A checked command (see `commands.check`) that the engine answers."""
@@ -330,6 +334,7 @@ class Engine:
                 self.nodes[i] = node
                 self.looks[i] = look
                 self.active[i] = launch
+        self.looks_version += 1
         if cue.next is not None:
             self.follows.append((launch.boundary + cue.after_bars * self.bar_pips, cue.next, launch))
         self.events.append({"cue": cue.name, "boundary": launch.boundary, "pip": pip})
@@ -380,6 +385,14 @@ class Engine:
         new.blackout = self.blackout and show.blackout_allowed
         new.events = self.events
         return new
+
+    def speed_warnings(self, bpm: float) -> list[str]:
+        """The heads that cannot follow their current looks at `bpm` (worked out when a cue
+        lands or the tempo changes, not per frame)."""
+        key = (self.looks_version, round(bpm, 1))
+        if self._warned[0] != key:
+            self._warned = (key, speed.worst(self.speed_check, list(enumerate(self.looks)), key[1]))
+        return self._warned[1]
 
     def take_events(self) -> list:
         events, self.events = self.events, []

@@ -48,14 +48,6 @@ def _axis_entry(axis: profiles.Axis | None, percent: bool):
     return [axis.coarse, list(axis.fine), None if percent else axis.degrees, axis.inverted, list(axis.window), axis.key]
 
 
-def _beam(physical) -> float | None:
-    lens = physical.get("lens") if isinstance(physical, dict) else None
-    span = lens.get("degreesMinMax") if isinstance(lens, dict) else None
-    if isinstance(span, list) and len(span) == 2 and all(isinstance(v, (int, float)) for v in span):
-        return float(min(span))
-    return None
-
-
 def _opening(doc: dict, channels: list) -> dict:
     """Channel name -> the DMX value that lets light out: intensity at full, the shutter open."""
     out = {}
@@ -108,7 +100,7 @@ def _mode_entry(path: str, doc: dict, mode: dict) -> dict:
     opening = _opening(doc, slots)
     if opening:
         entry["open"] = opening
-    beam = _beam(mode.get("physical"))
+    beam = lay.beam_deg
     if beam is not None:
         entry["beam"] = beam
     return entry
@@ -152,7 +144,7 @@ def build(library: str) -> bytes:
             entry = {"name": doc["name"], "maker": maker}
             if doc.get("categories"):
                 entry["categories"] = doc["categories"]
-            beam = _beam(doc.get("physical"))
+            beam = profiles.beam_degrees(doc, {})
             if beam is not None:
                 entry["beam"] = beam
             entry["modes"] = [_mode_entry(f"{PREFIX}{ref}", doc, m) for m in doc.get("modes", [])]
@@ -266,6 +258,7 @@ def layout(
         pan=_axis(m["pan"], "pan", pan_degrees, where),
         tilt=_axis(m["tilt"], "tilt", tilt_degrees, where),
         channels={n: i for i, n in enumerate(slots, 1) if n is not None},
+        beam_deg=m.get("beam"),
     )
 
 

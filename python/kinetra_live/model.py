@@ -64,6 +64,11 @@ class AxisMap:
 
     low: float
     high: float
+    degrees: float = 0.0  # the channel's full range, in degrees (0: not an angle)
+
+    def angle(self, frac: float) -> float:
+        """Degrees from home (offset 0) of a position `frac` of the channel's full range."""
+        return (frac - (self.low + self.high) / 2.0) * self.degrees
 
 
 @dataclasses.dataclass(frozen=True)
@@ -77,6 +82,7 @@ class DmxPatch:
     z: AxisMap
     fixed: dict  # channel offset -> value 0..255
     blackout: dict  # channel offset -> value 0..255 while blacked out
+    beam_deg: float | None = None  # the profile's narrowest beam angle
 
     def used(self) -> range:
         return range(self.address, self.address + self.footprint)
@@ -101,6 +107,38 @@ class Look:
     rotate: float = 0.0  # degrees in the pan/tilt plane
 
 
+# Where a head hangs and how it moves, for the stage view and the speed warning.
+MOUNTS = ("hanging", "standing")
+DEFAULT_BEAM_DEG = 15.0
+
+
+@dataclasses.dataclass(frozen=True)
+class Body:
+    """A fixture in the room: its place (metres; x across the stage, y up, z towards the
+    audience), how it is mounted, which way it faces (degrees about the vertical, 0 =
+    towards the audience), its beam and how fast its head turns (None: as fast as asked)."""
+
+    position: tuple[float, float, float] = (0.0, 6.0, 0.0)
+    mount: str = "hanging"
+    facing: float = 0.0
+    beam_deg: float = DEFAULT_BEAM_DEG
+    pan_speed: float | None = None  # degrees per second
+    tilt_speed: float | None = None
+    acceleration: float | None = None  # degrees per second per second
+    lag_ms: float = 0.0  # sampled this much ahead, so the head reaches the beat point on the beat
+    placed: bool = False  # the show gave the position (else the default layout did)
+
+
+@dataclasses.dataclass(frozen=True)
+class Stage:
+    """[stage]: the room the stage view draws (metres)."""
+
+    width: float = 10.0
+    depth: float = 8.0
+    trim: float = 6.0  # the height of the default truss
+    haze: float = 0.4  # how visible the beams are, 0 to 1
+
+
 @dataclasses.dataclass(frozen=True)
 class Fixture:
     name: str
@@ -110,6 +148,7 @@ class Fixture:
     look: Look  # what it does before any cue
     patch: object  # the output kind's patch (DmxPatch, OscPatch, ...)
     group: str | None = None
+    body: Body = Body()
 
 
 @dataclasses.dataclass(frozen=True)
@@ -194,6 +233,7 @@ class Show:
     web: WebInput | None = None
     osc_in: OscInput | None = None
     midi: MidiInput | None = None
+    stage: Stage = Stage()
 
     def fixture(self, name: str) -> Fixture:
         return next(f for f in self.fixtures if f.name == name)

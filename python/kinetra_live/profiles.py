@@ -91,6 +91,22 @@ class Layout:
     pan: Axis | None
     tilt: Axis | None
     channels: dict  # channel name -> offset, for every named slot of the mode
+    beam_deg: float | None = None  # the narrowest lens angle (`physical.lens.degreesMinMax`)
+
+
+def beam_degrees(doc: dict, mode: dict) -> float | None:
+    """The narrowest beam angle of the mode's lens (or the fixture's), None if not given sanely."""
+    for where in (mode, doc):
+        physical = where.get("physical") if isinstance(where, dict) else None
+        lens = physical.get("lens") if isinstance(physical, dict) else None
+        pair = lens.get("degreesMinMax") if isinstance(lens, dict) else None
+        if (
+            isinstance(pair, list)
+            and pair
+            and all(isinstance(v, (int, float)) and not isinstance(v, bool) and 0 < v < 180 for v in pair)
+        ):
+            return float(min(pair))
+    return None
 
 
 def _key(*parts) -> str:
@@ -506,7 +522,7 @@ def layout(
             axes[role] = None
     if axes["pan"] is None and axes["tilt"] is None:
         f.fail(_key("modes", index), f"mode {m['name']!r} has no Pan or Tilt channel to move")
-    return Layout(path, name, m["name"], len(slots), axes["pan"], axes["tilt"], dict(offsets))
+    return Layout(path, name, m["name"], len(slots), axes["pan"], axes["tilt"], dict(offsets), beam_degrees(doc, m))
 
 
 def read(

@@ -17,7 +17,8 @@ import signal
 import time
 
 from . import commands as cmds
-from . import outputs, tempo
+from . import faults, outputs, stage, tempo
+from . import state as saved
 from .clock import Clock
 from .engine import Engine
 from .inputs import keys as keyboard
@@ -46,6 +47,7 @@ def web_config(show: Show) -> dict:
         "steps": {"nudge_s": keyboard.NUDGE_S, "tempo_bpm": keyboard.TEMPO_STEP},
         "cue_groups": dict(cue_columns(show)),
         "blackout": show.blackout_allowed,
+        "stage": stage.view_config(show),
     }
 
 
@@ -75,13 +77,17 @@ class Runner:
         status=None,
         keys=None,
         now=time.monotonic,
+        wall=time.time,
         options: dict | None = None,
         open_socket=None,
         web: tuple[str, int] | None = None,
+        state_file: str | None = None,
+        fresh: bool = False,
         editor=None,
     ):
         self.show = show
         self.now = now
+        self.wall = wall  # wall-clock time, for the state kept across a restart
         self.open_socket = open_socket
         self.editor = editor  # showedit.Editor: the web page may edit the show
         self.closed = False
@@ -89,6 +95,8 @@ class Runner:
         self.inputs: list = []  # started inputs, each with close()
         self.tempo = None
         self.frame_log = frame_log
+        self.log = None if frame_log is None else faults.FrameLog(frame_log)
+        self.keeper = None  # the state file, when one is kept
         self.status = status
         self.keys = keys
         self.clock = Clock(bpm or show.tempo.bpm, now(), show.tempo.latency_ms / 1000.0)
@@ -100,7 +108,10 @@ class Runner:
         self.state_errors = 0
         self.warnings: list[str] = []  # inputs that could not start; the show plays on
         try:
-            self.tempo = tempo.SOURCES[show.tempo.source](show.tempo, self.clock, now, options or {})
+            source = tempo.SOURCES[show.tempo.source]
+            self.tempo = faults.GuardedTempo(
+                lambda: source(show.tempo, self.clock, now, options or {}), show.tempo, self.clock, now()
+            )
             for name, settings in show.outputs.items():
                 if any(f.output == name for f in show.fixtures):
                     kind = outputs.KINDS[settings.kind]
@@ -117,12 +128,31 @@ class Runner:
         self.recent: list[float] = []
         self.stop_requested = False
         self.closed = False
+        if state_file is not None:
+            self._keep_state(state_file, fresh)
+
+    def _keep_state(self, path: str, fresh: bool) -> None:
+        """The state file: resumed before the first frame (unless `fresh`), then kept."""
+        self.keeper = saved.Keeper(path, self.show, wall=self.wall)
+        if fresh:
+            return
+        try:
+            warning = self.keeper.restore(self.engine, self.clock, self.tempo, self.now())
+        except Exception as exc:  # noqa: BLE001 - a state that cannot be resumed never stops the show
+            logger.exception("resuming the state failed")
+            self.engine = Engine(self.show)
+            self.keeper.resumed_from = None
+            warning = f"state file {path}: cannot be resumed ({exc}); starting fresh"
+        if warning:
+            self.warnings.append(warning)
 
     def _bind(self) -> None:
         """What each frame reads per fixture, worked out once per show."""
         show = self.show
         self.by_output = [self.senders[f.output] for f in show.fixtures]
-        self.latencies = [show.latency_s.get(f.output, 0.0) for f in show.fixtures]
+        # an output's latency and a head's own response time: both sampled that much ahead
+        self.latencies = [show.latency_s.get(f.output, 0.0) + f.body.lag_ms / 1000.0 for f in show.fixtures]
+        self.sent: list = [()] * len(show.fixtures)  # the values each fixture was last sent
         self.latency_set = set(self.latencies)
 
     # ---- the show edited while it plays -------------------------------------------------------
@@ -173,6 +203,8 @@ class Runner:
         self.show = show
         self.engine = self.engine.rebased(show)
         self._bind()
+        if self.keeper is not None:
+            self.keeper.rebind(show)
         if packets and self.frame_log is not None:
             self.frame_log.write(json.dumps({"t": now, "terminated": packets}) + "\n")
 
@@ -245,6 +277,11 @@ class Runner:
         state = self.engine.snapshot(pip, offsets)
         state["bpm"] = self.clock.bpm
         state["tempo_status"] = self.tempo.status()
+        state["warnings"] = self.engine.speed_warnings(self.clock.bpm)
+        state["resumed"] = self.keeper.status() if self.keeper is not None else ""
+        state["faults"] = self.faults(now)
+        if web_due:
+            state["heads"] = stage.heads(self.show, self.sent, self.engine.blackout)
         if self.pads is not None:
             self.pads.update(state)
         if web_due:
@@ -288,6 +325,7 @@ class Runner:
         record = {} if log else None
         for i, (fx, sender, p) in enumerate(zip(self.show.fixtures, self.by_output, pips)):
             values = sender.set(fx, *offsets[p][i], blackout)
+            self.sent[i] = values
             if log:
                 record[fx.name] = {"values": values}
         packets = []
@@ -303,6 +341,8 @@ class Runner:
                     logger.exception("sharing the state with the remote inputs failed; the show goes on")
         self.frames += 1
         self.landed = engine.take_events()
+        if self.keeper is not None:
+            self.keeper.offer(now, bool(taken or self.landed), engine, self.clock, self.tempo)
         if log:
             pattern_pips = {p: engine.pattern_pips(p) for p in offsets}
             for i, (fx, p) in enumerate(zip(self.show.fixtures, pips)):
@@ -319,10 +359,9 @@ class Runner:
             }
             if self.landed:
                 entry["landed"] = self.landed
-            try:
-                self.frame_log.write(json.dumps(entry, separators=(",", ":")) + "\n")
-            except OSError as exc:
-                raise RuntimeError(f"frame log: {exc.strerror or exc}") from None
+            self.log.write(json.dumps(entry, separators=(",", ":")) + "\n")
+            if self.log.error is not None:
+                raise RuntimeError(f"frame log: {self.log.error.strerror or self.log.error}")
 
     # ---- status -------------------------------------------------------------------------------
 
@@ -330,12 +369,18 @@ class Runner:
         senders = list(self.senders.values())
         return sum(s.errors for s in senders), next((s.last_error for s in senders if s.last_error), "")
 
+    def faults(self, now: float) -> str:
+        """What is going wrong, or went wrong, with the outputs and the files (for the remote)."""
+        parts = [s.health.status(now) for s in self.senders.values() if getattr(s, "health", None) is not None]
+        if self.log is not None and self.log.dropped:
+            parts.append(f"frame log: {self.log.dropped} lines dropped (slow disk)")
+        return "  ".join(p for p in parts if p)
+
     def status_line(self, now: float) -> str:
         beats = math.floor(self.clock.beats_at(now))
         per_bar = self.show.tempo.beats_per_bar
         window = [t for t in self.recent if now - t <= 1.0]
         fps = (len(window) - 1) / (window[-1] - window[0]) if len(window) > 1 and window[-1] > window[0] else 0.0
-        errors, last = self.errors()
         line = (
             f"{self.clock.bpm:6.1f} BPM {self.show.tempo.source}  bar {beats // per_bar + 1:>4} "
             f"beat {beats % per_bar + 1}  {fps:4.1f} fps  late {self.late}"
@@ -344,7 +389,10 @@ class Runner:
         if extra:
             line += f"  {extra}"
         for part in self.inputs:
-            said = part.status()
+            try:
+                said = part.status()
+            except Exception:  # noqa: BLE001 - a broken input says nothing; the show goes on
+                said = ""
             if said:
                 line += f"  {said}"
         if self.show.cues:
@@ -352,8 +400,16 @@ class Runner:
                 line += f"  {group}: {st['active'] or '-'}"
                 if st["queued"]:
                     line += f" > {st['queued']} in {st['beats_left']:.1f}"
-        if errors:
-            line += f"  send errors {errors} ({last})"
+        warnings = self.engine.speed_warnings(self.clock.bpm)
+        if warnings:
+            line += f"  {warnings[0]}" + (f" (+{len(warnings) - 1})" if len(warnings) > 1 else "")
+        said = self.faults(now)
+        if said:
+            line += f"  {said}"
+        if self.keeper is not None:
+            said = self.keeper.status()
+            if said:
+                line += f"  {said}"
         return line
 
     # ---- the loop -----------------------------------------------------------------------------
@@ -437,11 +493,10 @@ class Runner:
                 packets = sender.close(now)
             except OSError:
                 continue
-            if packets and self.frame_log is not None:
-                try:
-                    self.frame_log.write(json.dumps({"t": now, "terminated": packets}) + "\n")
-                except (OSError, ValueError):
-                    pass
+            if packets and self.log is not None:
+                self.log.write(json.dumps({"t": now, "terminated": packets}) + "\n")
+        if self.keeper is not None:
+            self.keeper.close(self.engine, self.clock, self.tempo, now)
         for part in [*self.inputs, self.tempo]:
             if part is None:
                 continue
@@ -449,8 +504,6 @@ class Runner:
                 part.close()
             except Exception:  # noqa: BLE001 - one part failing to stop must not keep the rest running
                 pass
-        if self.frame_log is not None:
-            try:
-                self.frame_log.flush()
-            except (OSError, ValueError):
-                pass
+        if self.log is not None:
+            self.log.flush()
+            self.log.close()

@@ -7,6 +7,7 @@ at fault ("show.toml:14: fixtures[2].address: ...").
 
 from __future__ import annotations
 
+import dataclasses
 import ipaddress
 import math
 import os
@@ -20,6 +21,7 @@ from fractions import Fraction
 from kinetra_common import files, units
 
 from . import model, outputs, tomlpos
+from . import stage as stage_layout
 from . import tempo as tempo_sources
 from .model import ShowError
 
@@ -38,7 +40,7 @@ MAX_MESSAGE = 300
 CID_NAMESPACE = uuid.UUID("6c0f3c52-7a8e-4c1e-9a57-2f3d1b7e5a10")
 MACHINE_ID_FILES = ("/etc/machine-id", "/var/lib/dbus/machine-id")
 
-TOP_KEYS = {"show", "tempo", "outputs", "patterns", "groups", "fixtures", "cues", "web", "osc_in", "midi"}
+TOP_KEYS = {"show", "tempo", "outputs", "patterns", "groups", "fixtures", "cues", "web", "osc_in", "midi", "stage"}
 # Keys every [outputs.NAME] takes besides its kind's own.
 OUTPUT_KEYS = {"type", "latency_ms"}
 # A path to the lights that is this much slower or faster than the others.
@@ -377,9 +379,10 @@ def _fixtures(r: Reader, doc: dict, outs: dict, library, draft: bool = False) ->
             r.fail(key + ("output",), f"no output named {printable(repr(out_name))} in [outputs]")
         out = outs[out_name]
         kind = outputs.KINDS[out.kind]
-        r.known(f, key, FIXTURE_KEYS | kind.FIXTURE_KEYS)
+        r.known(f, key, FIXTURE_KEYS | kind.FIXTURE_KEYS | stage_layout.FIXTURE_KEYS)
         group = r.name(f, key, "group") if "group" in f else None
         look = model.Look(pattern=_pattern(r, f, key, library), scale=r.scale(f, key))
+        patch = kind.read_patch(r, f, key, out)
         fixtures.append(
             model.Fixture(
                 name=name,
@@ -387,8 +390,9 @@ def _fixtures(r: Reader, doc: dict, outs: dict, library, draft: bool = False) ->
                 kind=out.kind,
                 offset_pips=r.pips(f, key, "offset_beats", "offset_pips"),
                 look=look,
-                patch=kind.read_patch(r, f, key, out),
+                patch=patch,
                 group=group,
+                body=stage_layout.read_body(r, f, key, getattr(patch, "beam_deg", None)),
             )
         )
     owner: dict = {}
@@ -452,9 +456,7 @@ def _with_base_spread(fixtures: tuple, groups: dict) -> tuple:
         if f.group is not None:
             g = groups[f.group]
             lag = place[g.name, f.name] * g.spread_pips
-            f = model.Fixture(
-                f.name, f.output, f.kind, f.offset_pips, model.Look(f.look.pattern, f.look.scale, lag), f.patch, f.group
-            )
+            f = dataclasses.replace(f, look=model.Look(f.look.pattern, f.look.scale, lag))
         out.append(f)
     return tuple(out)
 
@@ -799,9 +801,25 @@ def loads(path: str, text: str, *, draft: bool = False) -> model.Show:
     fixtures = _fixtures(r, doc, outs, library, draft)
     groups = _groups(r, doc, fixtures)
     fixtures = _with_base_spread(fixtures, groups)
+    stage = stage_layout.read_stage(r, doc)
+    fixtures = stage_layout.laid_out(fixtures, stage)
     cues, keys = _cues(r, doc, fixtures, groups, library, quantize, tempo.beats_per_bar)
     _os2l_cues(r, tempo, cues)
     inputs = _inputs(r, doc, cues, groups, fixtures)
     return model.Show(
-        path, name, cid, fps, tempo, outs, fixtures, groups, cues, keys, library, quantize, latency, **inputs
+        path,
+        name,
+        cid,
+        fps,
+        tempo,
+        outs,
+        fixtures,
+        groups,
+        cues,
+        keys,
+        library,
+        quantize,
+        latency,
+        **inputs,
+        stage=stage,
     )

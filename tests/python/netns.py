@@ -55,3 +55,28 @@ def veth_namespace(prefix: str, address: str, more: tuple = ()):
         yield name
     finally:
         subprocess.run(["ip", "netns", "delete", name])
+
+
+@contextlib.contextmanager
+def peer_namespaces(prefix: str, address: str, peer_address: str):
+    """Two namespaces joined by a veth pair (loopback up in both): `address`/24 on kl0 in the
+    first, `peer_address`/24 on kl1 in the second, so that traffic between them crosses an
+    interface the test can take down. Yields both names; deleted on the way out."""
+    names = (f"{prefix}-{os.getpid()}", f"{prefix}p-{os.getpid()}")
+    made = []
+    try:
+        for n in names:
+            subprocess.run(["ip", "netns", "add", n], check=True)
+            made.append(n)
+            subprocess.run(["ip", "-n", n, "link", "set", "lo", "up"], check=True)
+        a, b = names
+        subprocess.run(
+            ["ip", "-n", a, "link", "add", "kl0", "type", "veth", "peer", "name", "kl1", "netns", b], check=True
+        )
+        for n, dev, addr in ((a, "kl0", address), (b, "kl1", peer_address)):
+            subprocess.run(["ip", "-n", n, "addr", "add", f"{addr}/24", "dev", dev], check=True)
+            subprocess.run(["ip", "-n", n, "link", "set", dev, "up"], check=True)
+        yield names
+    finally:
+        for n in made:
+            subprocess.run(["ip", "netns", "delete", n])

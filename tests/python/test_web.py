@@ -4,6 +4,7 @@ the frame loop or the show."""
 import http.client
 import json
 import os
+import re
 import threading
 import time
 
@@ -122,6 +123,11 @@ def test_bad_listen_addresses_are_refused_with_a_reason(text):
         ("/../pyproject.toml", "?token={t}", 404),
         ("/web/page.html", "?token={t}", 404),
         ("/favicon.ico", "", 403),
+        ("/stage", "", 403),
+        ("/stage", "?token={t}", 200),
+        ("/static/stage.js", "", 200),  # the modules are the same for every show
+        ("/static/../web.py", "", 403),
+        ("/static/missing.js", "?token={t}", 404),
     ],
 )
 def test_with_a_token_every_request_needs_it(remote, path, query, status):
@@ -129,8 +135,11 @@ def test_with_a_token_every_request_needs_it(remote, path, query, status):
     code, headers, body = get(r, path + query.format(t=r.token))
     assert code == status
     if code == 200:
-        assert b"<canvas" in body and headers["Cache-Control"] == "no-store"
-        assert "script-src 'sha256-" in headers["Content-Security-Policy"]
+        assert headers["Cache-Control"] == "no-store"
+        if path.startswith("/static/"):
+            assert b"import" in body and headers["Content-Type"].startswith("text/javascript")
+        else:
+            assert b"<canvas" in body and "script-src 'self' 'sha256-" in headers["Content-Security-Policy"]
         assert headers["Referrer-Policy"] == "no-referrer"
 
 
@@ -157,9 +166,10 @@ def test_page_is_self_contained_and_names_no_file(remote):
     code, headers, body = get(r, "/")
     page = body.decode()
     assert code == 200
-    for outside in ("http://", "https://", "src=", "@import", "url("):
+    for outside in ("http://", "https://", "@import", "url("):
         assert outside not in page, outside
-    assert page.count("href=") == 1 and 'href="data:,"' in page  # the empty icon, nothing fetched
+    # the empty icon and the page's own style and modules, nothing from elsewhere
+    assert re.findall(r'(?:href|src)="([^"]*)"', page) == ["data:,", "/static/remote.css", "/stage", "/static/main.js"]
     assert "<b>x</b>" not in page and "&lt;b&gt;x&lt;/b&gt;" in page
     assert os.getcwd() not in page and ".toml" not in page
 
@@ -410,7 +420,7 @@ def test_the_page_assets_ship_in_the_wheel():
 
     root = pathlib.Path(__file__).resolve().parents[2]
     listed = tomllib.loads((root / "pyproject.toml").read_text())["tool"]["scikit-build"]["wheel"]["packages"]
-    for name in ("page.html", "remote.js", "remote.css"):
+    for name in ["page.html", "PROTOCOL.md", *web.STATIC]:
         path = root / "python" / "kinetra_live" / "web" / name
         assert path.is_file() and any(path.is_relative_to(root / p) for p in listed), name
         assert web.asset(name) == path.read_text(encoding="utf-8")

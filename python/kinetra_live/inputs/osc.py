@@ -100,6 +100,7 @@ class OscInput:
         self.accepted = 0
         self.ignored = 0
         self.last_error = ""
+        self.failures = 0  # handler errors (a fault here, not a bad packet)
         self._running = True
         self.thread = threading.Thread(target=self._run, name="kinetra-osc-in", daemon=True)
         self.thread.start()
@@ -118,9 +119,11 @@ class OscInput:
                 return
             try:
                 self.feed(dgram)
-            except Exception:  # never fatal: logged, counted, and the next packet is read
+            except Exception:  # never fatal: logged once, counted, and the next packet is read
                 self.ignored += 1
-                log.exception("OSC input: handler failed")
+                self.failures += 1
+                if self.failures == 1:
+                    log.exception("OSC input: handler failed; later failures are only counted")
 
     def feed(self, dgram: bytes) -> None:
         try:

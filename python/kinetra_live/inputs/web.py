@@ -1,4 +1,5 @@
-"""The web remote: one page (cue grid, tempo panel, masters, live rig view) served
+"""The web remote: one page (cue grid, tempo panel, masters, the stage view) and the stage
+view alone on /stage, served
 with its WebSocket from a thread of its own.
 
 The frame loop hands over the engine's state with `publish(state)`, which only
@@ -43,10 +44,24 @@ RATE_PER_SECOND = 20.0  # commands a client may send, sustained
 RATE_BURST = 40  # ... and at once
 WRITE_LIMIT_BYTES = 32 * 1024  # a client's unsent data before its sends wait
 SOCKET_BUFFER_BYTES = 64 * 1024  # and what the kernel may hold for it on top
-PAGE_PATH = "/"
 SOCKET_PATH = "/ws"
 # Commands a remote may never send (stopping the show is for the operator at the machine).
 REFUSED = frozenset({"quit"})
+
+
+# Pages by path: the view each one opens (see web/main.js).
+PAGES = {"/": "remote", "/stage": "stage"}
+# The page's modules and style, served as they are from /static/ (the same for every show, so
+# without a token: a module's imports cannot carry the page's query).
+STATIC_PATH = "/static/"
+STATIC = {
+    "main.js": "text/javascript; charset=utf-8",
+    "socket.js": "text/javascript; charset=utf-8",
+    "remote.js": "text/javascript; charset=utf-8",
+    "stage.js": "text/javascript; charset=utf-8",
+    "glmath.js": "text/javascript; charset=utf-8",
+    "remote.css": "text/css; charset=utf-8",
+}
 
 
 def asset(name: str) -> str:
@@ -57,28 +72,21 @@ def _csp_hash(text: str) -> str:
     return "'sha256-" + base64.b64encode(hashlib.sha256(text.encode("utf-8")).digest()).decode("ascii") + "'"
 
 
-def render_page(config: dict) -> tuple[bytes, str]:
-    """The page with its style, script and settings inline, and the Content-Security-Policy
-    that allows exactly those inline parts and a WebSocket to the page's own host."""
-    from kinetra_preview import projection
-
-    script = asset("remote.js")
-    style = asset("remote.css")
-    data = json.dumps({"projection": projection.js_constants(), **config}, separators=(",", ":"))
+def render_page(config: dict, view: str = "remote") -> tuple[bytes, str]:
+    """The page of one view with its settings inline, and the Content-Security-Policy that allows
+    exactly that inline part, the page's own modules and style, and a WebSocket to its own host."""
+    data = json.dumps({**config, "view": view}, separators=(",", ":"))
     data = data.replace("<", "\\u003c")
-    if "</script" in script.lower():
-        raise ValueError("the page script must not contain a closing script tag")
     data_script = f"window.REMOTE={data};"
     text = (
         asset("page.html")
         .replace("{{TITLE}}", html.escape(config.get("title", "kinetra")))
-        .replace("{{CSS}}", style)
+        .replace("{{VIEW}}", view)
         .replace("{{DATA}}", data_script)
-        .replace("{{JS}}", script)
     )
     csp = (
-        f"default-src 'none'; style-src {_csp_hash(style)}; "
-        f"script-src {_csp_hash(data_script)} {_csp_hash(script)}; connect-src 'self'; "
+        "default-src 'none'; style-src 'self'; "
+        f"script-src 'self' {_csp_hash(data_script)}; connect-src 'self'; "
         "img-src 'self' data:; base-uri 'none'; form-action 'none'; frame-ancestors 'none'"
     )
     return text.encode("utf-8"), csp
@@ -190,7 +198,9 @@ class WebRemote:
             token = True  # editing writes files: the token on every address, loopback included
         need = (not is_loopback(host)) if token is None else token
         self.token = secrets.token_urlsafe(18) if need else None
-        self.page, self.csp = render_page(dict(config or {}))
+        self.pages = {path: render_page(dict(config or {}), view) for path, view in PAGES.items()}
+        self.page, self.csp = self.pages["/"]
+        self.static = {name: asset(name).encode("utf-8") for name in STATIC}
         self.state = None
         self.version = 0
         self.clients: set[_Client] = set()
@@ -228,8 +238,12 @@ class WebRemote:
             except RuntimeError:
                 pass  # the server has stopped
 
+    stopped = ""  # why the server stopped after it had started
+
     def status(self) -> str:
         """For the status line: browsers connected and commands refused."""
+        if self.stopped:
+            return f"web remote off ({self.stopped})"
         n = len(self.clients)
         said = f"web {n} remote{'s' if n != 1 else ''}" if n else ""
         refused = self.stats["refused"] + self.stats["rate_limited"]
@@ -237,11 +251,18 @@ class WebRemote:
 
     # ---- start and stop -------------------------------------------------------------------
 
-    @property
-    def url(self) -> str:
+    def address(self, path: str = "/") -> str:
         host = f"[{self.host}]" if ":" in self.host else self.host
         query = f"?token={self.token}" if self.token else ""
-        return f"http://{host}:{self.port}/{query}"
+        return f"http://{host}:{self.port}{path}{query}"
+
+    @property
+    def url(self) -> str:
+        return self.address("/")
+
+    @property
+    def stage_url(self) -> str:
+        return self.address("/stage")
 
     def start(self, timeout: float = 10.0) -> str:
         try:
@@ -268,6 +289,9 @@ class WebRemote:
         try:
             asyncio.run(self._main())
         except BaseException as exc:  # reported to start(); the show itself goes on
+            if self._ready.is_set():
+                log.exception("web remote: the server stopped; the show goes on without it")
+                self.stopped = str(exc)[:120] or type(exc).__name__
             self._error = exc
             self._ready.set()
 
@@ -324,6 +348,12 @@ class WebRemote:
                 )
                 return Response(status, reason, headers, body)
 
+            if url.path.startswith(STATIC_PATH) and url.path[len(STATIC_PATH) :] in STATIC:
+                if self.token is None and not self._loopback_host(request.headers.get("Host", "")):
+                    self.stats["http_denied"] += 1
+                    return respond(403, "Forbidden", b"403 forbidden: not a loopback host name\n")
+                name = url.path[len(STATIC_PATH) :]
+                return respond(200, "OK", self.static[name], STATIC[name])
             if self.token is not None:
                 given = query.get("token", [""])[0]
                 if not hmac.compare_digest(given.encode(), self.token.encode()):
@@ -343,10 +373,9 @@ class WebRemote:
                 if len(self.clients) >= MAX_CLIENTS:
                     return respond(503, "Service Unavailable", b"503 too many remotes connected\n")
                 return None  # go on with the WebSocket handshake
-            if url.path == PAGE_PATH:
-                return respond(
-                    200, "OK", self.page, "text/html; charset=utf-8", [("Content-Security-Policy", self.csp)]
-                )
+            if url.path in self.pages:
+                page, csp = self.pages[url.path]
+                return respond(200, "OK", page, "text/html; charset=utf-8", [("Content-Security-Policy", csp)])
             return respond(404, "Not Found", b"404 not found\n")
         except Exception:
             self.stats["handler_errors"] += 1

@@ -14,7 +14,7 @@ import dataclasses
 import socket
 
 from .. import artnet
-from . import dmx
+from . import dmx, net
 
 SECTION_KEYS = {"destination", "port", "sync"}
 FIXTURE_KEYS = dmx.FIXTURE_KEYS | {"net", "subnet"}
@@ -28,6 +28,7 @@ class Settings:
     port: int
     sync: bool
     kind: str = "artnet"
+    names: tuple[str, ...] = ()  # the destinations as the show gives them (resolved again on errors)
 
 
 def read_output(r, o: dict, key: tuple, show_name: str) -> Settings:
@@ -38,7 +39,13 @@ def read_output(r, o: dict, key: tuple, show_name: str) -> Settings:
     if not dests:
         r.fail(key + ("destination",), "names no address")
     addrs = tuple(dict.fromkeys(r.address(d, key + ("destination",), "unicast") for d in dests))
-    return Settings(key[-1], addrs, r.integer(o, key, "port", artnet.PORT, 1, 65535), r.boolean(o, key, "sync"))
+    return Settings(
+        key[-1],
+        addrs,
+        r.integer(o, key, "port", artnet.PORT, 1, 65535),
+        r.boolean(o, key, "sync"),
+        names=tuple(str(d) for d in dests),
+    )
 
 
 def read_patch(r, f: dict, key: tuple, settings: Settings):
@@ -82,18 +89,25 @@ class Sender:
         }
         self.errors = 0
         self.last_error = ""
+        self.destinations = settings.destinations
+        self.health = net.Health(settings.name, self._repair)
+
+    def _repair(self) -> None:
+        if self.settings.names:
+            self.destinations = net.resolve(self.settings.names, self.destinations)
 
     def set(self, fixture, x: float, y: float, z: float, blackout: bool = False) -> list:
         write, data = self.writers[fixture.name]
         return write(data, x, y, z, blackout)
 
     def _send(self, packet: bytes) -> None:
-        for host in self.settings.destinations:
+        for host in self.destinations:
             try:
                 self.sock.sendto(packet, (host, self.settings.port))
             except OSError as exc:  # no route, buffer full, refused: keep going
                 self.errors += 1
                 self.last_error = f"{host}: {exc.strerror or exc}"
+                self.health.failed(host, exc)
 
     def flush(self, now: float) -> list[dict]:
         """Sends every port that is due, then an ArtSync if asked and anything went out."""
@@ -105,6 +119,7 @@ class Sender:
         if sent and self.settings.sync:
             self._send(artnet.encode_sync())
             sent.append({"output": self.settings.name, "sync": True})
+        self.health.frame(now, bool(sent))
         return sent
 
     def adopt(self, old: Sender, now: float) -> list[dict]:

@@ -126,14 +126,25 @@ def read_patch(r, f: dict, key: tuple, universes: tuple[int, int]) -> DmxPatch:
         pair = r.pair(f, key, axis, [span / 2 - 45, span / 2 + 45], 0.0, span)
         if r.boolean(f, key, f"invert_{axis}", a.inverted if a else False):
             pair = pair[::-1]
-        low, high = pair[0] / span, pair[1] / span
+        low, high, full = pair[0] / span, pair[1] / span, span
         if a is not None and a.window != (0.0, 1.0):
             # the position range covers only part of the channel
             w0, w1 = a.window
-            low, high = w0 + low * (w1 - w0), w0 + high * (w1 - w0)
-        maps[axis] = AxisMap(low, high)
+            low, high, full = w0 + low * (w1 - w0), w0 + high * (w1 - w0), span / abs(w1 - w0)
+        maps[axis] = AxisMap(low, high, full)
     z = r.pair(f, key, "z", [0.0, 1.0], 0.0, 1.0)
-    return DmxPatch(universe, address, channels, footprint, maps["pan"], maps["tilt"], AxisMap(*z), fixed, blackout)
+    return DmxPatch(
+        universe,
+        address,
+        channels,
+        footprint,
+        maps["pan"],
+        maps["tilt"],
+        AxisMap(*z),
+        fixed,
+        blackout,
+        lay.beam_deg if lay is not None else None,
+    )
 
 
 def claims(fixture, kind: str) -> list:
@@ -261,6 +272,25 @@ def carry(new: dict, old: dict) -> list:
                 if k != "data":
                     setattr(new[number], k, v)
     return [prev for number, prev in old.items() if number not in new]
+
+
+def angles(patch: DmxPatch, values) -> tuple[float, float]:
+    """Pan and tilt in degrees from home, decoded from the (channel, value) pairs the output
+    sends (coarse and fine bytes, the patch's ranges and inversions): what the head would do."""
+    sent = dict(values)
+    base = patch.address - 1
+    ch = patch.channels
+    out = []
+    for role, axis in (("pan", patch.pan), ("tilt", patch.tilt)):
+        if role not in ch:
+            out.append(0.0)
+            continue
+        word, bits = sent.get(base + ch[role], 0), 8
+        for suffix in ("_fine", "_fine2"):
+            if role + suffix in ch:
+                word, bits = (word << 8) | sent.get(base + ch[role + suffix], 0), bits + 8
+        out.append(axis.angle(word / ((1 << bits) - 1)))
+    return out[0], out[1]
 
 
 # Unchanged data goes out this many times in all, then only as keep-alive.

@@ -9,6 +9,7 @@ import socket
 from pythonosc.osc_message_builder import OscMessageBuilder
 
 from ..model import OscPatch, printable
+from . import net
 
 SECTION_KEYS = {"host", "port"}
 FIXTURE_KEYS = {"address", "remap"}
@@ -21,11 +22,12 @@ class Settings:
     host: str  # IPv4 address, resolved at load
     port: int
     kind: str = "osc"
+    name_given: str = ""  # the host as the show gives it (resolved again on errors)
 
 
 def read_output(r, o: dict, key: tuple, show_name: str) -> Settings:
     host = r.address(o.get("host"), key + ("host",), "any")
-    return Settings(key[-1], host, r.integer(o, key, "port", lo=1, hi=65535))
+    return Settings(key[-1], host, r.integer(o, key, "port", lo=1, hi=65535), name_given=str(o.get("host")))
 
 
 def read_patch(r, f: dict, key: tuple, settings: Settings) -> OscPatch:
@@ -70,6 +72,12 @@ class Sender:
         self.pending: list[bytes] = []
         self.errors = 0
         self.last_error = ""
+        self.host = settings.host
+        self.health = net.Health(settings.name, self._repair)
+
+    def _repair(self) -> None:
+        if self.settings.name_given:
+            self.host = net.resolve((self.settings.name_given,), (self.host,))[0]
 
     def set(self, fixture, x: float, y: float, z: float, blackout: bool = False) -> list:
         vals = values(fixture.patch, x, y, z)
@@ -80,13 +88,16 @@ class Sender:
         return vals
 
     def flush(self, now: float) -> list[dict]:
+        sent = bool(self.pending)
         for dgram in self.pending:
             try:
-                self.sock.sendto(dgram, (self.settings.host, self.settings.port))
+                self.sock.sendto(dgram, (self.host, self.settings.port))
             except OSError as exc:
                 self.errors += 1
                 self.last_error = f"{exc.strerror or exc}"
+                self.health.failed(self.host, exc)
         self.pending = []
+        self.health.frame(now, sent)
         return []
 
     def close(self, now: float) -> list[dict]:

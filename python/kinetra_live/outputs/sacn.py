@@ -14,7 +14,7 @@ import dataclasses
 import socket
 
 from .. import e131
-from . import dmx
+from . import dmx, net
 
 PORT = 5568
 SECTION_KEYS = {"destination", "multicast", "port", "priority", "source_name", "interface", "keepalive_ms", "sync"}
@@ -34,6 +34,7 @@ class Settings:
     keepalive_s: float
     sync: int | bool = False  # False, True (the first universe) or a sync universe
     kind: str = "sacn"
+    names: tuple[str, ...] = ()  # the destinations as the show gives them (resolved again on errors)
 
 
 def read_output(r, o: dict, key: tuple, show_name: str) -> Settings:
@@ -65,6 +66,7 @@ def read_output(r, o: dict, key: tuple, show_name: str) -> Settings:
         interface=interface,
         keepalive_s=r.integer(o, key, "keepalive_ms", 800, 100, 1000) / 1000.0,
         sync=_sync(r, o, key),
+        names=tuple(str(d) for d in dests),
     )
 
 
@@ -129,6 +131,19 @@ class Sender:
         self.sync_sequence = 0
         self.errors = 0
         self.last_error = ""
+        self.destinations = settings.destinations
+        self.health = net.Health(settings.name, self._repair)
+
+    def _repair(self) -> None:
+        """While sends fail: the names resolved again, the multicast interface set again."""
+        s = self.settings
+        if s.names:
+            self.destinations = net.resolve(s.names, self.destinations)
+        if s.multicast and s.interface:
+            try:
+                self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(s.interface))
+            except OSError:
+                pass  # the interface has no address yet: the next round tries again
 
     def set(self, fixture, x: float, y: float, z: float, blackout: bool = False) -> list:
         write, data = self.writers[fixture.name]
@@ -137,7 +152,7 @@ class Sender:
     def targets(self, universe: int) -> tuple[str, ...]:
         if self.settings.multicast:
             return (e131.multicast_group(universe),)
-        return self.settings.destinations
+        return self.destinations
 
     def _sendto(self, packet: bytes, universe: int) -> None:
         for host in self.targets(universe):
@@ -146,6 +161,7 @@ class Sender:
             except OSError as exc:  # no route, buffer full, refused: keep going
                 self.errors += 1
                 self.last_error = f"{host}: {exc.strerror or exc}"
+                self.health.failed(host, exc)
 
     def _send(self, u: dmx.Universe, options: int, now: float, sync: int = 0) -> dict:
         seq = u.sent(now)
@@ -165,6 +181,7 @@ class Sender:
             self.sync_sequence = (self.sync_sequence + 1) & 0xFF
             self._sendto(e131.encode_sync(self.cid, self.sync_sequence, self.sync), self.sync)
             sent.append({"output": self.settings.name, "sync": self.sync, "sequence": self.sync_sequence})
+        self.health.frame(now, bool(sent))
         return sent
 
     def adopt(self, old: Sender, now: float) -> list[dict]:

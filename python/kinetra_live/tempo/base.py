@@ -61,5 +61,21 @@ class TempoSource:
     def status(self) -> str:
         return ""
 
+    # ---- what a restart keeps (see kinetra_live.state) ----------------------------------
+
+    def saved_grid(self, clock: Clock) -> tuple[float, float] | None:
+        """(BPM, time of beat 0) worth keeping across a restart, or None when the source
+        finds its own (another machine's clock). A source that listens may keep its last
+        grid here as a starting guess."""
+        return (clock.bpm, clock.t0) if self.manual_tempo else None
+
+    def resume_grid(self, clock: Clock, bpm: float, beat0: float, now: float) -> bool:
+        """Starts from a grid kept by `saved_grid` (beat 0 on this run's clock); returns
+        whether it was taken."""
+        if not self.manual_tempo:
+            return False
+        clock.bpm, clock.t0 = float(bpm), float(beat0)
+        return True
+
     def close(self) -> None:
         pass

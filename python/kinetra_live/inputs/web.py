@@ -60,7 +60,9 @@ STATIC = {
     "remote.js": "text/javascript; charset=utf-8",
     "stage.js": "text/javascript; charset=utf-8",
     "glmath.js": "text/javascript; charset=utf-8",
+    "editor.js": "text/javascript; charset=utf-8",
     "remote.css": "text/css; charset=utf-8",
+    "editor.css": "text/css; charset=utf-8",
 }
 
 

@@ -45,8 +45,15 @@ export function edit(name, args, withVersion = true) {
 
 function onMessage(m) {
   if (m.type === "show") {
-    if (m.config) Object.assign(window.REMOTE || {}, m.config);
-    if (m.config && m.config.stage && window.stageView && window.stageView.setRoom) window.stageView.setRoom(m.config.stage);
+    if (m.config) {
+      // the stage is drawn again only when the edit changed it
+      const room = JSON.stringify(m.config.stage);
+      if (room !== E.room && m.config.stage && window.stageView && window.stageView.setRoom) {
+        window.stageView.setRoom(m.config.stage);
+      }
+      E.room = room;
+      Object.assign(window.REMOTE || {}, m.config);
+    }
     take(m.show);
   } else if (m.type === "edited") {
     status(m.message || "done");
@@ -406,7 +413,10 @@ function build(root) {
     clearTimeout(timer);
     timer = setTimeout(() => edit("fixtures", { search: $("ed-lib").value }, false), 150);
   });
-  $("ed-psearch").addEventListener("input", () => { E.search = $("ed-psearch").value; picker(); });
+  const wantCatalogue = () => { if (!E.catalogue && !E.askedCatalogue) { E.askedCatalogue = true; edit("catalogue", undefined, false); } };
+  $("ed-psearch").addEventListener("focus", wantCatalogue);
+  $("ed-psearch").addEventListener("input", () => { E.search = $("ed-psearch").value; wantCatalogue(); picker(); });
+  $("ed-family").addEventListener("focus", wantCatalogue);
   $("ed-family").addEventListener("change", () => { E.family = $("ed-family").value; picker(); });
   $("ed-cue").addEventListener("change", () => { E.cue = $("ed-cue").value; $("ed-blind").checked = !!E.cue; });
 }
@@ -414,9 +424,12 @@ function build(root) {
 export function mount(config, send, note) {
   if (!config.edit) return;
   E.note = note || E.note;
+  E.room = JSON.stringify(config.stage);
   const root = $("editor");
   root.hidden = false;
   build(root);
+  // on a phone the remote comes first: the editor's panels start folded
+  if (window.innerWidth < 700) for (const d of root.querySelectorAll("details")) d.open = false;
   listen(onMessage);
   document.addEventListener("keydown", (e) => {
     if (!(e.ctrlKey || e.metaKey) || e.altKey) return;
@@ -426,16 +439,8 @@ export function mount(config, send, note) {
     if (k === "z" && !e.shiftKey) { e.preventDefault(); edit("undo"); }
     else if (k === "y" || (k === "z" && e.shiftKey)) { e.preventDefault(); edit("redo"); }
   });
-  // asked once connected: the catalogue for the picker, the library's first matches
-  E.ask = () => { edit("catalogue", undefined, false); edit("fixtures", { search: "" }, false); };
-}
-
-// The socket has (re)connected: the server sends the show itself; ask for what the page lists.
-export function connected() {
-  if (E.ask && !E.catalogue) E.ask();
 }
 
 export function update(s) {
   if (typeof s.bpm === "number") E.bpm = s.bpm;
-  if (E.ask && !E.asked) { E.asked = true; E.ask(); }
 }

@@ -25,7 +25,8 @@ top = names[0].split("/")[0]
 rel = {n[len(top) + 1:] for n in names if n.startswith(top + "/")}
 need = ["CMakeLists.txt", "pyproject.toml", "tools/patterngen/__main__.py", "tools/patterngen/registry.py",
         "tools/patterngen/data/akwf/SOURCE.md", "python/kinetra-stubs/__init__.pyi",
-        "tests/python/conftest.py", "src/catalogue/lookup.cpp"]
+        "tests/python/conftest.py", "src/catalogue/lookup.cpp",
+        "python/kinetra_live/fixtures/ofl-index.json.gz", "python/kinetra_live/fixtures/LICENSE-OFL.txt"]
 missing = [n for n in need if n not in rel]
 generated = sorted(n for n in rel if n.startswith(("build/", ".venv/", "generated/"))
                    or "/packs/" in n or n.endswith(("registry_data.cpp", ".so", ".pyc")))
@@ -43,6 +44,14 @@ say "sdist: building a wheel from the sdist"
 "$fresh" -m pip wheel -q --disable-pip-version-check --no-build-isolation --no-deps \
     -w "$WORK/dist" "$sdist"
 wheel="$(ls "$WORK"/dist/kinetra-*.whl)"
+"$VENV_PY" - "$wheel" <<'PY'
+import sys, zipfile
+names = set(zipfile.ZipFile(sys.argv[1]).namelist())
+need = ["kinetra_live/fixtures/ofl-index.json.gz", "kinetra_live/fixtures/LICENSE-OFL.txt", "kinetra_live/web/page.html"]
+missing = [n for n in need if n not in names]
+if missing:
+    sys.exit("wheel: missing %s" % missing)
+PY
 # with the optional extra the tests cover (the others' packages are test requirements)
 "$fresh" -m pip install -q --disable-pip-version-check "$wheel[audio]"
 

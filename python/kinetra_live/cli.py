@@ -62,6 +62,12 @@ def build_parser() -> argparse.ArgumentParser:
         help="send one ArtPoll to ADDRESS (an Art-Net node, or a subnet's broadcast address), "
         "list the nodes that answer, and exit",
     )
+    p.add_argument(
+        "--fixtures",
+        metavar="SEARCH",
+        help="list the fixtures of the bundled library whose maker or model holds every word of SEARCH "
+        '("" for all), with their modes, for profile = "ofl:MAKER/MODEL", and exit',
+    )
     p.add_argument("--bpm", type=units.bpm_argument, help="tempo to start with, instead of the show's")
     p.add_argument("--duration", type=_duration, metavar="SECONDS", help="stop after this long")
     p.add_argument(
@@ -81,6 +87,12 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="[HOST:]PORT",
         help="serve the web remote (cue grid, tempo, masters, rig view) here; off 127.0.0.1 "
         "it asks for the token printed with its address (overrides the show's [web])",
+    )
+    p.add_argument(
+        "--read-only",
+        action="store_true",
+        help="serve the web remote without its edit mode (by default the page can edit the show and "
+        "save it back to SHOW.toml; editing always asks for the token printed with the address)",
     )
     p.add_argument(
         "--state",
@@ -169,6 +181,33 @@ def discover(address: str) -> int:
     return 0
 
 
+def list_fixtures(text: str) -> int:
+    from . import fixturelib
+
+    try:
+        found = fixturelib.search(text)
+    except fixturelib.LibraryError as exc:
+        print(f"{PROG}: error: {exc}", file=sys.stderr)
+        return 1
+    for ref, entry in found:
+        for line in fixturelib.describe(ref, entry).split("\n"):
+            print(showfile.printable(line))
+    more = " (the first ones)" if len(found) == fixturelib.MAX_MATCHES else ""
+    print(f"{PROG}: {len(found)} fixture(s) match {showfile.printable(repr(text))}{more}", file=sys.stderr)
+    return 0 if found else 1
+
+
+def _editor(path: str):
+    """(the show editor, None) or (None, why editing is off)."""
+    try:
+        import tomlkit  # noqa: F401
+    except ImportError:
+        return None, "the show editor needs the tomlkit package (pip install kinetra[web]); serving read-only"
+    from . import showedit
+
+    return showedit.Editor(path), None
+
+
 def _main(argv, state: dict) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
@@ -176,10 +215,27 @@ def _main(argv, state: dict) -> int:
         if args.show is not None:
             parser.error("--discover takes no show file")
         return discover(args.discover)
+    if args.fixtures is not None:
+        if args.show is not None:
+            parser.error("--fixtures takes no show file")
+        return list_fixtures(args.fixtures)
     if args.show is None:
         parser.error("the show file is required")
+    editor = None
+    editing = not (args.read_only or args.check)
     try:
-        s = showfile.load(args.show)
+        if args.web is not None and editing:
+            # a show being built in the page may have no fixture yet, or no file at all
+            editor, warning = _editor(args.show)
+            s = editor.show if editor is not None else showfile.load(args.show)
+        else:
+            s = showfile.load(args.show)
+            warning = None
+            if s.web is not None and editing:
+                editor, warning = _editor(args.show)
+                s = editor.show if editor is not None else s
+        if warning:
+            print(f"{PROG}: warning: {warning}", file=sys.stderr)
     except model.ShowError as exc:
         print(f"{PROG}: error: {exc}", file=sys.stderr)
         return 1
@@ -210,6 +266,7 @@ def _main(argv, state: dict) -> int:
             status=status,
             keys=keys,
             web=args.web,
+            editor=editor,
             options={"audio_file": args.audio_file},
             state_file=args.state or saved.default_path(args.show),
             fresh=args.fresh,
@@ -217,6 +274,8 @@ def _main(argv, state: dict) -> int:
         if r.web is not None:
             print(f"{PROG}: web remote at {r.web.url}", file=sys.stderr, flush=True)
             print(f"{PROG}: stage view at {r.web.stage_url}", file=sys.stderr, flush=True)
+            if editor is not None:
+                print(f"{PROG}: the page can edit and save {editor.path} (--read-only: it cannot)", file=sys.stderr)
         for warning in r.warnings:
             print(f"{PROG}: warning: {warning}", file=sys.stderr, flush=True)
         try:

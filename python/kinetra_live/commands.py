@@ -26,6 +26,9 @@ COMMANDS = {
     "release": "group or fixture name, or none (all)",
     "quit": None,
 }
+# The show editor's changes reach the frame loop as this command, never from an input's
+# message (it is not in COMMANDS, so `check` refuses it).
+EDIT = "edit"
 TEMPO_COMMANDS = ("tap", "resync", "nudge", "tempo", "bpm", "double", "half", "lock")
 MASTER_COMMANDS = ("hold", "size", "home", "blackout")
 # Commands waiting beyond this many are dropped, oldest first.

@@ -220,7 +220,11 @@ class Engine:
         """Queues cue `name` for its boundary at or after `pip` (or at `boundary`); it lands
         with the first `advance` that reaches it. Fixtures already showing the cue keep it
         unless it retriggers, and drop what was queued for them."""
-        cue = self.show.cues[name]
+        return self.launch_cue(self.show.cues[name], pip, boundary)
+
+    def launch_cue(self, cue: model.Cue, pip: int, boundary: int | None = None) -> Launch | None:
+        """As `launch`, for a cue that need not be one of the show's (the look being programmed)."""
+        name = cue.name
         at = self.boundary(cue, pip) if boundary is None else boundary
         members = []
         for target in cue.targets:
@@ -342,6 +346,45 @@ class Engine:
             spread = group.spread_pips if t.spread_pips is None else t.spread_pips
             changes["lag_pips"] = spread_rank(t.order or "forward", k, len(t.fixtures)) * spread
         return dataclasses.replace(look, **changes) if changes else look
+
+    def rebased(self, show: model.Show) -> Engine:
+        """An engine for an edited `show` that goes on from this one's state: fixtures kept by
+        name keep what they show, what is queued and what follows (their cues as edited; a
+        launch or follow of a cue the show no longer has, as the look being programmed, is
+        dropped); new fixtures start on their own look."""
+        new = Engine(show)
+        where = {i: new.index[f.name] for i, f in enumerate(self.fixtures) if f.name in new.index}
+        moved: dict = {}
+
+        def move(launch):
+            if launch is None:
+                return None
+            if id(launch) not in moved:
+                cue = show.cues.get(launch.cue.name)
+                moved[id(launch)] = (
+                    None
+                    if cue is None
+                    else Launch(cue, launch.boundary, tuple(where[i] for i in launch.fixtures if i in where))
+                )
+            return moved[id(launch)]
+
+        for i, j in where.items():
+            if self.active[i] is not None:
+                new.nodes[j], new.looks[j], new.active[j] = self.nodes[i], self.looks[i], move(self.active[i])
+                if new.active[j] is None:  # its cue is gone: what it shows stays, under that name
+                    new.active[j] = Launch(self.active[i].cue, self.active[i].boundary, (j,))
+            new.queued[j] = move(self.queued[i])
+        new.follows = [
+            (due, nxt, move(origin)) for due, nxt, origin in self.follows if nxt in show.cues and move(origin)
+        ]
+        if self.hold is not None:
+            held = {f.name: o for f, o in zip(self.fixtures, self.hold)}
+            new.hold = tuple(held.get(f.name, (0.0, 0.0, 0.0)) for f in show.fixtures)
+        new.size_from, new.size_to, new.size_start = self.size_from, self.size_to, self.size_start
+        new.home = self.home
+        new.blackout = self.blackout and show.blackout_allowed
+        new.events = self.events
+        return new
 
     def speed_warnings(self, bpm: float) -> list[str]:
         """The heads that cannot follow their current looks at `bpm` (worked out when a cue

@@ -9,6 +9,7 @@ their streams on the way out, whatever ends the loop.
 
 from __future__ import annotations
 
+import dataclasses
 import json
 import logging
 import math
@@ -35,6 +36,19 @@ def cue_columns(show: Show) -> list[tuple[str, str]]:
         (c.name, c.targets[0].name if c.targets and c.targets[0].name in show.groups else "")
         for c in show.cues.values()
     ]
+
+
+def web_config(show: Show) -> dict:
+    """The web page's settings for `show` (inline with the page, and again with each edit)."""
+    return {
+        "title": show.name,
+        "beats_per_bar": show.tempo.beats_per_bar,
+        "bar_base": 1,
+        "steps": {"nudge_s": keyboard.NUDGE_S, "tempo_bpm": keyboard.TEMPO_STEP},
+        "cue_groups": dict(cue_columns(show)),
+        "blackout": show.blackout_allowed,
+        "stage": stage.view_config(show),
+    }
 
 
 class _PadsOff:
@@ -69,10 +83,13 @@ class Runner:
         web: tuple[str, int] | None = None,
         state_file: str | None = None,
         fresh: bool = False,
+        editor=None,
     ):
         self.show = show
         self.now = now
         self.wall = wall  # wall-clock time, for the state kept across a restart
+        self.open_socket = open_socket
+        self.editor = editor  # showedit.Editor: the web page may edit the show
         self.closed = False
         self.senders: dict = {}
         self.inputs: list = []  # started inputs, each with close()
@@ -104,11 +121,7 @@ class Runner:
         except BaseException:
             self.close()
             raise
-        self.by_output = [self.senders[f.output] for f in show.fixtures]
-        # an output's latency and a head's own response time: both sampled that much ahead
-        self.latencies = [show.latency_s.get(f.output, 0.0) + f.body.lag_ms / 1000.0 for f in show.fixtures]
-        self.sent: list = [()] * len(show.fixtures)  # the values each fixture was last sent
-        self.latency_set = set(self.latencies)
+        self._bind()
         self.frames = 0
         self.landed: list = []  # cues landed in the last frame
         self.late = 0
@@ -133,6 +146,68 @@ class Runner:
         if warning:
             self.warnings.append(warning)
 
+    def _bind(self) -> None:
+        """What each frame reads per fixture, worked out once per show."""
+        show = self.show
+        self.by_output = [self.senders[f.output] for f in show.fixtures]
+        # an output's latency and a head's own response time: both sampled that much ahead
+        self.latencies = [show.latency_s.get(f.output, 0.0) + f.body.lag_ms / 1000.0 for f in show.fixtures]
+        self.sent: list = [()] * len(show.fixtures)  # the values each fixture was last sent
+        self.latency_set = set(self.latencies)
+
+    # ---- the show edited while it plays -------------------------------------------------------
+
+    def _edit(self, change, t: float) -> None:
+        """An accepted edit (showedit.Change): the edited show from this frame on, the engine
+        going on from where it was, the programmed look landed or let go at once."""
+        pip = self.clock.pip_at(t)
+        if change.show is not self.show:
+            self._swap(change.show, t)
+        show, engine = self.show, self.engine
+        targets = set(show.groups) | set(engine.index)
+        for name in change.release:
+            if name in targets:
+                engine.release(name, pip)
+        if change.live is not None:
+            engine.launch_cue(change.live, pip)
+        for name in change.relaunch:
+            cue = show.cues.get(name)
+            if cue is not None and any(a is not None and a.cue.name == name for a in engine.active):
+                engine.launch_cue(dataclasses.replace(cue, quantize_beats=None, retrigger=True, phase="keep"), pip)
+
+    def _swap(self, show: Show, now: float) -> None:
+        """Plays `show` from now on: each output's sender rebuilt on its socket, going on from
+        the old one's sequence numbers; an output whose settings changed or that has no
+        fixture left ends its streams; a new one is opened."""
+        used = {f.output for f in show.fixtures}
+        packets = []
+        for name, sender in list(self.senders.items()):
+            if show.outputs.get(name) != sender.settings or name not in used:
+                try:
+                    packets += sender.close(now)
+                except OSError:
+                    pass
+                del self.senders[name]
+        for name, settings in show.outputs.items():
+            if name not in used:
+                continue
+            kind = outputs.KINDS[settings.kind]
+            old = self.senders.get(name)
+            if old is None:
+                self.senders[name] = kind.Sender(settings, show, (self.open_socket or kind.open_socket)(settings))
+                continue
+            sender = kind.Sender(settings, show, old.sock)
+            if hasattr(sender, "adopt"):
+                packets += sender.adopt(old, now)
+            self.senders[name] = sender
+        self.show = show
+        self.engine = self.engine.rebased(show)
+        self._bind()
+        if self.keeper is not None:
+            self.keeper.rebind(show)
+        if packets and self.frame_log is not None:
+            self.frame_log.write(json.dumps({"t": now, "terminated": packets}) + "\n")
+
     # ---- remote inputs ----------------------------------------------------------------------
 
     def _start_inputs(self, web_listen, options: dict) -> None:
@@ -141,7 +216,7 @@ class Runner:
         show = self.show
 
         def make(name, arg, source):
-            return cmds.check(cmds.Command(name, arg, source), show)
+            return cmds.check(cmds.Command(name, arg, source), self.show)  # the show as edited
 
         self.tempo.attach(self.commands, make)
         self.warnings.extend(self.tempo.warnings)
@@ -156,15 +231,9 @@ class Runner:
                 make,
                 host=web_listen[0],
                 port=web_listen[1],
-                config={
-                    "title": show.name,
-                    "beats_per_bar": show.tempo.beats_per_bar,
-                    "bar_base": 1,
-                    "steps": {"nudge_s": keyboard.NUDGE_S, "tempo_bpm": keyboard.TEMPO_STEP},
-                    "cue_groups": dict(columns),
-                    "blackout": show.blackout_allowed,
-                    "stage": stage.view_config(show),
-                },
+                config=web_config(show),
+                editor=self.editor,
+                configure=web_config,
             )
             self.inputs.append(self.web)
             self.web.start()
@@ -226,6 +295,8 @@ class Runner:
         name = cmd.name
         if name == "quit":
             self.stop_requested = True
+        elif name == cmds.EDIT:
+            self._edit(cmd.arg, t)
         elif name in cmds.TEMPO_COMMANDS:
             self.tempo.command(name, cmd.arg, self.clock, t)
         else:

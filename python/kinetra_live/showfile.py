@@ -363,9 +363,9 @@ def _pattern(r: Reader, table: dict, key: tuple, library) -> str:
     return pattern
 
 
-def _fixtures(r: Reader, doc: dict, outs: dict, library) -> tuple:
-    items = doc.get("fixtures")
-    if not isinstance(items, list) or not items or not all(isinstance(f, dict) for f in items):
+def _fixtures(r: Reader, doc: dict, outs: dict, library, draft: bool = False) -> tuple:
+    items = doc.get("fixtures", [] if draft else None)
+    if not isinstance(items, list) or not (items or draft) or not all(isinstance(f, dict) for f in items):
         r.fail(("fixtures",), "the show needs at least one [[fixtures]] table")
     names, fixtures = {}, []
     for i, f in enumerate(items):
@@ -767,7 +767,17 @@ def parse(path: str, text: str) -> dict:
 
 def load(path: str) -> model.Show:
     """Read and check a show file; raises ShowError naming file, line and key."""
-    text = _read(path)
+    return loads(path, _read(path))
+
+
+def read_text(path: str) -> str:
+    """The text of a show file, with the reader's checks on size and encoding."""
+    return _read(path)
+
+
+def loads(path: str, text: str, *, draft: bool = False) -> model.Show:
+    """Check `text` as the show file at `path` would be checked (relative paths are taken
+    from its folder). A `draft` may have no fixture yet: a show being built in the editor."""
     doc = parse(path, text)
     r = Reader(path, text)
     _check_depth_and_integers(r, doc)
@@ -788,7 +798,7 @@ def load(path: str) -> model.Show:
     outs = _outputs(r, doc, name)
     latency = _latencies(r, doc)
     library = _patterns(r, doc, os.path.dirname(os.path.abspath(path)))
-    fixtures = _fixtures(r, doc, outs, library)
+    fixtures = _fixtures(r, doc, outs, library, draft)
     groups = _groups(r, doc, fixtures)
     fixtures = _with_base_spread(fixtures, groups)
     stage = stage_layout.read_stage(r, doc)

@@ -181,7 +181,7 @@ class Keeper:
         self.last_offer = now
         snap = capture(engine, clock, tempo, now, self.wall())
         try:
-            self.queue.put_nowait(snap)
+            self.queue.put_nowait((self.show, self.cues_print, snap))  # the show it was taken from
         except queue.Full:
             self.dropped += 1  # the disk is slow: this one is skipped, the next try comes soon
             return
@@ -195,6 +195,12 @@ class Keeper:
         if self.errors or self.dropped:
             parts.append(f"state file: {self.errors} errors, {self.dropped} dropped")
         return ", ".join(parts)
+
+    def rebind(self, show: model.Show) -> None:
+        """The show as edited while it plays: kept from the next state on."""
+        self.show = show
+        self.cues_print = {name: fingerprint(c) for name, c in show.cues.items()}
+        self.pending = True
 
     # ---- the writer -----------------------------------------------------------------------
 
@@ -228,7 +234,7 @@ class Keeper:
             if snap is None:
                 continue
             try:
-                self.write(encode(self.show, self.cues_print, snap))
+                self.write(encode(*snap))
             except Exception as exc:  # noqa: BLE001 - a state file that cannot be written costs no frame
                 self.errors += 1
                 self.last_error = str(getattr(exc, "strerror", None) or exc)
@@ -269,7 +275,7 @@ class Keeper:
         """The last state, then the writer stops (waited for at most `timeout` seconds)."""
         if not self.thread.is_alive():
             return
-        for item in (capture(engine, clock, tempo, now, self.wall()), None):
+        for item in ((self.show, self.cues_print, capture(engine, clock, tempo, now, self.wall())), None):
             try:
                 self.queue.put(item, timeout=timeout)
             except queue.Full:

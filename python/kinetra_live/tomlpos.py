@@ -110,3 +110,38 @@ def _common(here: tuple, path: tuple) -> int:
     if len(here) > len(path) or path[: len(here)] != here:
         return 0
     return len(here)
+
+
+def headers(text: str) -> list[tuple[int, bool, tuple]]:
+    """(line number, True for [[array]] headers, key parts) of every table header."""
+    out = []
+    for no, line in _code_lines(text):
+        h = _HEADER.match(line)
+        if h and not _KEYLINE.match(line):
+            out.append((no, h.group(1) == "[[", split_key(h.group(2))))
+    return out
+
+
+def code_line_numbers(text: str) -> set[int]:
+    """Numbers of the lines that start outside multi-line strings and arrays."""
+    return {no for no, _ in _code_lines(text)}
+
+
+def key_line(line: str) -> tuple[tuple, int] | None:
+    """(key parts, where its value starts) of a `key = value` line, else None."""
+    m = _KEYLINE.match(line)
+    if m is None or _HEADER.match(line) and not m:
+        return None
+    return split_key(m.group(1)), m.end()
+
+
+def comment_start(text: str) -> int | None:
+    """Where a comment starts in the rest of a line (strings skipped), None if it has none."""
+    pos = 0
+    while True:
+        m = _TOKEN.search(text, pos)
+        if m is None:
+            return None
+        if m.group() == "#":
+            return m.start()
+        pos = m.end()

@@ -169,7 +169,13 @@ def test_page_is_self_contained_and_names_no_file(remote):
     for outside in ("http://", "https://", "@import", "url("):
         assert outside not in page, outside
     # the empty icon and the page's own style and modules, nothing from elsewhere
-    assert re.findall(r'(?:href|src)="([^"]*)"', page) == ["data:,", "/static/remote.css", "/stage", "/static/main.js"]
+    assert re.findall(r'(?:href|src)="([^"]*)"', page) == [
+        "data:,",
+        "/static/remote.css",
+        "/static/editor.css",
+        "/stage",
+        "/static/main.js",
+    ]
     assert "<b>x</b>" not in page and "&lt;b&gt;x&lt;/b&gt;" in page
     assert os.getcwd() not in page and ".toml" not in page
 

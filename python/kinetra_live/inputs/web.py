@@ -60,7 +60,9 @@ STATIC = {
     "remote.js": "text/javascript; charset=utf-8",
     "stage.js": "text/javascript; charset=utf-8",
     "glmath.js": "text/javascript; charset=utf-8",
+    "editor.js": "text/javascript; charset=utf-8",
     "remote.css": "text/css; charset=utf-8",
+    "editor.css": "text/css; charset=utf-8",
 }
 
 
@@ -121,23 +123,47 @@ def parse_listen(text: str, default_host: str = "127.0.0.1") -> tuple[str, int]:
     return host, number
 
 
-class _Client:
-    def __init__(self, ws, now: float):
-        self.ws = ws
-        self.dirty = asyncio.Event()
-        self.tokens = float(RATE_BURST)
+class _Bucket:
+    """`rate` a second sustained, `burst` at once."""
+
+    def __init__(self, rate: float, burst: int, now: float):
+        self.rate, self.burst = rate, float(burst)
+        self.tokens = float(burst)
         self.stamp = now
-        self.refused = 0
-        self.last_notice = -math.inf
 
     def allow(self, now: float) -> bool:
-        self.tokens = min(float(RATE_BURST), self.tokens + (now - self.stamp) * RATE_PER_SECOND)
+        self.tokens = min(self.burst, self.tokens + (now - self.stamp) * self.rate)
         self.stamp = now
         if self.tokens >= 1.0:
             self.tokens -= 1.0
             return True
+        return False
+
+
+class _Client:
+    def __init__(self, ws, now: float):
+        from . import webedit
+
+        self.ws = ws
+        self.dirty = asyncio.Event()
+        self.commands = _Bucket(RATE_PER_SECOND, RATE_BURST, now)
+        self.edits = _Bucket(webedit.EDIT_RATE_PER_SECOND, webedit.EDIT_BURST, now)
+        self.refused = 0
+        self.last_notice = -math.inf
+        self.show_text: str | None = None  # the newest show as edited, not yet sent
+
+    def allow(self, now: float, edit: bool = False) -> bool:
+        if (self.edits if edit else self.commands).allow(now):
+            return True
         self.refused += 1
         return False
+
+
+class _Edit:
+    """An edit message, parsed, for the editor."""
+
+    def __init__(self, data: dict):
+        self.data = data
 
 
 class WebRemote:
@@ -158,11 +184,20 @@ class WebRemote:
         port: int = 0,
         token: bool | None = None,
         config: dict | None = None,
+        editor=None,
+        configure=None,
     ):
         self.queue = queue
         self.make = make
         self.host = host
         self.port = port
+        self.edit = None  # the show editor's link, when the page may edit
+        if editor is not None:
+            from . import webedit
+
+            self.edit = webedit.EditLink(editor, queue, configure)
+            config = {**(config or {}), "edit": True}
+            token = True  # editing writes files: the token on every address, loopback included
         need = (not is_loopback(host)) if token is None else token
         self.token = secrets.token_urlsafe(18) if need else None
         self.pages = {path: render_page(dict(config or {}), view) for path, view in PAGES.items()}
@@ -273,7 +308,7 @@ class WebRemote:
             self.host,
             self.port,
             process_request=self._http,
-            max_size=MAX_MESSAGE_BYTES,
+            max_size=MAX_MESSAGE_BYTES if self.edit is None else self._edit_bytes(),
             max_queue=4,
             write_limit=WRITE_LIMIT_BYTES,
             compression=None,
@@ -364,6 +399,12 @@ class WebRemote:
 
     # ---- the WebSocket ---------------------------------------------------------------------
 
+    @staticmethod
+    def _edit_bytes() -> int:
+        from . import webedit
+
+        return webedit.MAX_EDIT_BYTES
+
     async def _handler(self, ws) -> None:
         from websockets.exceptions import ConnectionClosed
 
@@ -372,11 +413,15 @@ class WebRemote:
         if sock is not None:
             sock.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, SOCKET_BUFFER_BYTES)
         self.clients.add(client)
+        if self.edit is not None:
+            client.show_text = await asyncio.to_thread(self._show_text)
         client.dirty.set()
         sender = asyncio.create_task(self._sender(client))
         try:
             async for message in ws:
                 reply = self._on_message(client, message)
+                if isinstance(reply, _Edit):
+                    reply = await self._on_edit(reply.data)
                 if reply is not None:
                     await ws.send(json.dumps(reply))
         except ConnectionClosed:
@@ -395,6 +440,9 @@ class WebRemote:
             while True:
                 await client.dirty.wait()
                 client.dirty.clear()
+                if client.show_text is not None:
+                    show, client.show_text = client.show_text, None
+                    await client.ws.send(show)
                 text = self._text
                 if text is not None:
                     await client.ws.send(text)
@@ -429,22 +477,34 @@ class WebRemote:
             for c in self.clients:
                 c.dirty.set()
 
-    def _on_message(self, client: _Client, message) -> dict | None:
-        """One message from a page -> the reply (None: nothing to say). Never raises."""
+    def _on_message(self, client: _Client, message):
+        """One message from a page -> the reply (None: nothing to say; an _Edit: an edit to
+        hand to the editor). Never raises."""
         try:
             now = time.monotonic()
-            if not client.allow(now):
+            data = None
+            if isinstance(message, str):
+                try:
+                    data = json.loads(message)
+                except (ValueError, RecursionError):
+                    pass
+            edit = self.edit is not None and isinstance(data, dict) and "edit" in data
+            if not client.allow(now, edit):
                 self.stats["rate_limited"] += 1
                 if now - client.last_notice >= 1.0:
                     client.last_notice = now
-                    return {"type": "error", "message": "too many commands: slow down"}
+                    return {"type": "error", "message": f"too many {'edits' if edit else 'commands'}: slow down"}
                 return None
             if isinstance(message, bytes):
                 return self._refuse("text messages only")
-            try:
-                data = json.loads(message)
-            except ValueError:
+            if edit:
+                return _Edit(data)
+            if len(message) > MAX_MESSAGE_BYTES:
+                return self._refuse(f"a command is at most {MAX_MESSAGE_BYTES} bytes")
+            if data is None:
                 return self._refuse("not JSON")
+            if isinstance(data, dict) and "edit" in data:
+                return self._refuse("this remote is read-only: it does not edit the show")
             if not isinstance(data, dict) or not isinstance(data.get("cmd"), str):
                 return self._refuse('expected {"cmd": name, "arg": value}')
             name, arg = data["cmd"], data.get("arg")
@@ -460,6 +520,29 @@ class WebRemote:
         except Exception:
             self.stats["handler_errors"] += 1
             log.exception("web remote: message handler failed; the show goes on")
+            return {"type": "error", "message": "internal error"}
+
+    # ---- the show editor ------------------------------------------------------------------
+
+    def _show_text(self) -> str:
+        return json.dumps(self.edit.show_message(), separators=(",", ":"), allow_nan=False)
+
+    async def _on_edit(self, data: dict) -> dict:
+        """An edit message, done in a worker thread (the editor runs the show reader); the show
+        as edited goes to every page at once."""
+        try:
+            reply, everyone = await asyncio.to_thread(self.edit.handle, data)
+            if everyone is not None:
+                text = json.dumps(everyone, separators=(",", ":"), allow_nan=False)
+                for c in self.clients:
+                    c.show_text = text
+                    c.dirty.set()
+            if reply.get("type") == "error":
+                self.stats["refused"] += 1
+            return reply
+        except Exception:
+            self.stats["handler_errors"] += 1
+            log.exception("web remote: edit failed; the show goes on")
             return {"type": "error", "message": "internal error"}
 
     def _refuse(self, reason: str, name: str | None = None) -> dict:

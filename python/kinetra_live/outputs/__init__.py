@@ -9,7 +9,9 @@ its sender (the socket is handed in, so tests pass a fake one):
     describe(settings, show) -> one line for --check
     open_socket(settings) -> socket
     Sender(settings, show, sock): set(fixture, x, y, z, blackout=False) -> values,
-        flush(now) -> [packet records], close(now) -> [packet records]; errors, last_error
+        flush(now) -> [packet records], close(now) -> [packet records]; errors, last_error;
+        optionally adopt(old sender, now) -> [packet records]: go on from the same output's
+        sender of the show before an edit (same settings, same socket)
 
 Adding a kind is a module here and a line below.
 """

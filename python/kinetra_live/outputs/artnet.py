@@ -122,6 +122,12 @@ class Sender:
         self.health.frame(now, bool(sent))
         return sent
 
+    def adopt(self, old: Sender, now: float) -> list[dict]:
+        """Goes on from `old`, this output's sender before the show was edited."""
+        self.errors, self.last_error = old.errors, old.last_error
+        dmx.carry(self.ports, old.ports)
+        return []
+
     def close(self, now: float) -> list[dict]:
         self.sock.close()
         return []

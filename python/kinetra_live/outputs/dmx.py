@@ -7,7 +7,7 @@ from __future__ import annotations
 import math
 import os
 
-from .. import profiles
+from .. import fixturelib, profiles
 from ..model import AxisMap, DmxPatch
 
 # `_fine2` channels carry the third byte of a 24-bit pan or tilt.
@@ -35,7 +35,8 @@ MAX_RANGE = 7200.0
 
 
 def _profile(r, f: dict, key: tuple, hand: dict) -> profiles.Layout | None:
-    """The layout of the fixture's profile (a path relative to the show file), or None."""
+    """The layout of the fixture's profile (a path relative to the show file, or ofl:MAKER/MODEL
+    from the bundled library), or None."""
     if "profile" not in f:
         if "mode" in f:
             r.fail(key + ("mode",), "only used with a profile")
@@ -48,12 +49,18 @@ def _profile(r, f: dict, key: tuple, hand: dict) -> profiles.Layout | None:
             degrees[axis] = r.number(f, key, f"{axis}_range", lo=0.0, hi=MAX_RANGE, lo_open=True)
         elif any(role.startswith(axis) for role in hand):
             degrees[axis] = DEFAULT_RANGES[axis]  # the profile's axis is not used
-    path = os.path.join(os.path.dirname(os.path.abspath(r.path)), file)
     try:
+        if file.startswith(fixturelib.PREFIX):
+            # the library bundled with the package: "ofl:MAKER/MODEL"
+            ref = file[len(fixturelib.PREFIX) :]
+            return fixturelib.layout(ref, mode, pan_degrees=degrees.get("pan"), tilt_degrees=degrees.get("tilt"))
+        path = os.path.join(os.path.dirname(os.path.abspath(r.path)), file)
         return profiles.read(path, mode, pan_degrees=degrees.get("pan"), tilt_degrees=degrees.get("tilt"))
     except profiles.ProfileError as exc:
         where = key + ("mode",) if exc.key == "modes" and "mode" in f else key + ("profile",)
         r.fail(where, f"{file}: {exc.key}: {exc.message}" if exc.key else f"{file}: {exc.message}")
+    except fixturelib.LibraryError as exc:
+        r.fail(key + ("profile",), str(exc))
 
 
 def read_patch(r, f: dict, key: tuple, universes: tuple[int, int]) -> DmxPatch:
@@ -253,6 +260,18 @@ def values(patch: DmxPatch, x: float, y: float, z: float, blackout: bool = False
         for off, value in patch.blackout.items():
             out.append((base + off, value))
     return out
+
+
+def carry(new: dict, old: dict) -> list:
+    """Sending state (sequence numbers, what was last sent and when) of the universes in both
+    `old` and `new` (number -> Universe or Art-Net Port) carried into `new`, the data left to
+    the next frame; returns the old ones that are no longer sent."""
+    for number, prev in old.items():
+        if number in new:
+            for k, v in vars(prev).items():
+                if k != "data":
+                    setattr(new[number], k, v)
+    return [prev for number, prev in old.items() if number not in new]
 
 
 def angles(patch: DmxPatch, values) -> tuple[float, float]:

@@ -184,6 +184,16 @@ class Sender:
         self.health.frame(now, bool(sent))
         return sent
 
+    def adopt(self, old: Sender, now: float) -> list[dict]:
+        """Goes on from `old`, this output's sender before the show was edited: sequence numbers
+        carry on, and universes no longer sent end their streams (three terminated packets)."""
+        self.errors, self.last_error, self.sync_sequence = old.errors, old.last_error, old.sync_sequence
+        sent = []
+        for u in dmx.carry(self.universes, old.universes):
+            if u.last_sent is not None:
+                sent += [old._send(u, e131.OPTION_STREAM_TERMINATED, now) for _ in range(3)]
+        return sent
+
     def close(self, now: float) -> list[dict]:
         """Three stream-terminated packets per universe that was sent, then the socket is closed."""
         sent = []

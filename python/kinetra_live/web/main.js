@@ -3,11 +3,13 @@
 import { connect, send } from "./socket.js";
 import * as remote from "./remote.js";
 import * as stage from "./stage.js";
+import * as editor from "./editor.js";
 
 const VIEWS = { remote: [remote, stage], stage: [stage] };
 
 const R = window.REMOTE || {};
-const views = VIEWS[R.view] || VIEWS.remote;
+// the show editor under the remote, when the player serves the edit mode
+const views = [...(VIEWS[R.view] || VIEWS.remote), ...(R.edit && R.view !== "stage" ? [editor] : [])];
 const message = document.getElementById("message");
 
 function note(text) {

@@ -238,16 +238,26 @@ function upload(gl, m, data) {
 
 // ---- set-up --------------------------------------------------------------------------------
 
-export function mount(config) {
-  const room = (config && config.stage) || { width: 10, depth: 8, trim: 6, fixtures: [] };
+// The stage and its fixtures (again after the show was edited: heads kept by name keep their motion).
+export function setRoom(room) {
+  const old = S.byName || new Map();
   S.room = room;
   S.haze = typeof room.haze === "number" ? room.haze : S.haze;
-  S.canvas = document.getElementById("stage");
+  S.heads = [];
+  S.points = [];
   for (const f of room.fixtures || []) {
-    if (f.kind === "head") S.heads.push({ ...f, pan: { p: 0, v: 0 }, tilt: { p: 0, v: 0 }, target: [0, 0], dim: 1, since: 0 });
+    const was = old.get(f.name);
+    if (f.kind === "head") S.heads.push({ ...f, pan: was ? was.pan : { p: 0, v: 0 }, tilt: was ? was.tilt : { p: 0, v: 0 }, target: was ? was.target : [0, 0], dim: 1, since: 0 });
     else S.points.push({ name: f.name, offset: [0, 0, 0] });
   }
   S.byName = new Map(S.heads.map((h) => [h.name, h]));
+  if (S.gl) kick();
+}
+S.setRoom = setRoom;
+
+export function mount(config) {
+  setRoom((config && config.stage) || { width: 10, depth: 8, trim: 6, fixtures: [] });
+  S.canvas = document.getElementById("stage");
   camera("front");
   const gl = S.canvas.getContext("webgl2", { antialias: false, alpha: false, premultipliedAlpha: false });
   if (!gl) {

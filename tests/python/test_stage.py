@@ -158,10 +158,13 @@ def test_a_head_with_lag_is_sampled_ahead_by_its_own_time(tmp_path, lag_ms, ahea
 
 
 def test_the_protocol_file_lists_every_command_and_state_key(tmp_path):
-    from kinetra_live.inputs import web
+    from kinetra_live.inputs import web, webedit
 
     text = (pathlib.Path(web.__file__).parent.parent / "web" / "PROTOCOL.md").read_text()
     page_part, _, state_part = text.partition("STATE has:")
+    state_part, _, edit_part = state_part.partition("## The show editor")
+    edits = set(re.findall(r"`(\w+)`", " ".join(re.findall(r"^\| ([^|]+) \|", edit_part, re.M)))) - {"edit"}
+    assert edits == set(webedit.NEEDS_VERSION) | set(webedit.ACTIONS)
     assert set(re.findall(r"^\| `(\w+)` \|", page_part, re.M)) == set(commands.COMMANDS) - web.REFUSED
     assert f"Refused from the page: {', '.join(f'`{n}`' for n in sorted(web.REFUSED))}." in text
     documented = set(re.findall(r"`(\w+)`", " ".join(re.findall(r"^\| ([^|]+) \|", state_part, re.M))))

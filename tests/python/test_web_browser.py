@@ -200,9 +200,15 @@ def test_a_pressed_cue_reaches_the_lights_on_the_next_bar(page, player):
     boundary = landed[0]["boundary"]
     assert boundary % BAR_PIPS == 0
     assert 0 < boundary - pip_clicked <= BAR_PIPS + 16, (boundary, pip_clicked)  # the next bar
-    by_seq = {p["sequence"]: f for f in log for p in f["packets"] if p["universe"] == 1}
+    # sequence numbers wrap every 256 frames: a packet is the frame of its number sent nearest
+    # to when it came in
+    by_seq: dict = {}
+    for f in log:
+        for p in f["packets"]:
+            if p["universe"] == 1:
+                by_seq.setdefault(p["sequence"], []).append(f)
     seen = [
-        (by_seq[p.sequence]["pip"], _centred(p))
+        (min(by_seq[p.sequence], key=lambda f: abs(f["t"] - t))["pip"], _centred(p))
         for t, p in list(rx.packets)
         if t >= clicked and p.universe == 1 and not p.option_StreamTerminated and p.sequence in by_seq
     ]

@@ -226,7 +226,9 @@ function cubeMesh() {
   for (const [axis, sign] of faces) {
     const u = (axis + 1) % 3, v = (axis + 2) % 3;
     const corner = (a, b) => { const p = [0, 0, 0]; p[axis] = sign * 0.5; p[u] = a * 0.5; p[v] = b * 0.5; const n = [0, 0, 0]; n[axis] = sign; return [...p, ...n]; };
-    for (const [a, b] of [[-1, -1], [1, -1], [1, 1], [-1, -1], [1, 1], [-1, 1]]) out.push(...corner(a, b));
+    // counter-clockwise seen from outside: the far side of a body is culled
+    const quad = sign > 0 ? [[-1, -1], [1, -1], [1, 1], [-1, -1], [1, 1], [-1, 1]] : [[-1, -1], [1, 1], [1, -1], [-1, -1], [-1, 1], [1, 1]];
+    for (const [a, b] of quad) out.push(...corner(a, b));
   }
   return new Float32Array(out);
 }
@@ -261,7 +263,9 @@ export function mount(config) {
   }
   S.byName = new Map(S.heads.map((h) => [h.name, h]));
   camera("front");
-  const gl = S.canvas.getContext("webgl2", { antialias: false, alpha: false, premultipliedAlpha: false });
+  // no depth buffer: the canvas a software renderer presents each frame is the cheaper for it, and
+  // the scene is drawn back to front (floor, grid, then the bodies farthest first)
+  const gl = S.canvas.getContext("webgl2", { antialias: false, alpha: false, premultipliedAlpha: false, depth: false, stencil: false });
   if (!gl) {
     S.error = "WebGL2 is not available: the stage view is off";
     S.canvas.replaceWith(Object.assign(document.createElement("p"), { id: "stage", textContent: S.error }));
@@ -277,6 +281,10 @@ export function mount(config) {
   S.layVao = gl.createVertexArray();
   const cubes = instances(gl, [3, 3, 3], 2 * S.heads.length + 3);
   S.cubes = { ...meshVao(gl, cubeMesh(), [3, 3], cubes), inst: cubes };
+  const floor = instances(gl, [3, 3, 3], 1);
+  put(floor, 0, -0.05, 0, room.width, 0.1, room.depth, 0.1, 0.11, 0.12);
+  upload(gl, floor);
+  S.floor = meshVao(gl, cubeMesh(), [3, 3], floor);
   // the beams and their spots: one instance each, the same data, one upload a frame
   S.beams = instances(gl, [3, 3, 3], S.heads.length);
   S.cones = meshVao(gl, coneMesh(), [2], S.beams);
@@ -437,42 +445,48 @@ export function draw() {
   const mvp = multiply(perspective(fovy, aspect, 0.1, 500), lookAt(e, c.target, up));
   const far = 1.5 * Math.max(r.width, r.depth, r.trim);
 
-  // the bodies, then what they hang from and stand on (the floor last: the bodies hide it)
-  const cubes = S.cubes.inst, beams = S.beams;
+  // the bodies and what they hang from, farthest from the eye first
+  const cubes = S.cubes.inst, beams = S.beams, solids = [];
   cubes.n = 0;
   beams.n = 0;
+  const far2 = (x, y, z) => (x - e[0]) ** 2 + (y - e[1]) ** 2 + (z - e[2]) ** 2;
+  const solid = (...v) => solids.push([far2(v[0], v[1], v[2]), v]);
   for (const h of S.heads) {
     const d = direction(h, h.pan.p, h.tilt.p), o = h.position;
-    put(cubes, o[0], o[1] + (h.mount === "standing" ? -0.1 : 0.1), o[2], 0.4, 0.2, 0.3, 0.22, 0.23, 0.25);
-    put(cubes, o[0] + d[0] * 0.12, o[1] + d[1] * 0.12, o[2] + d[2] * 0.12, 0.24, 0.24, 0.24, 0.3, 0.31, 0.33);
+    solid(o[0], o[1] + (h.mount === "standing" ? -0.1 : 0.1), o[2], 0.4, 0.2, 0.3, 0.22, 0.23, 0.25);
+    solid(o[0] + d[0] * 0.12, o[1] + d[1] * 0.12, o[2] + d[2] * 0.12, 0.24, 0.24, 0.24, 0.3, 0.31, 0.33);
     let len = far;
     if (d[1] < -1e-3 && o[1] > 0) len = Math.min(far * 2, o[1] / -d[1]);
     if (h.dim > 0) put(beams, o[0] + d[0] * 0.25, o[1] + d[1] * 0.25, o[2] + d[2] * 0.25, d[0], d[1], d[2], len, Math.tan((h.beam_deg / 2) * RAD), h.dim);
   }
-  // the box of the points, upstage right
+  solids.sort((a, b) => b[0] - a[0]);
+  // the truss behind the bodies hung from it, unless the eye is above it; the points' box first
+  const truss = [0, r.trim + 0.25, 0, r.width, 0.3, 0.3, 0.35, 0.36, 0.38];
+  const above = e[1] > r.trim + 0.4;
   const bx = r.width / 2 - 1.2, by = 1.2, bz = -r.depth / 2 + 1.2;
   if (S.points.length) put(cubes, bx, 0.1, bz, 2, 0.2, 2, 0.16, 0.17, 0.18);
-  put(cubes, 0, r.trim + 0.25, 0, r.width, 0.3, 0.3, 0.35, 0.36, 0.38);
-  put(cubes, 0, -0.05, 0, r.width, 0.1, r.depth, 0.1, 0.11, 0.12);
+  if (!above) put(cubes, ...truss);
+  for (const [, v] of solids) put(cubes, ...v);
+  if (above) put(cubes, ...truss);
 
-  // the scene: only solid colours, each pixel drawn about once
+  // the scene: only solid colours, back to front
   gl.bindFramebuffer(gl.FRAMEBUFFER, null);
   gl.viewport(0, 0, w, hgt);
   gl.clearColor(...BACKGROUND, 1);
-  gl.clear(gl.COLOR_BUFFER_BIT | gl.DEPTH_BUFFER_BIT);
-  gl.enable(gl.DEPTH_TEST);
-  gl.depthFunc(gl.LEQUAL);
-  gl.depthMask(true);
+  gl.clear(gl.COLOR_BUFFER_BIT);
+  gl.disable(gl.DEPTH_TEST);
   gl.disable(gl.BLEND);
+  gl.enable(gl.CULL_FACE);
   gl.useProgram(S.solid.p);
   gl.uniformMatrix4fv(S.solid.u.u_mvp, false, mvp);
-  upload(gl, cubes);
-  gl.bindVertexArray(S.cubes.vao);
-  gl.drawArraysInstanced(gl.TRIANGLES, 0, S.cubes.count, cubes.n);
-  gl.useProgram(S.grid.p);
-  gl.uniformMatrix4fv(S.grid.u.u_mvp, false, mvp);
-  gl.bindVertexArray(S.gridVao.vao);
-  gl.drawArrays(gl.LINES, 0, S.gridVao.count);
+  gl.bindVertexArray(S.floor.vao);
+  gl.drawArraysInstanced(gl.TRIANGLES, 0, S.floor.count, 1);
+  if (e[1] > 0) {
+    gl.useProgram(S.grid.p);
+    gl.uniformMatrix4fv(S.grid.u.u_mvp, false, mvp);
+    gl.bindVertexArray(S.gridVao.vao);
+    gl.drawArrays(gl.LINES, 0, S.gridVao.count);
+  }
   if (S.points.length) {
     const pts = S.pointData;
     pts.n = 0;
@@ -481,6 +495,14 @@ export function draw() {
       const o = p.offset;
       put(pts, bx + o[0] * 0.9, by - o[1] * 0.9, bz + o[2] * 0.9, 0.6 + 0.4 * Math.cos(hue), 0.6 + 0.4 * Math.cos(hue - 2.1), 0.6 + 0.4 * Math.cos(hue + 2.1));
     });
+  }
+  gl.useProgram(S.solid.p);
+  upload(gl, cubes);
+  gl.bindVertexArray(S.cubes.vao);
+  gl.drawArraysInstanced(gl.TRIANGLES, 0, S.cubes.count, cubes.n);
+  gl.disable(gl.CULL_FACE);
+  if (S.points.length) {
+    const pts = S.pointData;
     gl.useProgram(S.point.p);
     gl.uniformMatrix4fv(S.point.u.u_mvp, false, mvp);
     gl.uniform1f(S.point.u.u_size, 10 * dpr);
@@ -488,8 +510,6 @@ export function draw() {
     gl.bindVertexArray(S.pointVao);
     gl.drawArrays(gl.POINTS, 0, pts.n);
   }
-  gl.disable(gl.DEPTH_TEST);
-  gl.depthMask(false);
 
   // the light, small: additive, soft, capped so that overlapping beams do not wash out to white
   const n = beams.n;

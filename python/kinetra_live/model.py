@@ -83,6 +83,7 @@ class DmxPatch:
     fixed: dict  # channel offset -> value 0..255
     blackout: dict  # channel offset -> value 0..255 while blacked out
     beam_deg: float | None = None  # the profile's narrowest beam angle
+    dimmer: tuple = ()  # offsets of the dimmer's channel, coarse then fine bytes (none: ())
 
     def used(self) -> range:
         return range(self.address, self.address + self.footprint)

@@ -92,6 +92,7 @@ class Layout:
     tilt: Axis | None
     channels: dict  # channel name -> offset, for every named slot of the mode
     beam_deg: float | None = None  # the narrowest lens angle (`physical.lens.degreesMinMax`)
+    dimmer: tuple = ()  # offsets of the first Intensity channel, coarse then fine bytes (none: ())
 
 
 def beam_degrees(doc: dict, mode: dict) -> float | None:
@@ -522,7 +523,20 @@ def layout(
             axes[role] = None
     if axes["pan"] is None and axes["tilt"] is None:
         f.fail(_key("modes", index), f"mode {m['name']!r} has no Pan or Tilt channel to move")
-    return Layout(path, name, m["name"], len(slots), axes["pan"], axes["tilt"], dict(offsets), beam_degrees(doc, m))
+    dimmer = ()
+    for cname, ch in resolved.items():
+        if ch.fine == 0 and "Intensity" in {c.get("type") for c in capabilities(f, ch.definition, ch.where)}:
+            aliases = [a for a in ch.definition.get("fineChannelAliases") or () if isinstance(a, str)]
+            fine = []
+            for a in aliases:  # its fine bytes, as far as the mode has them in order
+                if ch.name(a) not in offsets:
+                    break
+                fine.append(offsets[ch.name(a)])
+            dimmer = (offsets[cname], *fine)
+            break
+    return Layout(
+        path, name, m["name"], len(slots), axes["pan"], axes["tilt"], dict(offsets), beam_degrees(doc, m), dimmer
+    )
 
 
 def read(

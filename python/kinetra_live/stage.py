@@ -110,11 +110,12 @@ def view_config(show: model.Show) -> dict:
 
 def heads(show: model.Show, sent, blackout: bool) -> dict:
     """Per DMX fixture: [pan, tilt, intensity] as the values last sent say (degrees from home;
-    intensity 0 while its blackout values are out)."""
+    intensity: its dimmer's level, 0 while its blackout values are out)."""
     out = {}
     for f, values in zip(show.fixtures, sent):
         p = f.patch
         if isinstance(p, model.DmxPatch) and values:
             pan, tilt = dmx.angles(p, values)
-            out[f.name] = [round(pan, 3), round(tilt, 3), 0.0 if blackout and p.blackout else 1.0]
+            level = 0.0 if blackout and p.blackout else dmx.intensity(p, values)
+            out[f.name] = [round(pan, 3), round(tilt, 3), round(level, 3)]
     return out

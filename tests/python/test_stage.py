@@ -107,6 +107,42 @@ def test_a_blacked_out_head_has_no_intensity(tmp_path):
     assert stage.heads(s, sent, False)["h"][2] == 1.0
 
 
+# the shared fixture definitions beside the repository, if they are there
+OFL = next(
+    (
+        r.parent / "shared/data/ofl"
+        for r in pathlib.Path(__file__).resolve().parents[2:]
+        if (r.parent / "shared/data/ofl/fixtures").is_dir()
+    ),
+    None,
+)
+HAND = "channels = { pan = 1, pan_fine = 2, tilt = 3, tilt_fine = 4 }\n"
+
+
+@pytest.mark.parametrize(
+    "extra, z, black, level",
+    [
+        ("", 1.0, False, 1.0),  # no dimmer: full
+        ("channels = { pan = 1, tilt = 3, z = 5 }\nz = [0.2, 1.0]", -1.0, False, 0.2),  # z on the dimmer
+        ("channels = { pan = 1, tilt = 3, z = 5, z_fine = 6 }\nz = [0.2, 1.0]", 0.0, False, 0.6),
+        ("channels = { pan = 1, tilt = 3, z = 5 }\nblackout = { 5 = 0 }", 1.0, True, 0.0),  # blacked out on it
+        ("channels = { pan = 1, tilt = 3, z = 5 }\nblackout = { 5 = 0 }", 1.0, False, 1.0),
+        # a profile's Intensity channel (offset 8), set by its name; z is not on it
+        ('profile = "{ofl}/fixtures/stairville/mh-x25.json"\nmode = "12ch"\nset = {{ Dimmer = 51 }}', 1.0, False, 0.2),
+    ],
+)
+def test_the_beam_is_dimmed_by_the_dimmer_values_sent(tmp_path, extra, z, black, level):
+    if "{ofl}" in extra:
+        if OFL is None:
+            pytest.skip("the shared fixture definitions are not here")
+        extra = extra.format(ofl=OFL)
+    (tmp_path / "step.csv").write_text(STEP_PATTERN)
+    text = ONE_HEAD.replace(HAND, "") if extra.startswith("channels") else ONE_HEAD
+    s = showfile.load(write(tmp_path, text + extra + "\n"))
+    sent = [dmx.values(s.fixtures[0].patch, 0.0, 0.0, z, black)]
+    assert stage.heads(s, sent, black)["h"][2] == pytest.approx(level, abs=1e-3)
+
+
 @pytest.mark.parametrize(
     "target, warning",
     [

@@ -133,6 +133,10 @@ def read_patch(r, f: dict, key: tuple, universes: tuple[int, int]) -> DmxPatch:
             low, high, full = w0 + low * (w1 - w0), w0 + high * (w1 - w0), span / abs(w1 - w0)
         maps[axis] = AxisMap(low, high, full)
     z = r.pair(f, key, "z", [0.0, 1.0], 0.0, 1.0)
+    # The dimmer: the profile's Intensity channel, else the channel z drives (z on the dimmer).
+    dimmer = lay.dimmer if lay is not None and lay.dimmer else ()
+    if not dimmer and "z" in channels:
+        dimmer = (channels["z"],) + ((channels["z_fine"],) if "z_fine" in channels else ())
     return DmxPatch(
         universe,
         address,
@@ -144,6 +148,7 @@ def read_patch(r, f: dict, key: tuple, universes: tuple[int, int]) -> DmxPatch:
         fixed,
         blackout,
         lay.beam_deg if lay is not None else None,
+        dimmer,
     )
 
 
@@ -274,6 +279,14 @@ def carry(new: dict, old: dict) -> list:
     return [prev for number, prev in old.items() if number not in new]
 
 
+def _fraction(sent: dict, base: int, offsets) -> float:
+    """The value 0..1 of the channels at `offsets` (coarse first, then its fine bytes) as sent."""
+    word = 0
+    for off in offsets:
+        word = (word << 8) | sent.get(base + off, 0)
+    return word / ((1 << 8 * len(offsets)) - 1)
+
+
 def angles(patch: DmxPatch, values) -> tuple[float, float]:
     """Pan and tilt in degrees from home, decoded from the (channel, value) pairs the output
     sends (coarse and fine bytes, the patch's ranges and inversions): what the head would do."""
@@ -285,12 +298,15 @@ def angles(patch: DmxPatch, values) -> tuple[float, float]:
         if role not in ch:
             out.append(0.0)
             continue
-        word, bits = sent.get(base + ch[role], 0), 8
-        for suffix in ("_fine", "_fine2"):
-            if role + suffix in ch:
-                word, bits = (word << 8) | sent.get(base + ch[role + suffix], 0), bits + 8
-        out.append(axis.angle(word / ((1 << bits) - 1)))
+        offsets = [ch[role]] + [ch[role + s] for s in ("_fine", "_fine2") if role + s in ch]
+        out.append(axis.angle(_fraction(sent, base, offsets)))
     return out[0], out[1]
+
+
+def intensity(patch: DmxPatch, values) -> float:
+    """The dimmer's level, 0 to 1, decoded from the (channel, value) pairs the output sends
+    (a blackout value on it included); 1 for a fixture without a dimmer."""
+    return _fraction(dict(values), patch.address - 1, patch.dimmer) if patch.dimmer else 1.0
 
 
 # Unchanged data goes out this many times in all, then only as keep-alive.

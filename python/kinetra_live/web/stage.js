@@ -5,13 +5,18 @@
 import { lookAt, multiply, perspective } from "./glmath.js";
 
 const MAX_DPR = 1.5; // a phone draws at most this many pixels per CSS pixel
-const BEAM_RADIUS = 0.08; // metres at the lens
 const SEGMENTS = 32;
-const WARM = [1.0, 0.93, 0.8];
 const RAD = Math.PI / 180;
-// The light (beams and spots) is drawn at this fraction of the canvas's width and height and
-// laid over it: soft light loses nothing by it, and it is most of what a frame costs.
-const LIGHT_SCALE = 0.5;
+// The light (beams and spots) is drawn at a quarter of the canvas's width and height, a
+// sixteenth of its pixels, and stretched over it with linear filtering: soft light loses
+// nothing by it, and it is most of what a frame costs a software renderer.
+const LIGHT_SCALE = 0.25;
+const BEAM_RADIUS = 0.08; // metres at the lens
+// In the shaders' own words: that radius and the colours.
+const R0 = BEAM_RADIUS.toFixed(3);
+const WARM = "vec3(1.0, 0.93, 0.8)";
+const BACKGROUND = [0.02, 0.025, 0.03];
+const GRID = "vec3(0.14, 0.15, 0.16)";
 
 const S = {
   gl: null, canvas: null, room: null, heads: [], points: [], haze: 0.4,
@@ -53,82 +58,82 @@ export function direction(h, pan, tilt) {
 S.direction = direction;
 
 // ---- shaders -------------------------------------------------------------------------------
+// Kept to a few operations a fragment: a software renderer (SwiftShader, a phone's slow GPU)
+// spends a frame's time on fragments.
 
 const SOLID_VS = `#version 300 es
 layout(location=0) in vec3 a_pos; layout(location=1) in vec3 a_normal;
 layout(location=2) in vec3 i_centre; layout(location=3) in vec3 i_size; layout(location=4) in vec3 i_color;
-uniform mat4 u_mvp; out vec3 v_color; out vec3 v_world; out float v_light; flat out float v_grid;
+uniform mat4 u_mvp; out vec3 v_color;
 void main() {
-  v_world = i_centre + a_pos * i_size;
-  v_color = abs(i_color);
-  v_grid = i_color.r < 0.0 ? 1.0 : 0.0; // the floor: a negative red
-  v_light = 0.55 + 0.45 * max(0.0, dot(a_normal, normalize(vec3(0.3, 1.0, 0.6))));
-  gl_Position = u_mvp * vec4(v_world, 1.0);
+  v_color = i_color * (0.55 + 0.45 * max(0.0, dot(a_normal, normalize(vec3(0.3, 1.0, 0.6)))));
+  gl_Position = u_mvp * vec4(i_centre + a_pos * i_size, 1.0);
 }`;
-const SOLID_FS = `#version 300 es
+// The floor's grid: lines just above it.
+const GRID_VS = `#version 300 es
+layout(location=0) in vec3 a_pos; uniform mat4 u_mvp; out vec3 v_color;
+void main() { v_color = ${GRID}; gl_Position = u_mvp * vec4(a_pos, 1.0); }`;
+const FLAT_FS = `#version 300 es
 precision mediump float;
-in vec3 v_color; in vec3 v_world; in float v_light; flat in float v_grid; out vec4 o;
-void main() {
-  vec3 c = v_color * v_light;
-  if (v_grid > 0.0) {
-    vec2 g = abs(fract(v_world.xz + 0.5) - 0.5) / fwidth(v_world.xz);
-    c += vec3(0.05) * (1.0 - min(min(g.x, g.y), 1.0));
-  }
-  o = vec4(c, 1.0);
-}`;
+in vec3 v_color; out vec4 o;
+void main() { o = vec4(v_color, 1.0); }`;
+// The light laid over the scene, stretched with linear filtering, where there is any.
+const LAY_VS = `#version 300 es
+out vec2 v_uv;
+void main() { vec2 p = vec2(gl_VertexID == 1 ? 3.0 : -1.0, gl_VertexID == 2 ? 3.0 : -1.0);
+  v_uv = p * 0.5 + 0.5; gl_Position = vec4(p, 0.0, 1.0); }`;
+const LAY_FS = `#version 300 es
+precision mediump float;
+in vec2 v_uv; uniform sampler2D u_light; out vec4 o;
+void main() { o = vec4(textureLod(u_light, v_uv, 0.0).rgb, 1.0); }`;
+// A beam: one side of a cone from the lens (radius R0) along the axis, brightest where the eye
+// looks across it, fading along its length.
 const BEAM_VS = `#version 300 es
 layout(location=0) in vec2 a_cone;
 layout(location=1) in vec3 i_origin; layout(location=2) in vec3 i_dir; layout(location=3) in vec3 i_shape;
-uniform mat4 u_mvp; uniform vec3 u_eye; uniform float u_r0;
-out float v_u; out float v_face; out float v_alpha;
+uniform mat4 u_mvp; uniform vec3 u_eye; uniform float u_cap; out float v_u; out float v_a;
 void main() {
   vec3 d = normalize(i_dir);
   vec3 helper = abs(d.y) < 0.99 ? vec3(0.0, 1.0, 0.0) : vec3(1.0, 0.0, 0.0);
   vec3 b1 = normalize(cross(d, helper)); vec3 b2 = cross(d, b1);
   float len = i_shape.x, tanHalf = i_shape.y;
   vec3 radial = b1 * cos(a_cone.y) + b2 * sin(a_cone.y);
-  vec3 p = i_origin + d * len * a_cone.x + radial * (u_r0 + len * a_cone.x * tanHalf);
-  vec3 n = normalize(radial - d * tanHalf);
-  v_face = abs(dot(n, normalize(u_eye - p)));
-  v_u = a_cone.x; v_alpha = i_shape.z;
+  vec3 p = i_origin + d * len * a_cone.x + radial * (${R0} + len * a_cone.x * tanHalf);
+  float face = abs(dot(normalize(radial - d * tanHalf), normalize(u_eye - p)));
+  v_a = u_cap * i_shape.z * face * sqrt(face);
+  v_u = a_cone.x;
   gl_Position = u_mvp * vec4(p, 1.0);
 }`;
 const BEAM_FS = `#version 300 es
 precision mediump float;
-in float v_u; in float v_face; in float v_alpha; uniform vec3 u_color; out vec4 o;
-void main() {
-  float a = v_alpha * pow(v_face, 1.5) * pow(1.0 - v_u, 0.6);
-  o = vec4(u_color, a);
-}`;
+in float v_u; in float v_a; out vec4 o;
+void main() { o = vec4(${WARM} * (v_a * sqrt(1.0 - v_u)), 1.0); }`;
+// The spot where a beam lands: a square about the hit point, cut to the floor, lit where the
+// cone's section is.
 const SPOT_VS = `#version 300 es
 layout(location=0) in vec2 a_quad;
 layout(location=1) in vec3 i_origin; layout(location=2) in vec3 i_dir; layout(location=3) in vec3 i_shape;
-uniform mat4 u_mvp; uniform float u_r0;
-out vec3 v_world; flat out vec3 v_origin; flat out vec3 v_dir; flat out vec2 v_cone;
+uniform mat4 u_mvp; uniform vec2 u_half; uniform float u_cap;
+out vec3 v_r; flat out vec3 v_dir; flat out vec2 v_cone;
 void main() {
   vec3 d = normalize(i_dir);
   float t = i_shape.x;
   vec3 hit = i_origin + d * t;
-  float r = (u_r0 + t * i_shape.y) / max(0.15, -d.y) * 1.15 + 0.05;
-  v_world = hit + vec3(a_quad.x * r, 0.0, a_quad.y * r);
-  v_world.y = 0.002;
-  v_origin = i_origin; v_dir = d; v_cone = vec2(i_shape.y, i_shape.z);
-  gl_Position = d.y < -0.01 ? u_mvp * vec4(v_world, 1.0) : vec4(2.0, 2.0, 2.0, 1.0);
+  float r = (${R0} + t * i_shape.y) / max(0.15, -d.y) * 1.15 + 0.05;
+  vec3 w = vec3(clamp(hit.xz + a_quad * r, -u_half, u_half), 0.002).xzy;
+  v_r = w - i_origin; v_dir = d; v_cone = vec2(i_shape.y, u_cap * i_shape.z);
+  gl_Position = d.y < -0.01 ? u_mvp * vec4(w, 1.0) : vec4(2.0, 2.0, 2.0, 1.0);
 }`;
 const SPOT_FS = `#version 300 es
 precision highp float;
-in vec3 v_world; flat in vec3 v_origin; flat in vec3 v_dir; flat in vec2 v_cone;
-uniform vec2 u_half; uniform vec3 u_color; uniform float u_r0; out vec4 o;
+in vec3 v_r; flat in vec3 v_dir; flat in vec2 v_cone; out vec4 o;
 void main() {
-  if (abs(v_world.x) > u_half.x || abs(v_world.z) > u_half.y) discard;
-  vec3 r = v_world - v_origin;
-  float along = dot(r, v_dir);
-  if (along <= 0.0) discard;
-  float radius = u_r0 + along * v_cone.x;
-  float off = length(r - v_dir * along) / radius;
-  float a = v_cone.y * (1.0 - smoothstep(0.75, 1.0, off));
-  if (a <= 0.0) discard;
-  o = vec4(u_color, a);
+  float along = max(dot(v_r, v_dir), 0.0);
+  vec3 off = v_r - v_dir * along;
+  float radius = ${R0} + along * v_cone.x;
+  // full out to three quarters of the radius, nothing at its edge
+  float a = v_cone.y * clamp((1.0 - dot(off, off) / (radius * radius)) * 2.3, 0.0, 1.0);
+  o = vec4(${WARM} * a, 1.0);
 }`;
 const POINT_VS = `#version 300 es
 layout(location=0) in vec3 a_pos; layout(location=1) in vec3 a_color;
@@ -138,15 +143,6 @@ const POINT_FS = `#version 300 es
 precision mediump float;
 in vec3 v_color; out vec4 o;
 void main() { vec2 c = gl_PointCoord - 0.5; if (dot(c, c) > 0.25) discard; o = vec4(v_color, 1.0); }`;
-
-const LAY_VS = `#version 300 es
-out vec2 v_uv;
-void main() { vec2 p = vec2(gl_VertexID == 1 ? 3.0 : -1.0, gl_VertexID == 2 ? 3.0 : -1.0);
-  v_uv = p * 0.5 + 0.5; gl_Position = vec4(p, 0.0, 1.0); }`;
-const LAY_FS = `#version 300 es
-precision mediump float;
-in vec2 v_uv; uniform sampler2D u_light; out vec4 o;
-void main() { o = vec4(texture(u_light, v_uv).rgb, 1.0); }`;
 
 function lightTarget(gl, w, h) {
   const lw = Math.max(1, Math.round(w * LIGHT_SCALE)), lh = Math.max(1, Math.round(h * LIGHT_SCALE));
@@ -186,27 +182,42 @@ function program(gl, vs, fs) {
   return { p, u };
 }
 
-// A vertex array of one shared mesh (attributes from 0) and one instance buffer (the next ones).
-function meshVao(gl, mesh, sizes, instanceSizes) {
+// Per-instance data: a buffer of room for `count` instances of `sizes` floats each, made once;
+// each frame writes the instances it has into it (no new buffer, no new array).
+function instances(gl, sizes, count) {
+  const floats = sizes.reduce((a, b) => a + b, 0);
+  const buf = gl.createBuffer();
+  gl.bindBuffer(gl.ARRAY_BUFFER, buf);
+  gl.bufferData(gl.ARRAY_BUFFER, Math.max(1, count) * floats * 4, gl.DYNAMIC_DRAW);
+  return { buf, sizes, floats, data: new Float32Array(Math.max(1, count) * floats), n: 0 };
+}
+
+function upload(gl, inst) {
+  gl.bindBuffer(gl.ARRAY_BUFFER, inst.buf);
+  gl.bufferSubData(gl.ARRAY_BUFFER, 0, inst.data, 0, inst.n * inst.floats);
+}
+
+// A vertex array of one shared mesh (attributes from 0) and an instance buffer (the next ones).
+function meshVao(gl, mesh, sizes, inst) {
   const vao = gl.createVertexArray();
   gl.bindVertexArray(vao);
-  const vb = gl.createBuffer();
-  gl.bindBuffer(gl.ARRAY_BUFFER, vb);
+  gl.bindBuffer(gl.ARRAY_BUFFER, gl.createBuffer());
   gl.bufferData(gl.ARRAY_BUFFER, mesh, gl.STATIC_DRAW);
-  let stride = sizes.reduce((a, b) => a + b, 0) * 4, off = 0, loc = 0;
-  for (const n of sizes) { gl.enableVertexAttribArray(loc); gl.vertexAttribPointer(loc++, n, gl.FLOAT, false, stride, off); off += n * 4; }
-  const ib = gl.createBuffer();
-  gl.bindBuffer(gl.ARRAY_BUFFER, ib);
-  stride = instanceSizes.reduce((a, b) => a + b, 0) * 4;
-  off = 0;
-  for (const n of instanceSizes) {
-    gl.enableVertexAttribArray(loc);
-    gl.vertexAttribPointer(loc, n, gl.FLOAT, false, stride, off);
-    gl.vertexAttribDivisor(loc++, 1);
-    off += n * 4;
+  const per = sizes.reduce((a, b) => a + b, 0);
+  let off = 0, loc = 0;
+  for (const n of sizes) { gl.enableVertexAttribArray(loc); gl.vertexAttribPointer(loc++, n, gl.FLOAT, false, per * 4, off); off += n * 4; }
+  if (inst) {
+    gl.bindBuffer(gl.ARRAY_BUFFER, inst.buf);
+    off = 0;
+    for (const n of inst.sizes) {
+      gl.enableVertexAttribArray(loc);
+      gl.vertexAttribPointer(loc, n, gl.FLOAT, false, inst.floats * 4, off);
+      gl.vertexAttribDivisor(loc++, 1);
+      off += n * 4;
+    }
   }
   gl.bindVertexArray(null);
-  return { vao, ib, count: mesh.length / sizes.reduce((a, b) => a + b, 0), floats: stride / 4, data: new Float32Array(0) };
+  return { vao, count: mesh.length / per };
 }
 
 function cubeMesh() {
@@ -215,7 +226,9 @@ function cubeMesh() {
   for (const [axis, sign] of faces) {
     const u = (axis + 1) % 3, v = (axis + 2) % 3;
     const corner = (a, b) => { const p = [0, 0, 0]; p[axis] = sign * 0.5; p[u] = a * 0.5; p[v] = b * 0.5; const n = [0, 0, 0]; n[axis] = sign; return [...p, ...n]; };
-    for (const [a, b] of [[-1, -1], [1, -1], [1, 1], [-1, -1], [1, 1], [-1, 1]]) out.push(...corner(a, b));
+    // counter-clockwise seen from outside: the far side of a body is culled
+    const quad = sign > 0 ? [[-1, -1], [1, -1], [1, 1], [-1, -1], [1, 1], [-1, 1]] : [[-1, -1], [1, 1], [1, -1], [-1, -1], [-1, 1], [1, 1]];
+    for (const [a, b] of quad) out.push(...corner(a, b));
   }
   return new Float32Array(out);
 }
@@ -229,11 +242,12 @@ function coneMesh() {
   return new Float32Array(out);
 }
 
-function upload(gl, m, data) {
-  gl.bindBuffer(gl.ARRAY_BUFFER, m.ib);
-  if (m.data.length !== data.length) gl.bufferData(gl.ARRAY_BUFFER, data, gl.DYNAMIC_DRAW);
-  else gl.bufferSubData(gl.ARRAY_BUFFER, 0, data);
-  m.data = data;
+// Lines a metre apart across the floor.
+function gridMesh(r) {
+  const out = [], hx = r.width / 2, hz = r.depth / 2, y = 0.005;
+  for (let x = Math.ceil(-hx); x <= hx; x++) out.push(x, y, -hz, x, y, hz);
+  for (let z = Math.ceil(-hz); z <= hz; z++) out.push(-hx, y, z, hx, y, z);
+  return new Float32Array(out);
 }
 
 // ---- set-up --------------------------------------------------------------------------------
@@ -259,26 +273,37 @@ export function mount(config) {
   setRoom((config && config.stage) || { width: 10, depth: 8, trim: 6, fixtures: [] });
   S.canvas = document.getElementById("stage");
   camera("front");
-  const gl = S.canvas.getContext("webgl2", { antialias: false, alpha: false, premultipliedAlpha: false });
+  // no depth buffer: the canvas a software renderer presents each frame is the cheaper for it, and
+  // the scene is drawn back to front (floor, grid, then the bodies farthest first)
+  const gl = S.canvas.getContext("webgl2", { antialias: false, alpha: false, premultipliedAlpha: false, depth: false, stencil: false });
   if (!gl) {
     S.error = "WebGL2 is not available: the stage view is off";
     S.canvas.replaceWith(Object.assign(document.createElement("p"), { id: "stage", textContent: S.error }));
     return;
   }
   S.gl = gl;
-  S.solid = program(gl, SOLID_VS, SOLID_FS);
+  S.solid = program(gl, SOLID_VS, FLAT_FS);
+  S.grid = program(gl, GRID_VS, FLAT_FS);
+  S.lay = program(gl, LAY_VS, LAY_FS);
   S.beam = program(gl, BEAM_VS, BEAM_FS);
   S.spot = program(gl, SPOT_VS, SPOT_FS);
   S.point = program(gl, POINT_VS, POINT_FS);
-  S.lay = program(gl, LAY_VS, LAY_FS);
   S.layVao = gl.createVertexArray();
-  S.cubes = meshVao(gl, cubeMesh(), [3, 3], [3, 3, 3]);
-  S.cones = meshVao(gl, coneMesh(), [2], [3, 3, 3]);
-  S.spots = meshVao(gl, new Float32Array([-1, -1, 1, -1, 1, 1, -1, -1, 1, 1, -1, 1]), [2], [3, 3, 3]);
-  S.pointBuf = gl.createBuffer();
+  const cubes = instances(gl, [3, 3, 3], 2 * S.heads.length + 3);
+  S.cubes = { ...meshVao(gl, cubeMesh(), [3, 3], cubes), inst: cubes };
+  const floor = instances(gl, [3, 3, 3], 1);
+  put(floor, 0, -0.05, 0, room.width, 0.1, room.depth, 0.1, 0.11, 0.12);
+  upload(gl, floor);
+  S.floor = meshVao(gl, cubeMesh(), [3, 3], floor);
+  // the beams and their spots: one instance each, the same data, one upload a frame
+  S.beams = instances(gl, [3, 3, 3], S.heads.length);
+  S.cones = meshVao(gl, coneMesh(), [2], S.beams);
+  S.spots = meshVao(gl, new Float32Array([-1, -1, 1, -1, 1, 1, -1, -1, 1, 1, -1, 1]), [2], S.beams);
+  S.gridVao = meshVao(gl, gridMesh(room), [3], null);
+  S.pointData = instances(gl, [3, 3], S.points.length);
   S.pointVao = gl.createVertexArray();
   gl.bindVertexArray(S.pointVao);
-  gl.bindBuffer(gl.ARRAY_BUFFER, S.pointBuf);
+  gl.bindBuffer(gl.ARRAY_BUFFER, S.pointData.buf);
   gl.enableVertexAttribArray(0);
   gl.vertexAttribPointer(0, 3, gl.FLOAT, false, 24, 0);
   gl.enableVertexAttribArray(1);
@@ -356,22 +381,28 @@ export function update(s) {
   const t0 = performance.now();
   const heads = s.heads || {};
   const black = s.masters && s.masters.blackout;
+  let changed = false;
   for (const h of S.heads) {
     const v = heads[h.name];
+    let dim = h.dim;
     if (Array.isArray(v) && v.length >= 3) {
-      if (h.target[0] !== v[0] || h.target[1] !== v[1]) h.since = t0;
-      h.target[0] = v[0]; h.target[1] = v[1]; h.dim = v[2];
+      if (h.target[0] !== v[0] || h.target[1] !== v[1]) { h.since = t0; changed = true; }
+      h.target[0] = v[0]; h.target[1] = v[1]; dim = v[2];
     }
-    else if (black) h.dim = 0;
+    else if (black) dim = 0;
+    if (dim !== h.dim) { h.dim = dim; changed = true; }
   }
   const offsets = s.fixtures || {};
   for (const p of S.points) {
     const o = offsets[p.name];
-    if (Array.isArray(o) && o.length >= 3) p.offset = o;
+    if (Array.isArray(o) && o.length >= 3 && (o[0] !== p.offset[0] || o[1] !== p.offset[1] || o[2] !== p.offset[2])) {
+      p.offset = o;
+      changed = true;
+    }
   }
   S.updateMs.push(performance.now() - t0);
   if (S.updateMs.length > 512) S.updateMs.splice(0, 256);
-  kick();
+  if (changed) kick(); // nothing new: nothing to draw
 }
 
 function kick() {
@@ -407,14 +438,16 @@ function frame(now) {
 
 // ---- drawing -------------------------------------------------------------------------------
 
+function put(inst, ...v) {
+  inst.data.set(v, inst.n * inst.floats);
+  inst.n++;
+}
+
 export function draw() {
   const gl = S.gl, cv = S.canvas, r = S.room;
   const dpr = Math.min(window.devicePixelRatio || 1, MAX_DPR);
   const w = Math.max(1, Math.round(cv.clientWidth * dpr)), hgt = Math.max(1, Math.round(cv.clientHeight * dpr));
   if (cv.width !== w || cv.height !== hgt) { cv.width = w; cv.height = hgt; }
-  gl.viewport(0, 0, w, hgt);
-  gl.clearColor(0.02, 0.025, 0.03, 1);
-  gl.clear(gl.COLOR_BUFFER_BIT | gl.DEPTH_BUFFER_BIT);
   const c = S.camera, e = eye();
   const up = c.pitch > 1.5 ? [-Math.sin(c.yaw), 0, -Math.cos(c.yaw)] : [0, 1, 0];
   // a tall screen (a phone upright) keeps the stage's width in view
@@ -422,98 +455,149 @@ export function draw() {
   const mvp = multiply(perspective(fovy, aspect, 0.1, 500), lookAt(e, c.target, up));
   const far = 1.5 * Math.max(r.width, r.depth, r.trim);
 
-  // the solid things: floor, truss, bodies
-  const cubes = [0, -0.05, 0, r.width, 0.1, r.depth, -0.1, 0.11, 0.12];
-  cubes.push(0, r.trim + 0.25, 0, r.width, 0.3, 0.3, 0.35, 0.36, 0.38);
-  const beams = [];
+  // the bodies and what they hang from, farthest from the eye first
+  const cubes = S.cubes.inst, beams = S.beams, solids = [];
+  cubes.n = 0;
+  beams.n = 0;
+  const far2 = (x, y, z) => (x - e[0]) ** 2 + (y - e[1]) ** 2 + (z - e[2]) ** 2;
+  const solid = (...v) => solids.push([far2(v[0], v[1], v[2]), v]);
   for (const h of S.heads) {
     const d = direction(h, h.pan.p, h.tilt.p), o = h.position;
-    cubes.push(o[0], o[1] + (h.mount === "standing" ? -0.1 : 0.1), o[2], 0.4, 0.2, 0.3, 0.22, 0.23, 0.25);
-    cubes.push(o[0] + d[0] * 0.12, o[1] + d[1] * 0.12, o[2] + d[2] * 0.12, 0.24, 0.24, 0.24, 0.3, 0.31, 0.33);
+    solid(o[0], o[1] + (h.mount === "standing" ? -0.1 : 0.1), o[2], 0.4, 0.2, 0.3, 0.22, 0.23, 0.25);
+    solid(o[0] + d[0] * 0.12, o[1] + d[1] * 0.12, o[2] + d[2] * 0.12, 0.24, 0.24, 0.24, 0.3, 0.31, 0.33);
     let len = far;
     if (d[1] < -1e-3 && o[1] > 0) len = Math.min(far * 2, o[1] / -d[1]);
-    if (h.dim > 0) beams.push(o[0] + d[0] * 0.25, o[1] + d[1] * 0.25, o[2] + d[2] * 0.25, d[0], d[1], d[2], len, Math.tan((h.beam_deg / 2) * RAD), h.dim);
+    if (h.dim > 0) put(beams, o[0] + d[0] * 0.25, o[1] + d[1] * 0.25, o[2] + d[2] * 0.25, d[0], d[1], d[2], len, Math.tan((h.beam_deg / 2) * RAD), h.dim);
   }
-  // the box of the points, upstage right
+  solids.sort((a, b) => b[0] - a[0]);
+  // the truss behind the bodies hung from it, unless the eye is above it; the points' box first
+  const truss = [0, r.trim + 0.25, 0, r.width, 0.3, 0.3, 0.35, 0.36, 0.38];
+  const above = e[1] > r.trim + 0.4;
   const bx = r.width / 2 - 1.2, by = 1.2, bz = -r.depth / 2 + 1.2;
-  if (S.points.length) cubes.push(bx, 0.1, bz, 2, 0.2, 2, 0.16, 0.17, 0.18);
-  gl.enable(gl.DEPTH_TEST);
-  gl.depthMask(true);
+  if (S.points.length) put(cubes, bx, 0.1, bz, 2, 0.2, 2, 0.16, 0.17, 0.18);
+  if (!above) put(cubes, ...truss);
+  for (const [, v] of solids) put(cubes, ...v);
+  if (above) put(cubes, ...truss);
+
+  // the scene: only solid colours, back to front
+  gl.bindFramebuffer(gl.FRAMEBUFFER, null);
+  gl.viewport(0, 0, w, hgt);
+  gl.clearColor(...BACKGROUND, 1);
+  gl.clear(gl.COLOR_BUFFER_BIT);
+  gl.disable(gl.DEPTH_TEST);
   gl.disable(gl.BLEND);
+  gl.enable(gl.CULL_FACE);
   gl.useProgram(S.solid.p);
   gl.uniformMatrix4fv(S.solid.u.u_mvp, false, mvp);
-  const cubeData = new Float32Array(cubes);
-  upload(gl, S.cubes, cubeData);
-  gl.bindVertexArray(S.cubes.vao);
-  gl.drawArraysInstanced(gl.TRIANGLES, 0, S.cubes.count, cubeData.length / 9);
-  gl.bindBuffer(gl.ARRAY_BUFFER, S.cubes.ib);
-  gl.bindVertexArray(null);
-
+  gl.bindVertexArray(S.floor.vao);
+  gl.drawArraysInstanced(gl.TRIANGLES, 0, S.floor.count, 1);
+  if (e[1] > 0) {
+    gl.useProgram(S.grid.p);
+    gl.uniformMatrix4fv(S.grid.u.u_mvp, false, mvp);
+    gl.bindVertexArray(S.gridVao.vao);
+    gl.drawArrays(gl.LINES, 0, S.gridVao.count);
+  }
   if (S.points.length) {
-    const pts = [];
+    const pts = S.pointData;
+    pts.n = 0;
     S.points.forEach((p, i) => {
       const hue = ((i * 137.5) % 360) * RAD;
       const o = p.offset;
-      pts.push(bx + o[0] * 0.9, by - o[1] * 0.9, bz + o[2] * 0.9, 0.6 + 0.4 * Math.cos(hue), 0.6 + 0.4 * Math.cos(hue - 2.1), 0.6 + 0.4 * Math.cos(hue + 2.1));
+      put(pts, bx + o[0] * 0.9, by - o[1] * 0.9, bz + o[2] * 0.9, 0.6 + 0.4 * Math.cos(hue), 0.6 + 0.4 * Math.cos(hue - 2.1), 0.6 + 0.4 * Math.cos(hue + 2.1));
     });
+  }
+  gl.useProgram(S.solid.p);
+  upload(gl, cubes);
+  gl.bindVertexArray(S.cubes.vao);
+  gl.drawArraysInstanced(gl.TRIANGLES, 0, S.cubes.count, cubes.n);
+  gl.disable(gl.CULL_FACE);
+  if (S.points.length) {
+    const pts = S.pointData;
     gl.useProgram(S.point.p);
     gl.uniformMatrix4fv(S.point.u.u_mvp, false, mvp);
     gl.uniform1f(S.point.u.u_size, 10 * dpr);
-    gl.bindBuffer(gl.ARRAY_BUFFER, S.pointBuf);
-    gl.bufferData(gl.ARRAY_BUFFER, new Float32Array(pts), gl.DYNAMIC_DRAW);
+    upload(gl, pts);
     gl.bindVertexArray(S.pointVao);
-    gl.drawArrays(gl.POINTS, 0, S.points.length);
-    gl.bindVertexArray(null);
+    gl.drawArrays(gl.POINTS, 0, pts.n);
   }
 
-  // light: additive, soft, capped so that overlapping beams do not wash out to white
-  const n = beams.length / 9;
+  // the light, small: additive, soft, capped so that overlapping beams do not wash out to white
+  const n = beams.n;
   if (n) {
-    const beamCap = Math.min(0.35, 2.5 / Math.sqrt(n)) * S.haze;
-    const spotCap = Math.min(0.85, 4 / Math.sqrt(n));
-    const beamData = new Float32Array(beams), spotData = new Float32Array(beams);
-    for (let i = 0; i < n; i++) { beamData[i * 9 + 8] *= beamCap; spotData[i * 9 + 8] *= spotCap; }
     const light = lightTarget(gl, w, hgt);
     gl.bindFramebuffer(gl.FRAMEBUFFER, light.fb);
     gl.viewport(0, 0, light.w, light.h);
-    gl.clearColor(0, 0, 0, 0);
+    gl.clearColor(0, 0, 0, 1);
     gl.clear(gl.COLOR_BUFFER_BIT);
-    gl.disable(gl.DEPTH_TEST);
+    upload(gl, beams);
     gl.enable(gl.BLEND);
-    gl.blendFunc(gl.SRC_ALPHA, gl.ONE);
-    gl.depthMask(false);
+    gl.blendFunc(gl.ONE, gl.ONE);
     gl.useProgram(S.spot.p);
     gl.uniformMatrix4fv(S.spot.u.u_mvp, false, mvp);
     gl.uniform2f(S.spot.u.u_half, r.width / 2, r.depth / 2);
-    gl.uniform3fv(S.spot.u.u_color, WARM);
-    gl.uniform1f(S.spot.u.u_r0, BEAM_RADIUS);
-    upload(gl, S.spots, spotData);
+    gl.uniform1f(S.spot.u.u_cap, Math.min(0.85, 4 / Math.sqrt(n)));
     gl.bindVertexArray(S.spots.vao);
     gl.drawArraysInstanced(gl.TRIANGLES, 0, S.spots.count, n);
     gl.useProgram(S.beam.p);
     gl.uniformMatrix4fv(S.beam.u.u_mvp, false, mvp);
     gl.uniform3fv(S.beam.u.u_eye, e);
-    gl.uniform3fv(S.beam.u.u_color, WARM);
-    gl.uniform1f(S.beam.u.u_r0, BEAM_RADIUS);
-    upload(gl, S.cones, beamData);
+    gl.uniform1f(S.beam.u.u_cap, Math.min(0.35, 2.5 / Math.sqrt(n)) * S.haze);
     gl.bindVertexArray(S.cones.vao);
     // one side of each cone covers all of it: half the fragments, and no angle loses the beam
     gl.enable(gl.CULL_FACE);
     gl.drawArraysInstanced(gl.TRIANGLES, 0, S.cones.count, n);
     gl.disable(gl.CULL_FACE);
+    // laid over the scene only across the part of the screen the light can reach: the
+    // stretching costs a software renderer the most per pixel
     gl.bindFramebuffer(gl.FRAMEBUFFER, null);
     gl.viewport(0, 0, w, hgt);
-    gl.blendFunc(gl.ONE, gl.ONE);
+    const box = reach(mvp, beams, w, hgt);
+    gl.enable(gl.SCISSOR_TEST);
+    gl.scissor(box[0], box[1], box[2] - box[0], box[3] - box[1]);
     gl.useProgram(S.lay.p);
     gl.activeTexture(gl.TEXTURE0);
     gl.bindTexture(gl.TEXTURE_2D, light.tex);
     gl.uniform1i(S.lay.u.u_light, 0);
     gl.bindVertexArray(S.layVao);
     gl.drawArrays(gl.TRIANGLES, 0, 3);
-    gl.bindVertexArray(null);
-    gl.depthMask(true);
+    gl.disable(gl.SCISSOR_TEST);
+    gl.disable(gl.BLEND);
   }
+  gl.bindVertexArray(null);
+  gl.depthMask(true);
   S.frames++;
+}
+
+// The canvas's pixel box [x0, y0, x1, y1] that holds every beam and spot: each beam's lens and
+// a box about where it ends as large as its spot (or its end's radius), projected; all of the
+// canvas when one reaches behind the eye.
+function reach(mvp, beams, w, h) {
+  const box = [Infinity, Infinity, -Infinity, -Infinity], d = beams.data, m = mvp;
+  const grow = (x, y, z) => {
+    const cw = m[3] * x + m[7] * y + m[11] * z + m[15];
+    if (cw < 0.1) return false;
+    const sx = ((m[0] * x + m[4] * y + m[8] * z + m[12]) / cw + 1) * 0.5 * w;
+    const sy = ((m[1] * x + m[5] * y + m[9] * z + m[13]) / cw + 1) * 0.5 * h;
+    box[0] = Math.min(box[0], sx); box[1] = Math.min(box[1], sy);
+    box[2] = Math.max(box[2], sx); box[3] = Math.max(box[3], sy);
+    return true;
+  };
+  for (let i = 0; i < beams.n * 9; i += 9) {
+    const len = d[i + 6], r0 = BEAM_RADIUS, rEnd = BEAM_RADIUS + len * d[i + 7];
+    // the spot's square (see SPOT_VS) when the beam comes down, else a cube about its end
+    const down = d[i + 4] < -0.01, r = down ? rEnd / Math.max(0.15, -d[i + 4]) * 1.15 + 0.05 : rEnd;
+    const ex = d[i] + d[i + 3] * len, ey = d[i + 1] + d[i + 4] * len, ez = d[i + 2] + d[i + 5] * len;
+    for (let k = 0; k < 8; k++) {
+      const sx = k & 1 ? 1 : -1, sy = k & 2 ? 1 : -1, sz = k & 4 ? 1 : -1;
+      if (!grow(d[i] + sx * r0, d[i + 1] + sy * r0, d[i + 2] + sz * r0)) return [0, 0, w, h];
+      if (!grow(ex + sx * r, ey + sy * r, ez + sz * r)) return [0, 0, w, h];
+    }
+  }
+  // a texel of the light and a little more, for the stretching's blur
+  const pad = 2 / LIGHT_SCALE;
+  const clamp = (v, hi) => Math.max(0, Math.min(hi, v));
+  const x0 = clamp(Math.floor(box[0] - pad), w), y0 = clamp(Math.floor(box[1] - pad), h);
+  return [x0, y0, Math.max(x0, clamp(Math.ceil(box[2] + pad), w)), Math.max(y0, clamp(Math.ceil(box[3] + pad), h))];
 }
 
 S.draw = draw;

@@ -103,6 +103,8 @@ def _mode_entry(path: str, doc: dict, mode: dict) -> dict:
     beam = lay.beam_deg
     if beam is not None:
         entry["beam"] = beam
+    if lay.dimmer:
+        entry["dimmer"] = list(lay.dimmer)
     return entry
 
 
@@ -259,6 +261,7 @@ def layout(
         tilt=_axis(m["tilt"], "tilt", tilt_degrees, where),
         channels={n: i for i, n in enumerate(slots, 1) if n is not None},
         beam_deg=m.get("beam"),
+        dimmer=tuple(m.get("dimmer", ())),
     )
 
 

@@ -200,6 +200,19 @@ def test_the_first_grid_is_jumped_to_bar_and_all():
     assert (10.0 - 0.8 - clock.t0) % 2.0 < 1e-9 or abs((clock.t0 - 0.8) % 2.0) < 1e-9
 
 
+@pytest.mark.parametrize("bpm_range,follows", [((1.0, 999.0), True), ((10.0, 25.0), False), ((300.0, 700.0), False)])
+def test_any_show_range_gives_a_model_small_enough_to_follow_in_real_time(bpm_range, follows):
+    """A range as wide or as far out as a show may write: the model stays within bounds (and
+    with the widest, follows the music at one of its octaves)."""
+    f = Follower(120.0, bpm_range)
+    assert len(f.model.alpha) < 200_000 and f.range[0] >= audio.MODEL_LOWEST_BPM
+    s = Sim(f)
+    s.play(12.0, 120.0)
+    if follows:
+        octave = math.log2(s.clock.bpm / 120.0)
+        assert s.f.locked and abs(octave - round(octave)) < 0.01
+
+
 # ---- the operator -------------------------------------------------------------------------------
 
 

@@ -60,6 +60,7 @@ BREAK_SHARE = 0.5  # the kick's level under this share of its best: the hop coun
 # The model. Tempo is a period in steps of 1/SUBSTEPS hop; positions per bar = period * beats per bar.
 SUBSTEPS = 2
 DEFAULT_RANGE = (70.0, 200.0)  # tempos the model considers without a show range
+MODEL_LOWEST_BPM = 40.0  # and with one, none slower than this
 PRIOR_WIDTH = 0.55  # tempo prior: log-normal around the middle of the range, this wide (ln units)
 PRIOR_WEIGHT = 0.004  # the prior's weight per hop
 TEMPO_CHANGE = 100.0  # at a beat the tempo moves from p to q with weight exp(-TEMPO_CHANGE * |q/p - 1|)
@@ -466,6 +467,15 @@ class CatchUp:
             clock.nudge(step)
 
 
+def model_range(lo: float, hi: float) -> tuple[float, float]:
+    """The tempos the model considers for a show range: none under MODEL_LOWEST_BPM (slow tempos
+    are long periods, and a range as low as a show may write would make the state space too
+    large to follow in real time); a range below it is moved up by octaves."""
+    while hi < 2 * MODEL_LOWEST_BPM:
+        lo, hi = lo * 2, hi * 2
+    return max(lo, MODEL_LOWEST_BPM), min(hi, float(MAX_BPM))
+
+
 # ---- the follower: model, grid and clock ----------------------------------------------------------
 
 
@@ -479,7 +489,7 @@ class Follower:
         self.frame_s = frame_s
         self.params = params or Params()
         if bpm_range:
-            self.range = (float(bpm_range[0]), float(bpm_range[1]))
+            self.range = model_range(float(bpm_range[0]), float(bpm_range[1]))
             self.centre = math.sqrt(self.range[0] * self.range[1])
         else:
             self.range = DEFAULT_RANGE
@@ -561,7 +571,7 @@ class Follower:
         self.model_beat = None
 
     def _rebuild(self, lo: float, hi: float) -> None:
-        self.range = (lo, hi)
+        self.range = model_range(lo, hi)
         self.model = BarPointer(self.frame_s, self.range, self.centre, self.beats_per_bar, self.params)
         self.model.freeze(self.tempo_locked)
 

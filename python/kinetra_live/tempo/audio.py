@@ -72,7 +72,7 @@ BEAT_WIDTH_HOPS = 1.5  # an onset counts for a beat this close (Gaussian, in hop
 KICK_WEIGHT = 1.5
 BODY_WEIGHT = 0.7
 FLUX_WEIGHT = 0.3
-THRESHOLD = 4.0
+THRESHOLD = 5.0
 BAR_WEIGHT = 0.5
 OBSERVATION_GAIN = 0.3  # all of it scaled by this (smaller: the model weighs more beats before it moves)
 

@@ -364,6 +364,22 @@ def test_tracked_clock_hits_the_rendered_beats(tmp_path, style, bpm, bpm_range, 
 
 
 @needs_audio
+@pytest.mark.parametrize("rate", [22050, 48000, 96000])
+def test_other_sample_rates_are_followed_as_well(tmp_path, rate):
+    import audio_render as ar
+
+    track = ar.render("house_classic", 126.0, 12)
+    n = int(len(track.audio) * rate / track.rate)
+    track.audio = np.interp(np.arange(n) * track.rate / rate, np.arange(len(track.audio)), track.audio)
+    track.audio = track.audio.astype(np.float32)
+    track.rate = rate
+    run = play(tmp_path, track, (88.0, 176.0))
+    truth = track.beats + 100.0
+    found = ar.clock_beats(run.frames, 105.0)
+    assert ar.f_measure(found[found <= truth[-1] + 0.07], truth[truth >= 105.0]) >= 0.95
+
+
+@needs_audio
 def test_one_resync_on_a_downbeat_puts_an_offbeat_lock_right(tmp_path):
     """The tracker settles on this garage groove's offbeats; the operator's downbeat fixes it."""
     import audio_render as ar

@@ -48,7 +48,7 @@ say "Python tests under ASan + UBSan"
 # object allocation. The project's pure-Python package comes from the source tree, so that no
 # installed build is needed. The runner drops the preload and the sanitized tree from the
 # environment of any process that the tests start (browsers, interpreters): those are not
-# sanitized.
+# sanitized. The long checks (marked slow) ran once in scripts/test.sh and are left out here.
 # The C++ runtime is preloaded right after it: the sanitizer's interceptor of C++ throws looks
 # up the real one when the sanitizer starts, before the extension would have loaded it.
 ASAN_RUNTIME="$(c++ -print-file-name=libasan.so)"
@@ -74,7 +74,7 @@ import pytest
 if os.path.dirname(os.path.abspath(kinetra.__file__)) != tree:
     sys.exit("the sanitized module was not the one imported: %s" % kinetra.__file__)
 print("testing %s" % kinetra.__file__)
-sys.exit(pytest.main(["-q", "-p", "no:cacheprovider", sys.argv[1]]))
+sys.exit(pytest.main(["-q", "-p", "no:cacheprovider", "-m", "not slow", sys.argv[1]]))
 EOF
 
 # --- ThreadSanitizer ------------------------------------------------------------------------

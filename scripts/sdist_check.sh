@@ -50,6 +50,7 @@ say "sdist: Python tests of the unpacked sdist against the installed wheel"
 mkdir -p "$WORK/src"
 tar -xzf "$sdist" -C "$WORK/src"
 cd "$WORK/src"/kinetra-*/
-"$fresh" -m pytest -q -p no:cacheprovider tests/python
+# the long checks (marked slow) ran once in the main run
+"$fresh" -m pytest -q -p no:cacheprovider -m "not slow" tests/python
 
 say "sdist $(du -k "$sdist" | cut -f1) KiB, wheel $(du -k "$wheel" | cut -f1) KiB"

@@ -48,6 +48,14 @@ class Tempo:
     midi_port: str | None = None
     bpm_range: tuple[float, float] | None = None
     audio_device: str | None = None
+    follow: str | int = "master"  # djlink: the tempo master, or a device number
+    djlink_interface: str | None = None
+    djlink_announce: bool = False
+    djlink_device: int | None = None  # announced as (None: the lowest free)
+    os2l_host: str | None = None  # None: loopback
+    os2l_port: int = 0  # 0: any free port (advertised)
+    os2l_buttons: dict = dataclasses.field(default_factory=dict)  # OS2L button name -> cue
+    os2l_commands: dict = dataclasses.field(default_factory=dict)  # OS2L command id -> cue
 
 
 @dataclasses.dataclass(frozen=True)

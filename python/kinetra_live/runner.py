@@ -114,6 +114,8 @@ class Runner:
         def make(name, arg, source):
             return cmds.check(cmds.Command(name, arg, source), show)
 
+        self.tempo.attach(self.commands, make)
+        self.warnings.extend(self.tempo.warnings)
         columns = cue_columns(show)
         if web_listen is None and show.web is not None:
             web_listen = (show.web.host, show.web.port)

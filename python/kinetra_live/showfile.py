@@ -45,6 +45,11 @@ OUTPUT_KEYS = {"type", "latency_ms"}
 MAX_OUTPUT_LATENCY_MS = 150.0
 SHOW_KEYS = {"name", "fps", "cid", "quantize"}
 TEMPO_KEYS = {"bpm", "source", "beats_per_bar", "latency_ms", "midi_port", "bpm_range", "audio_device"}
+# [tempo] keys that only one source takes
+SOURCE_KEYS = {
+    "djlink": {"follow", "djlink_interface", "djlink_announce", "djlink_device"},
+    "os2l": {"os2l_host", "os2l_port", "os2l_buttons", "os2l_commands"},
+}
 FIXTURE_KEYS = {"name", "output", "group", "pattern", "offset_beats", "offset_pips", "scale"}
 CUE_KEYS = {"name", "key", "quantize", "transition", "curve", "phase", "retrigger", "next", "after", "set"}
 TARGET_KEYS = {"pattern", "scale", "spread_beats", "spread_pips", "order", "speed", "reverse", "mirror", "rotate"}
@@ -235,7 +240,12 @@ class Reader:
 def _tempo(r: Reader, doc: dict) -> model.Tempo:
     key = ("tempo",)
     t = r.table(doc, (), "tempo", required=True)
-    r.known(t, key, TEMPO_KEYS)
+    r.known(t, key, TEMPO_KEYS.union(*SOURCE_KEYS.values()))
+    source = r.string(t, key, "source", "fixed", tuple(tempo_sources.SOURCES))
+    for other, keys in SOURCE_KEYS.items():
+        for k in sorted(keys & set(t)):
+            if other != source:
+                r.fail(key + (k,), f'only with source = "{other}"')
     bpm_range = None
     if "bpm_range" in t:
         bpm_range = r.pair(t, key, "bpm_range", None, 1.0, units.MAX_BPM)
@@ -243,13 +253,54 @@ def _tempo(r: Reader, doc: dict) -> model.Tempo:
             r.fail(key + ("bpm_range",), f"the high end must be at least twice the low end, found {list(bpm_range)!r}")
     return model.Tempo(
         bpm=r.number(t, key, "bpm", lo=0.0, hi=units.MAX_BPM, lo_open=True),
-        source=r.string(t, key, "source", "fixed", tuple(tempo_sources.SOURCES)),
+        source=source,
         beats_per_bar=r.integer(t, key, "beats_per_bar", 4, 1, 64),
         latency_ms=r.number(t, key, "latency_ms", 0.0, -1000.0, 1000.0),
         midi_port=r.name(t, key, "midi_port", "") or None,
         bpm_range=bpm_range,
         audio_device=r.name(t, key, "audio_device", "") or None,
+        **(_djlink(r, t, key) if source == "djlink" else _os2l(r, t, key) if source == "os2l" else {}),
     )
+
+
+def _djlink(r: Reader, t: dict, key: tuple) -> dict:
+    from .tempo import djlink
+
+    follow = t.get("follow", "master")
+    lo, hi = djlink.FOLLOW_NUMBERS[0], djlink.FOLLOW_NUMBERS[-1]
+    if follow != "master" and (isinstance(follow, bool) or not isinstance(follow, int) or not lo <= follow <= hi):
+        r.fail(key + ("follow",), f'must be "master" or a player\'s number from {lo} to {hi}, found {follow!r}')
+    announce = r.boolean(t, key, "djlink_announce", False)
+    interface = r.name(t, key, "djlink_interface", "") or None
+    if announce and interface is None:
+        r.fail(key + ("djlink_announce",), "needs djlink_interface (the network interface to announce on)")
+    numbers = djlink.DEVICE_NUMBERS
+    device = r.integer(t, key, "djlink_device", 0, numbers[0], numbers[-1]) if "djlink_device" in t else None
+    if device is not None and not announce:
+        r.fail(key + ("djlink_device",), "only with djlink_announce = true")
+    return {"follow": follow, "djlink_interface": interface, "djlink_announce": announce, "djlink_device": device}
+
+
+def _os2l(r: Reader, t: dict, key: tuple) -> dict:
+    found = {"os2l_host": _listen_host(r, t, key, "os2l_host")}
+    found["os2l_port"] = r.integer(t, key, "os2l_port", 0, 0, 65535)
+    for name in ("os2l_buttons", "os2l_commands"):
+        table = r.table(t, key, name)
+        for k, cue in table.items():
+            if name == "os2l_commands" and not k.isdigit():
+                r.fail(key + (name, k), "an OS2L command is named by its number")
+            if not isinstance(cue, str):
+                r.fail(key + (name, k), f"must be a cue's name, found {cue!r}")
+        found[name] = {int(k) if name == "os2l_commands" else k: cue for k, cue in table.items()}
+    return found
+
+
+def _os2l_cues(r: Reader, tempo: model.Tempo, cues: dict) -> None:
+    """Every cue an OS2L button or command launches is one of the show's."""
+    for name, bound in (("os2l_buttons", tempo.os2l_buttons), ("os2l_commands", tempo.os2l_commands)):
+        for k, cue in bound.items():
+            if cue not in cues:
+                r.fail(("tempo", name, str(k)), f"no cue named {printable(repr(cue))}")
 
 
 def _outputs(r: Reader, doc: dict, show_name: str) -> dict:
@@ -578,14 +629,14 @@ def _cues(r: Reader, doc: dict, fixtures: tuple, groups: dict, library, default_
     return cues, keys
 
 
-def _listen_host(r: Reader, t: dict, key: tuple) -> str:
-    host = r.name(t, key, "host", LOOPBACK)
+def _listen_host(r: Reader, t: dict, key: tuple, name: str = "host") -> str:
+    host = r.name(t, key, name, LOOPBACK)
     if host != "localhost":
         try:
             ipaddress.ip_address(host)
         except ValueError:
             r.fail(
-                key + ("host",),
+                key + (name,),
                 "must be an IP address to listen on (127.0.0.1, 0.0.0.0 for every "
                 f"interface, or one of this machine's), found {printable(repr(host))}",
             )
@@ -739,6 +790,7 @@ def load(path: str) -> model.Show:
     groups = _groups(r, doc, fixtures)
     fixtures = _with_base_spread(fixtures, groups)
     cues, keys = _cues(r, doc, fixtures, groups, library, quantize, tempo.beats_per_bar)
+    _os2l_cues(r, tempo, cues)
     inputs = _inputs(r, doc, cues, groups, fixtures)
     return model.Show(
         path, name, cid, fps, tempo, outs, fixtures, groups, cues, keys, library, quantize, latency, **inputs

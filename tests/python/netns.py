@@ -21,9 +21,9 @@ def why_not() -> str | None:
 
 
 @contextlib.contextmanager
-def veth_namespace(prefix: str, address: str):
-    """A namespace named after `prefix` and this process, with `address`/24 on a veth
-    interface; deleted on the way out."""
+def veth_namespace(prefix: str, address: str, more: tuple = ()):
+    """A namespace named after `prefix` and this process, with `address`/24 (and the `more`
+    addresses) on a veth interface kl0, its broadcast address set; deleted on the way out."""
     name = f"{prefix}-{os.getpid()}"
     subprocess.run(["ip", "netns", "add", name], check=True)
     try:
@@ -33,7 +33,8 @@ def veth_namespace(prefix: str, address: str):
 
         sh("link", "set", "lo", "up")
         sh("link", "add", "kl0", "type", "veth", "peer", "name", "kl1")
-        sh("addr", "add", f"{address}/24", "dev", "kl0")
+        for a in (address, *more):
+            sh("addr", "add", f"{a}/24", "brd", "+", "dev", "kl0")
         sh("link", "set", "kl0", "up")
         sh("link", "set", "kl1", "up")
         # 127.x on a non-loopback interface: let the namespace route it (looped-back multicast included)

@@ -8,7 +8,7 @@ import re
 import types
 
 import pytest
-from kinetra_live.clock import Clock
+from kinetra_live.clock import CATCH_UP, Clock
 from kinetra_live.tempo import audio
 
 np = pytest.importorskip("numpy")
@@ -147,7 +147,7 @@ def test_the_bar_line_goes_where_the_kick_is_and_stays_there():
     s.run(40.0, onsets(bpm, 40.0, start=s.now, kick=(0,), snare=(1, 3)), on_frame=lambda sim: None)
     jumps = frame_jumps(s)
     assert s.bar_error_beats(0.0, 0.5) < 0.05
-    assert max(jumps[len(jumps) // 2 :]) <= audio.CATCH_UP / FPS + 1e-6
+    assert max(jumps[len(jumps) // 2 :]) <= CATCH_UP / FPS + 1e-6
 
 
 def test_silence_holds_the_grid_the_confidence_falls_and_the_status_says_so():
@@ -170,7 +170,7 @@ def test_a_tempo_step_is_followed_and_caught_up_without_a_jump(t0):
     s.positions.clear()
     s.run(45.0, onsets(128.0, 45.0, t0=15.0 + t0, start=15.0))
     assert abs(s.clock.bpm - 128.0) < 0.2 and s.error_s(15.0 + t0, 60.0 / 128.0) < CLOSE_S
-    assert max(frame_jumps(s)) <= audio.CATCH_UP / FPS + 1e-6
+    assert max(frame_jumps(s)) <= CATCH_UP / FPS + 1e-6
 
 
 def test_random_onsets_do_not_lock():
@@ -197,7 +197,7 @@ def test_the_catch_up_never_jumps_once_followed(error_s, dt, expected):
     before = clock.beats_at(10.0 + dt)
     c.step(clock, error_s * -1, period, 4, 10.0 + dt, dt)  # the grid error_s earlier: the clock is behind
     moved = (clock.beats_at(10.0 + dt) - before) * period
-    limit = audio.MAX_SLEW_S * dt / period if expected == "slew" else audio.CATCH_UP * dt
+    limit = audio.MAX_SLEW_S * dt / period if expected == "slew" else CATCH_UP * dt
     assert 0 < moved <= limit + 1e-9
 
 

@@ -36,7 +36,7 @@ import queue
 
 from kinetra_common.units import MAX_BPM
 
-from ..clock import MIN_BPM, fit_line
+from ..clock import MIN_BPM, SNAP_S, catch_up, fit_line
 from .base import TempoSource
 
 # Sample rates the input accepts; the model's hop is about HOP_S long at any of them.
@@ -91,8 +91,6 @@ CONFIDENCE_TEMPO = 0.05  # ... and this close in tempo
 
 # The clock's catch-up.
 MAX_SLEW_S = 0.004  # largest phase correction per beat once locked
-SNAP_S = 0.020  # the first grid further than this from the clock is jumped to
-CATCH_UP = 0.2  # a later grid is caught up with by running at most this much fast or slow
 SLEW_BEATS = 2.0  # a phase error is worked off over about this many beats
 
 HOLD_AFTER_BEATS = 4.0  # no beat taken for this long: the status says holding
@@ -457,9 +455,7 @@ class CatchUp:
         if abs(err) > SNAP_S:
             self.catching = True
         if self.catching:
-            limit = CATCH_UP * dt
-            step = max(-limit, min(limit, err))
-            self.catching = abs(err) > limit
+            step, self.catching = catch_up(err, dt)
         else:
             limit = MAX_SLEW_S * dt / period
             step = max(-limit, min(limit, err * min(1.0, dt / (SLEW_BEATS * period))))

@@ -20,6 +20,8 @@ class TempoSource:
     # Whether the operator sets the tempo here (tap, steps, double, half);
     # a source that follows another machine keeps only resync and nudge.
     manual_tempo = True
+    # said once as the show starts (what the source could not set up; the show plays on)
+    warnings: tuple | list = ()
 
     def __init__(self, tempo, clock: Clock, now, options: dict):
         self.beats_per_bar = tempo.beats_per_bar
@@ -27,6 +29,10 @@ class TempoSource:
 
     def update(self, clock: Clock, now: float) -> None:
         pass
+
+    def attach(self, commands, make) -> None:
+        """A source that also launches cues gets the command queue and `make(name, arg,
+        source)`, the check every input's commands go through."""
 
     def command(self, name: str, arg, clock: Clock, now: float) -> bool:
         if name == "nudge":

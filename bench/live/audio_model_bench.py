@@ -51,10 +51,10 @@ ROWS = ROOT / "build" / "audio-bench-rows.pkl"  # the last run's rows, for --rep
 # The tuning grid: each entry changes the defaults; the first is the defaults themselves.
 GRID = (
     {},
-    {"threshold": 3.0},
-    {"threshold": 5.0},
-    {"gain": 0.5},
-    {"tempo_change": 60.0},
+    {"kick": 1.2},
+    {"body": 0.5},
+    {"threshold": 6.0},
+    {"down_body": 1.0},
 )
 
 

@@ -113,14 +113,7 @@ def test_locks_quickly_and_follows_a_steady_beat(bpm, bpm_range, t0):
     assert s.error_s(t0, 60.0 / bpm) < CLOSE_S
 
 
-FAST_HALVED = pytest.mark.xfail(
-    strict=True, reason="known: without a range the model hears fast tempos at half time (see bench/RESULTS.md)"
-)
-
-
-@pytest.mark.parametrize(
-    "bpm", [92.0, 100.0, pytest.param(172.0, marks=FAST_HALVED), pytest.param(178.0, marks=FAST_HALVED)]
-)
+@pytest.mark.parametrize("bpm", [92.0, 100.0, 172.0, 178.0])
 def test_no_octave_error_without_a_range_when_the_kick_is_on_the_beat(bpm):
     s = Sim(Follower(120.0))
     s.play(20.0, bpm, snare=(1, 3))

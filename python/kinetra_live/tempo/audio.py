@@ -68,12 +68,15 @@ CHANGE_HAZARD = 2e-6  # per hop, the share of the probability spread over every 
 HAZARD_EVERY = 10  # ... spread every this many hops
 BEAT_WIDTH_HOPS = 1.5  # an onset counts for a beat this close (Gaussian, in hops)
 # Observation weights: a beat is (KICK, BODY, FLUX) . onsets - THRESHOLD; the downbeat also gains
-# BAR * (kick - body) and the backbeats BAR * (body - kick).
+# BAR * (kick - DOWN_BODY * body) and the backbeats BAR * (body - kick): the kick
+# marks the one and the snare two and four, while the body band on the one (a crash, a chord, the
+# bass) says nothing against it.
 KICK_WEIGHT = 1.5
 BODY_WEIGHT = 0.7
 FLUX_WEIGHT = 0.3
 THRESHOLD = 5.0
 BAR_WEIGHT = 0.5
+DOWN_BODY = 0.0
 OBSERVATION_GAIN = 0.3  # all of it scaled by this (smaller: the model weighs more beats before it moves)
 
 # The grid from the model's beats.
@@ -194,6 +197,7 @@ class Params:
     flux: float = FLUX_WEIGHT
     threshold: float = THRESHOLD
     bar: float = BAR_WEIGHT
+    down_body: float = DOWN_BODY
     prior_width: float = PRIOR_WIDTH
     prior_weight: float = PRIOR_WEIGHT
     tempo_change: float = TEMPO_CHANGE
@@ -230,7 +234,8 @@ class BarPointer:
         nearest = np.where(self.within <= per / 2, self.beat, (self.beat + 1) % nb)
         kernel = np.exp(-0.5 * (dist / p.beat_width) ** 2)
         self.kernel = kernel
-        self.kernel_bar = kernel * ((nearest == 0) * 1.0 - ((nearest % 2 == 1) & (nearest != 0)))
+        self.kernel_down = kernel * (nearest == 0)
+        self.kernel_back = kernel * ((nearest % 2 == 1) & (nearest != 0))
         self.at_beat = (self.within < sub).astype(float)  # where a beat pays its cost (once a beat)
         b = np.arange(nb)[:, None]
         start = self.starts[None, :] + b * periods[None, :]
@@ -250,7 +255,8 @@ class BarPointer:
         self.prior_hop = np.exp(self.log_prior_hop)
         self.hops = 0
         f32 = np.float32  # single precision: half the memory traffic, and plenty for probabilities
-        for name in ("kernel", "kernel_bar", "at_beat", "spread", "prior_hop", "log_prior_hop", "change"):
+        names = ("kernel", "kernel_down", "kernel_back", "at_beat", "spread", "prior_hop", "log_prior_hop", "change")
+        for name in names:
             setattr(self, name, getattr(self, name).astype(f32))
         self.alpha = self.spread.copy()
 
@@ -271,10 +277,12 @@ class BarPointer:
         kick, body, flux = (float(x) for x in onsets)
         if trust > 0.0:
             g = p.kick * kick + p.body * body + p.flux * flux
-            bar = p.bar * (kick - body)
+            down = p.bar * (kick - p.down_body * body)
+            back = p.bar * (body - kick)
             w = trust * p.gain
             log_l = self.kernel * (w * g)
-            log_l += self.kernel_bar * (w * bar)
+            log_l += self.kernel_down * (w * down)
+            log_l += self.kernel_back * (w * back)
             log_l -= self.at_beat * (w * p.threshold)
             log_l += self.log_prior_hop
             new *= np.exp(log_l, out=log_l)

@@ -264,7 +264,7 @@ def stems() -> list[str]:
 class Run:
     frames: np.ndarray  # rows: now, bpm, t0 (the clock after the frame's update)
     lock_time: float | None  # music time of the first lock (None: never)
-    reports: list  # (now at report, proposed beat time)
+    reports: list  # (now when heard, music time of the frame)
     source: object
 
 
@@ -281,13 +281,13 @@ def simulate(source_factory, track: Track, fps: float = 40.0, start: float = 100
     lock_time = None
     pending = sorted(events, key=lambda e: e[0])
     reports = []
-    feed = src.follower.propose
+    feed = src.follower.hear
 
-    def spy(t, bpm):
+    def spy(t, onsets, trust):
         reports.append((sim["now"], t))
-        return feed(t, bpm)
+        return feed(t, onsets, trust)
 
-    src.follower.propose = spy
+    src.follower.hear = spy
     n = int(len(track.audio) / track.rate * fps)
     for i in range(n + 1):
         now = start + i / fps

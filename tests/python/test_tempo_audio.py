@@ -1,5 +1,5 @@
-"""The audio tempo source: the follower on made-up proposals and simulated time, the beat
-tracker on drum tracks rendered from the beat matrix's scores, and bad input."""
+"""The audio tempo source: the bar-pointer model on made-up onsets and simulated time, the
+whole path on drum tracks rendered from the beat matrix's scores, and bad input."""
 
 import builtins
 import math
@@ -10,9 +10,15 @@ import types
 import pytest
 from kinetra_live.clock import CATCH_UP, Clock
 from kinetra_live.tempo import audio
-from kinetra_live.tempo.audio import Follower, fold
+
+np = pytest.importorskip("numpy")
+Follower = audio.Follower
 
 FPS = 40.0
+HOP = 0.01
+CLOSE_S = 0.015  # a clock this close to the music's beat is on it (a hop and a half)
+# What the features make of each sound: (kick band, body band, broadband flux)
+SOUNDS = {"kick": (3.0, 2.0, 1.3), "snare": (1.2, 3.0, 1.5), "hat": (0.3, 0.9, 1.4)}
 
 
 def tempo(bpm=120.0, bpm_range=None, device=None):
@@ -21,27 +27,56 @@ def tempo(bpm=120.0, bpm_range=None, device=None):
     )
 
 
+def onsets(bpm, until, t0=0.0, start=0.0, kick=(0, 1, 2, 3), snare=(), hats=True, seed=3, jitter=0.003):
+    """Feature frames (t, onsets) of a drum line: kicks and snares on the given beats of each bar
+    (beat 0 of bar 0 at t0), hats on every offbeat; from `start` to `until`."""
+    rng = random.Random(seed)
+    n = int(round((until - start) / HOP))
+    frames = np.zeros((n, 3))
+    p = 60.0 / bpm
+    k = math.ceil((start - t0) / (p / 2))
+    while t0 + k * p / 2 < until:
+        t = t0 + k * p / 2 + rng.gauss(0.0, jitter)
+        i = int(round((t - start) / HOP)) - 1  # frame i is heard at start + (i + 1) * HOP
+        beat = k // 2 % 4
+        sounds = []
+        if k % 2 == 0:
+            sounds += ["kick"] * (beat in kick) + ["snare"] * (beat in snare)
+        elif hats:
+            sounds.append("hat")
+        if 0 <= i < n:
+            for s in sounds:
+                frames[i] = np.maximum(frames[i], np.array(SOUNDS[s]) * rng.uniform(0.85, 1.0))
+        k += 1
+    return [(start + (i + 1) * HOP, frames[i]) for i in range(n)]
+
+
 class Sim:
-    """A follower and a clock driven frame by frame; `beats` lists proposal times."""
+    """A follower and a clock driven frame by frame."""
 
-    def __init__(self, follower, clock_bpm=120.0, start=0.0):
+    def __init__(self, follower, start=0.0):
         self.f = follower
-        self.clock = Clock(clock_bpm, start)
+        self.clock = Clock(120.0, start)
         self.now = start
-        self.positions = []  # (now, clock position)
+        self.positions = []  # (now, clock position, bpm)
 
-    def run(self, until, proposals=(), bpm=None, on_frame=None):
-        """Frames up to `until`; each proposal (t, bpm) is handed over in the first frame at
+    def run(self, until, frames=(), trust=1.0, on_frame=None):
+        """Clock frames up to `until`; each feature frame is heard in the first clock frame at
         or after its time."""
-        pending = sorted(proposals)
-        while self.now < until:
+        pending = list(frames)
+        i = 0
+        while self.now < until - 1e-9:
             self.now += 1.0 / FPS
-            while pending and pending[0][0] <= self.now:
-                self.f.propose(*pending.pop(0))
+            while i < len(pending) and pending[i][0] <= self.now:
+                self.f.hear(pending[i][0], pending[i][1], trust)
+                i += 1
             self.f.update(self.clock, self.now)
             self.positions.append((self.now, (self.now - self.clock.t0) * self.clock.bpm / 60.0, self.clock.bpm))
             if on_frame:
                 on_frame(self)
+
+    def play(self, until, bpm, **kw):
+        self.run(until, onsets(bpm, until, start=self.now, **kw))
 
     def error_s(self, t0, period):
         """Distance (seconds) of the clock's beat nearest `now` from a grid t0 + k * period."""
@@ -50,147 +85,12 @@ class Sim:
         d = ((beat - t0) / period) % 1.0
         return min(d, 1.0 - d) * period
 
-
-def grid(bpm, start, end, t0=0.0, jitter=0.0, every=1, seed=3):
-    rng = random.Random(seed)
-    p = 60.0 / bpm
-    k0 = math.ceil((start - t0) / p)
-    out = []
-    k = k0
-    while t0 + k * p < end:
-        if (k - k0) % every == 0:
-            out.append((t0 + k * p + rng.uniform(-jitter, jitter), bpm * 1.0))
-        k += 1
-    return out
-
-
-@pytest.mark.parametrize("bpm,jitter,t0", [(90.0, 0.0, 0.013), (128.0, 0.006, 0.2), (174.0, 0.004, 0.05)])
-def test_locks_and_follows_a_steady_grid(bpm, jitter, t0):
-    s = Sim(Follower(120.0))
-    s.run(20.0, grid(bpm, 1.0, 20.0, t0, jitter))
-    assert s.f.locked
-    assert abs(s.clock.bpm - bpm) < 0.1
-    assert s.error_s(t0, 60.0 / bpm) < 0.006
-
-
-def test_phase_moves_by_a_few_milliseconds_per_beat_after_lock():
-    bpm, p = 125.0, 60.0 / 125.0
-    s = Sim(Follower(120.0))
-    s.run(10.0, grid(bpm, 1.0, 10.0))
-    assert s.f.locked and s.error_s(0.0, p) < 0.003
-    jumps = []
-
-    def frame(sim):
-        if len(sim.positions) > 1:
-            (n0, p0, b0), (n1, p1, _) = sim.positions[-2:]
-            jumps.append(abs((p1 - p0) - (n1 - n0) * b0 / 60.0) * p)
-
-    # the music's grid moves 50 ms later (within the tolerance): the clock slews there
-    s.run(40.0, grid(bpm, 10.0, 40.0, t0=0.05), on_frame=frame)
-    assert max(jumps) <= audio.MAX_SLEW_S / FPS / p + 1e-6
-    assert s.error_s(0.05, p) < 0.004
-
-
-def test_holds_the_tempo_through_silence_and_says_so():
-    bpm = 128.0
-    s = Sim(Follower(120.0))
-    s.run(12.0, grid(bpm, 1.0, 12.0, jitter=0.003))
-    s.run(12.0 + 32 * 60.0 / bpm)  # eight bars without a proposal
-    assert s.f.holding(s.now)
-    assert s.error_s(0.0, 60.0 / bpm) < 0.015
-    s.run(s.now + 3.0, grid(bpm, s.now, s.now + 3.0))
-    assert not s.f.holding(s.now)
-
-
-@pytest.mark.parametrize(
-    "moved,expected",
-    [
-        (0.5, 0.0),  # the tracker moves to the offbeats: the beat stays where it was
-        (-0.5, 0.0),
-        (0.06, 0.06),  # the music's grid a little later (beyond the outlier tolerance): slewed there
-    ],
-)
-def test_an_established_grid_is_not_jumped_for_the_same_tempo(moved, expected):
-    bpm = 124.0
-    p = 60.0 / bpm
-    s = Sim(Follower(120.0))
-    s.run(15.0, grid(bpm, 1.0, 15.0))
-    assert s.f.locked and s.f.hits >= audio.ESTABLISHED
-    jumps = []
-
-    def frame(sim):
-        (n0, p0, b0), (n1, p1, _) = sim.positions[-2:]
-        jumps.append(abs((p1 - p0) - (n1 - n0) * b0 / 60.0) * p)
-
-    s.run(60.0, grid(bpm, 15.0, 60.0, t0=moved * p), on_frame=frame)
-    assert s.f.locks == 1 and max(jumps) <= audio.MAX_SLEW_S / FPS / p + 1e-6
-    assert s.error_s(expected * p, p) < 0.005
-
-
-@pytest.mark.parametrize("ratio", [3 / 4, 4 / 3])
-def test_a_first_lock_takes_the_metrical_level_the_onsets_mark(ratio):
-    """The tracker counts at `ratio` times the music's tempo; the onsets mark the music's."""
-    bpm = 100.0
-    p = 60.0 / bpm
-
-    def comb(period, until):
-        return (3.0 if abs(period / p - 1) < 0.01 else 1.0), 0.0
-
-    s = Sim(Follower(120.0, bpm_range=(bpm / 1.45, bpm * 1.45), comb=comb))
-    s.run(8.0, grid(bpm * ratio, 1.0, 8.0))
-    assert s.f.locked and abs(s.clock.bpm - bpm) < 0.1 and s.error_s(0.0, p) < 0.005
-
-
-@pytest.mark.parametrize("kind", ["random", "offbeats of a double-time tracker", "far off"])
-def test_proposals_off_the_grid_do_not_move_the_clock(kind):
-    bpm, p = 120.0, 0.5
-    s = Sim(Follower(120.0))
-    s.run(10.0, grid(bpm, 1.0, 10.0))
-    rng = random.Random(5)
-    if kind == "random":
-        noise = [(10.0 + rng.uniform(0, 10), rng.uniform(60, 200)) for _ in range(12)]
-    elif kind == "offbeats of a double-time tracker":
-        noise = [(t + p / 2, 2 * bpm) for t, _ in grid(bpm, 10.0, 20.0)]
-    else:
-        noise = [(t + 0.21, bpm) for t, _ in grid(bpm, 10.0, 20.0, every=3)]
-    s.run(20.0, sorted(grid(bpm, 10.0, 20.0) + noise))
-    assert abs(s.clock.bpm - bpm) < 0.1 and s.error_s(0.0, p) < 0.005
-
-
-def test_random_proposals_never_lock():
-    rng = random.Random(9)
-    s = Sim(Follower(120.0))
-    s.run(30.0, sorted((rng.uniform(0, 30), rng.uniform(80, 160)) for _ in range(60)))
-    assert not s.f.locked and s.clock.bpm == 120.0
-
-
-@pytest.mark.parametrize(
-    "bpm,rng,expected",
-    [
-        (64.0, (110.0, 150.0), 128.0),
-        (256.0, (110.0, 150.0), 128.0),
-        (128.0, None, 128.0),
-        (100.0, (110.0, 150.0), None),
-        (87.0, (160.0, 180.0), 174.0),
-        (0.0, None, None),
-        (float("nan"), (100.0, 200.0), None),
-    ],
-)
-def test_fold_into_the_show_range(bpm, rng, expected):
-    assert fold(bpm, rng) == expected
-
-
-@pytest.mark.parametrize("heard,every", [(87.0, 2), (348.0, 1)])
-def test_a_tracker_an_octave_off_is_folded_into_the_range(heard, every):
-    """A tracker at half time proposes every other beat; at double time it proposes beats
-    and offbeats: with bpm_range both give the true tempo and phase."""
-    true = 174.0
-    beats = [(t, heard) for t, _ in grid(true, 1.0, 15.0, every=every)]
-    if heard > true:
-        beats += [(t + 30.0 / true, heard) for t, _ in grid(true, 1.0, 15.0)]
-    s = Sim(Follower(120.0, (160.0, 185.0)))
-    s.run(15.0, beats)
-    assert abs(s.clock.bpm - true) < 0.1 and s.error_s(0.0, 60.0 / true) < 0.004
+    def bar_error_beats(self, t0, period):
+        """Beats (0..bars/2) between the clock's bar line nearest `now` and the music's."""
+        beats = (self.now - self.clock.t0) * self.clock.bpm / 60.0
+        music = (self.now - t0) / period
+        d = (beats - music) % 4
+        return min(d, 4 - d)
 
 
 def frame_jumps(sim):
@@ -201,132 +101,124 @@ def frame_jumps(sim):
     ]
 
 
-@pytest.mark.parametrize("t0", [15.0, 15.2])
-def test_a_tempo_step_is_followed_and_caught_up_without_a_jump(t0):
+@pytest.mark.parametrize(
+    "bpm,bpm_range,t0", [(90.0, None, 0.013), (128.0, (88.0, 176.0), 0.2), (174.0, (88.0, 176.0), 0.05)]
+)
+def test_locks_quickly_and_follows_a_steady_beat(bpm, bpm_range, t0):
+    s = Sim(Follower(120.0, bpm_range))
+    s.play(6.0, bpm, t0=t0)
+    assert s.f.locked
+    s.play(20.0, bpm, t0=t0)
+    assert abs(s.clock.bpm - bpm) < 0.2
+    assert s.error_s(t0, 60.0 / bpm) < CLOSE_S
+
+
+@pytest.mark.parametrize("bpm", [92.0, 100.0, 172.0, 178.0])
+def test_no_octave_error_without_a_range_when_the_kick_is_on_the_beat(bpm):
     s = Sim(Follower(120.0))
-    s.run(15.0, grid(120.0, 1.0, 15.0))
+    s.play(20.0, bpm, snare=(1, 3))
+    assert abs(s.clock.bpm / bpm - 1) < 0.01
+
+
+@pytest.mark.parametrize("kick,snare", [((0, 1, 2, 3), ()), ((0, 2), (1, 3)), ((0,), (2,))])
+def test_offbeat_hats_do_not_pull_the_grid_off_the_beat(kick, snare):
+    bpm = 126.0
+    s = Sim(Follower(120.0, (88.0, 176.0)))
+    s.play(30.0, bpm, kick=kick, snare=snare)
+    assert s.error_s(0.0, 60.0 / bpm) < CLOSE_S
+
+
+def test_the_bar_line_goes_where_the_kick_is_and_stays_there():
+    """Kick on 1, snare on 2 and 4: the downbeat is the kick's beat, whatever beat the clock
+    counted as 1 before."""
+    bpm = 120.0
+    s = Sim(Follower(120.0, (88.0, 176.0)))
+    s.clock.t0 = -0.5  # the clock counts one beat early
+    s.play(20.0, bpm, kick=(0,), snare=(1, 3))
+    assert s.bar_error_beats(0.0, 0.5) < 0.05
+    jumps = []
+    s.run(40.0, onsets(bpm, 40.0, start=s.now, kick=(0,), snare=(1, 3)), on_frame=lambda sim: None)
+    jumps = frame_jumps(s)
+    assert s.bar_error_beats(0.0, 0.5) < 0.05
+    assert max(jumps[len(jumps) // 2 :]) <= CATCH_UP / FPS + 1e-6
+
+
+def test_silence_holds_the_grid_the_confidence_falls_and_the_status_says_so():
+    bpm = 128.0
+    s = Sim(Follower(120.0, (88.0, 176.0)))
+    s.play(12.0, bpm)
+    confident = s.f.confidence
+    gap = [(t, np.zeros(3)) for t in np.arange(12.0, 12.0 + 32 * 60.0 / bpm, HOP)]
+    s.run(12.0 + 32 * 60.0 / bpm, gap, trust=0.0)  # eight bars of nothing
+    assert s.f.holding(s.now) and s.f.confidence < confident
+    assert s.error_s(0.0, 60.0 / bpm) < 0.015 and abs(s.clock.bpm - bpm) < 0.2
+    s.play(s.now + 4.0, bpm)
+    assert not s.f.holding(s.now) and s.error_s(0.0, 60.0 / bpm) < CLOSE_S
+
+
+@pytest.mark.parametrize("t0", [0.0, 0.2])
+def test_a_tempo_step_is_followed_and_caught_up_without_a_jump(t0):
+    s = Sim(Follower(120.0, (88.0, 176.0)))
+    s.play(15.0, 120.0)
     s.positions.clear()
-    s.run(40.0, grid(128.0, 15.0, 40.0, t0=t0))
-    assert abs(s.clock.bpm - 128.0) < 0.1 and s.error_s(t0, 60.0 / 128.0) < 0.004
-    # the first lock jumps; the new grid is caught up with at most CATCH_UP of the time
+    s.run(45.0, onsets(128.0, 45.0, t0=15.0 + t0, start=15.0))
+    assert abs(s.clock.bpm - 128.0) < 0.2 and s.error_s(15.0 + t0, 60.0 / 128.0) < CLOSE_S
     assert max(frame_jumps(s)) <= CATCH_UP / FPS + 1e-6
 
 
-@pytest.mark.parametrize("heard", [True, False])
-def test_four_proposals_lock_only_when_the_onsets_mark_the_same_beats(heard):
-    bpm = 120.0
-    marked = 0.0 if heard else 0.25  # where the onsets put the beats
-
-    def comb(period, until):
-        return 2.0, marked
-
-    s = Sim(Follower(120.0, bpm_range=(90.0, 170.0), comb=comb))
-    s.run(1.0 + 3.5 * 60.0 / bpm, grid(bpm, 1.0, 3.0))  # four proposals
-    assert s.f.locked is heard
+def test_random_onsets_do_not_lock():
+    rng = random.Random(9)
+    frames = [(t, np.array(SOUNDS["kick"]) * (rng.random() < 0.04)) for t in np.arange(0.01, 30.0, HOP)]
+    s = Sim(Follower(120.0, (88.0, 176.0)))
+    s.run(30.0, frames)
+    assert not s.f.locked and s.clock.bpm == 120.0
 
 
-def test_a_tracker_trying_another_phase_in_between_still_locks_on_the_heard_beats():
-    """Three proposals on the beat, three a third of a beat later, then the beat again: the
-    fourth on the beat locks (the onsets mark it), without waiting for five in a row."""
-    p = 0.5
-    on = grid(120.0, 1.0, 2.4)  # 1.0, 1.5, 2.0
-    off = [(t + p / 3, b) for t, b in grid(120.0, 2.4, 3.9)]  # 2.5, 3.0, 3.5 a third later
-    s = Sim(Follower(120.0, bpm_range=(90.0, 170.0), comb=lambda period, until: (2.0, 0.0)))
-    s.run(4.05, on + off + [(4.0, 120.0)])
-    assert s.f.locked and s.error_s(0.0, p) < 0.004
-
-
-@pytest.mark.parametrize("comb", [True, False])
-def test_a_tracker_agreeing_only_on_the_tempo_is_settled_by_the_onsets(comb):
-    """The tracker keeps the tempo but hops between phases: no four of its beats make one grid.
-    Past SETTLE_S from its first beat, the grid takes its tempo at the phase the onsets mark."""
-    p = 60.0 / 128.0
-    hops = [(1.0 + (i + (0.0, 0.15, -0.15, 0.3)[i % 4]) * p, 128.0) for i in range(12)]
-    follower = Follower(120.0, bpm_range=(90.0, 180.0), comb=(lambda period, until: (2.0, 0.0)) if comb else None)
-    s = Sim(follower)
-    s.run(1.0 + audio.SETTLE_S + 2 * p, hops)
-    assert s.f.locked is comb
-    if comb:
-        assert abs(s.clock.bpm - 128.0) < 0.1 and s.error_s(0.0, p) < 0.004
-
-
-def test_a_break_holds_the_grid_whatever_the_tracker_proposes():
-    """In a break (no kick) the tracker's proposals, even agreeing ones, leave the grid alone;
-    when the kick is back the grid is followed again."""
-    bpm, p = 124.0, 60.0 / 124.0
-    breaking = {"on": False}
-    s = Sim(Follower(120.0, quiet=lambda t: breaking["on"]))
-    s.run(15.0, grid(bpm, 1.0, 15.0))
-    breaking["on"] = True
-    s.run(30.0, grid(bpm * 1.02, 15.0, 30.0, t0=15.1))  # another tempo and phase
-    assert s.f.locks == 1 and abs(s.clock.bpm - bpm) < 0.05 and s.error_s(0.0, p) < 0.004
-    assert s.f.holding(s.now)
-    breaking["on"] = False
-    s.run(45.0, grid(bpm, 30.0, 45.0))
-    assert not s.f.holding(s.now) and s.error_s(0.0, p) < 0.004
-
-
-def ramp_beats(until, start=10.0, bpm_from=120.0, bpm_to=128.0, beats=64):
-    """Beat times of music at bpm_from that ramps to bpm_to over `beats` beats from `start`."""
-    out, t, bpm = [], 0.0, bpm_from
-    while t < until:
-        out.append(t)
-        if t >= start:
-            bpm = min(bpm_to, bpm + (bpm_to - bpm_from) / beats)
-        t += 60.0 / bpm
-    return out
-
-
-@pytest.mark.parametrize("kicks", [True, False])
-def test_kicks_on_the_beat_lead_the_grid_through_a_ramp_the_tracker_lags(kicks):
-    """The tracker goes on proposing the old tempo through a ramp: with the kicks heard on the
-    beat the grid follows the music; without them it stays with the tracker."""
-    music = ramp_beats(50.0)
-    s = Sim(Follower(120.0))
-
-    def onset(t_from, t_to):
-        if t_to > s.now:
-            return None
-        heard = [b for b in music if t_from <= b <= t_to]
-        return (heard[0], 1.0) if heard and kicks else (None, 0.0)
-
-    s.f.onset = onset
-    s.run(50.0, grid(120.0, 1.0, 50.0))
-    if kicks:
-        assert abs(s.clock.bpm - 128.0) < 0.2 and s.error_s(music[-1], 60.0 / 128.0) < 0.010
-        assert s.f.locks == 1
-    else:
-        assert abs(s.clock.bpm - 120.0) < 0.2
-
-
-@pytest.mark.parametrize("ratio", [2 / 3, 3 / 2, 3 / 4])
-def test_a_tracker_switching_metrical_level_does_not_move_the_grid(ratio):
-    s = Sim(Follower(120.0))
-    s.run(12.0, grid(174.0, 1.0, 12.0))
-    s.run(30.0, grid(174.0 * ratio, 12.0, 30.0, t0=12.0))
-    assert s.f.locks == 1 and abs(s.clock.bpm - 174.0) < 0.1
-
-
-def test_accents_off_the_grid_move_it():
-    """A tracker following the offbeats: the low-band accents put the grid on the beat."""
+@pytest.mark.parametrize(
+    "error_s,dt,expected",
+    [
+        (0.010, 0.025, "slew"),  # a small error: worked off by at most MAX_SLEW_S a beat
+        (0.150, 0.025, "catch"),  # a larger one: caught up with at most CATCH_UP of the time
+        (0.500, 0.025, "catch"),  # a whole beat (the bar moved): caught up too, never jumped
+    ],
+)
+def test_the_catch_up_never_jumps_once_followed(error_s, dt, expected):
     period = 0.5
+    clock = Clock(120.0, 0.0)
+    c = audio.CatchUp()
+    c.step(clock, 0.0, period, 4, 10.0, dt)  # the first grid: followed at once
+    before = clock.beats_at(10.0 + dt)
+    c.step(clock, error_s * -1, period, 4, 10.0 + dt, dt)  # the grid error_s earlier: the clock is behind
+    moved = (clock.beats_at(10.0 + dt) - before) * period
+    limit = audio.MAX_SLEW_S * dt / period if expected == "slew" else CATCH_UP * dt
+    assert 0 < moved <= limit + 1e-9
 
-    def accent(ta, p, until):
-        # kicks on the whole seconds and half seconds: where is that from the proposed grid?
-        off = (-ta / p) % 1.0
-        return (off - 1.0 if off >= 0.5 else off), 20.0
 
-    s = Sim(Follower(120.0, accent=accent))
-    s.run(12.0, [(t + 0.25, b) for t, b in grid(120.0, 1.0, 12.0)])
-    assert s.f.locked and s.error_s(0.0, period) < 0.004
+def test_the_first_grid_is_jumped_to_bar_and_all():
+    clock = Clock(120.0, 0.0)
+    audio.CatchUp().step(clock, 0.3 + 0.5, 0.5, 4, 10.0, 0.025)  # downbeats at 0.8 + 2k
+    assert (10.0 - 0.8 - clock.t0) % 2.0 < 1e-9 or abs((clock.t0 - 0.8) % 2.0) < 1e-9
+
+
+@pytest.mark.parametrize("bpm_range,follows", [((1.0, 999.0), True), ((10.0, 25.0), False), ((300.0, 700.0), False)])
+def test_any_show_range_gives_a_model_small_enough_to_follow_in_real_time(bpm_range, follows):
+    """A range as wide or as far out as a show may write: the model stays within bounds (and
+    with the widest, follows the music at one of its octaves)."""
+    f = Follower(120.0, bpm_range)
+    assert len(f.model.alpha) < 200_000 and f.range[0] >= audio.MODEL_LOWEST_BPM
+    s = Sim(f)
+    s.play(12.0, 120.0)
+    if follows:
+        octave = math.log2(s.clock.bpm / 120.0)
+        assert s.f.locked and abs(octave - round(octave)) < 0.01
 
 
 # ---- the operator -------------------------------------------------------------------------------
 
 
 def locked_sim(bpm=124.0, until=10.0):
-    s = Sim(Follower(120.0, beats_per_bar=4))
-    s.run(until, grid(bpm, 1.0, until))
+    s = Sim(Follower(120.0, (88.0, 176.0), beats_per_bar=4))
+    s.play(until, bpm)
     assert s.f.locked
     return s
 
@@ -341,72 +233,80 @@ def test_tap_sets_tempo_and_phase_at_once():
     assert s.error_s(2.0, 0.45) < 1e-6
 
 
+def test_taps_move_the_model_to_the_tapped_beat():
+    """The model sits half a beat off (a grid on the offbeats); four taps on the beat put it there
+    and the music keeps it there."""
+    bpm, p = 124.0, 60.0 / 124.0
+    s = Sim(Follower(120.0, (88.0, 176.0)))
+    s.play(10.0, bpm, t0=p / 2, kick=(0, 1, 2, 3), hats=False)  # the kicks on what becomes the offbeats
+    taps = [k * p for k in range(21, 25)]
+    for t in taps:
+        s.run(t)
+        s.f.tap(s.clock, t)
+    assert s.error_s(0.0, p) < 0.002
+    s.play(20.0, bpm)  # the music now has its kicks on the tapped beats
+    assert s.error_s(0.0, p) < CLOSE_S
+
+
 def test_resync_makes_the_nearest_beat_a_downbeat_and_keeps_the_phase():
     s = locked_sim()
     p = 60.0 / 124.0
-    at = 21 * p + 0.02  # the operator hits the downbeat 20 ms late
-    s.run(at)
+    at = 21 * p + 0.02  # the operator hits beat 21 20 ms late
+    s.run(at, onsets(124.0, at, start=s.now))
     s.f.resync(s.clock, at)
     pos = (at - s.clock.t0) * s.clock.bpm / 60.0
-    assert round(pos) % 4 == 0
-    assert s.error_s(0.0, p) < 0.004
-    s.run(at + 5.0, grid(124.0, at, at + 5.0))
-    pos = (21 * p + 8 * p - s.clock.t0) * s.clock.bpm / 60.0
-    assert abs(pos - round(pos)) < 0.01 and round(pos) % 4 == 0
+    assert round(pos) % 4 == 0 and s.error_s(0.0, p) < CLOSE_S
+    s.play(at + 8.0, 124.0)
+    assert s.bar_error_beats(21 * p, p) < 0.05 and s.error_s(0.0, p) < CLOSE_S
 
 
 def test_resync_on_an_offbeat_of_the_grid_moves_it_there_for_good():
-    """The tracker follows the offbeats; the operator's downbeat moves the grid half a beat,
-    and the tracker's further (offbeat) proposals keep it there."""
-    p = 60.0 / 124.0
-    offbeats = [(t + p / 2, b) for t, b in grid(124.0, 1.0, 30.0)]
-    s = Sim(Follower(120.0))
-    s.run(10.0, offbeats)
-    assert s.error_s(p / 2, p) < 0.004
-    at = 24 * p + 0.015
-    s.run(at)
+    """Kicks only on the offbeats of the grid the model took: the operator's downbeat moves the
+    grid half a beat, and the music keeps it there."""
+    bpm, p = 124.0, 60.0 / 124.0
+    s = locked_sim()
+    at = 24 * p + p / 2 + 0.01
+    s.run(at, onsets(124.0, at, start=s.now))
     s.f.resync(s.clock, at)
-    assert s.error_s(0.0, p) < 0.004
-    s.run(30.0, [o for o in offbeats if o[0] > at])
-    assert s.error_s(0.0, p) < 0.004 and s.f.locks == 1
-    pos = (28 * p - s.clock.t0) * s.clock.bpm / 60.0
-    assert round(pos) % 4 == 0
+    assert s.error_s(p / 2, p) < CLOSE_S
+    s.play(30.0, bpm, t0=p / 2)
+    assert s.error_s(p / 2, p) < CLOSE_S and s.bar_error_beats(at - 0.01, p) < 0.05
 
 
 @pytest.mark.parametrize("command,ratio", [("double", 2.0), ("half", 0.5)])
-def test_double_and_half_survive_further_proposals(command, ratio):
+def test_double_and_half_survive_further_music(command, ratio):
     s = locked_sim()
     src = audio.AudioTempo.__new__(audio.AudioTempo)
     src.follower = s.f
     assert src.command(command, None, s.clock, s.now)
-    s.run(s.now + 10.0, grid(124.0, s.now, s.now + 10.0))
-    assert abs(s.clock.bpm - 124.0 * ratio) < 0.1
-    assert s.error_s(0.0, 60.0 / 124.0 / max(1.0, ratio)) < 0.004  # x2: offbeats are beats too
+    s.play(s.now + 10.0, 124.0)
+    assert abs(s.clock.bpm / (124.0 * ratio) - 1) < 0.002
+    assert s.error_s(0.0, 60.0 / 124.0 / max(1.0, ratio)) < CLOSE_S  # x2: offbeats are beats too
 
 
 def test_lock_freezes_the_tempo_and_an_explicit_tempo_wins():
     s = locked_sim()
     s.f.lock()
-    s.run(s.now + 8.0, grid(126.0, s.now, s.now + 8.0, t0=s.now))
-    assert abs(s.clock.bpm - 124.0) < 0.05
+    s.play(s.now + 8.0, 127.0)
+    assert abs(s.clock.bpm - 124.0) < 0.2
     s.f.lock(False)
     s.f.set_bpm(s.clock, s.now, 100.0)
-    s.run(s.now + 8.0, grid(124.0, s.now, s.now + 8.0))
+    s.play(s.now + 8.0, 124.0)
     assert s.clock.bpm == pytest.approx(100.0) and s.f.tempo_locked
 
 
 def test_a_nudge_is_kept():
     s = locked_sim()
     s.f.nudge(s.clock, 0.010)
-    s.run(s.now + 10.0, grid(124.0, s.now, s.now + 10.0))
-    assert s.error_s(-0.010, 60.0 / 124.0) < 0.003
+    s.play(s.now + 10.0, 124.0)
+    assert s.error_s(-0.010, 60.0 / 124.0) < 0.008
 
 
-# ---- the tracker on rendered drums --------------------------------------------------------------
+# ---- the whole path on rendered drums-----------------------------------------------------------
 
 
 def _audio_ready():
-    for mod in ("numpy", "soundfile", "aubio"):
+    for mod in ("numpy", "soundfile"):
         try:
             __import__(mod)
         except ImportError:
@@ -436,13 +336,10 @@ def play(tmp_path, track, bpm_range=None, events=()):
     [
         ("four_floor", 90.0, None, None),
         ("house_classic", 124.0, None, 6.0),
-        ("techno_drive", 140.0, None, None),  # the tracker hears the offbeat hats first
-        ("amen_four_bar", 172.0, (150.0, 190.0), None),
-        ("ukg_skip", 132.0, None, None),  # swung
-        ("speed_garage", 135.0, (96.0, 190.0), None),  # the bass on the offbeats
-        ("trance", 140.0, (100.0, 198.0), None),  # open hats on the offbeats
-        ("trap_trills", 90.0, (64.0, 127.0), None),  # the tracker hears dotted eighths first
-        ("techno_broken", 170.0, (120.0, 240.0), None),  # kicks as often off the beat as on it
+        ("techno_drive", 140.0, (88.0, 176.0), None),  # offbeat hats
+        ("ukg_skip", 132.0, (88.0, 176.0), None),  # swung
+        ("speed_garage", 135.0, None, None),  # the bass on the offbeats
+        ("trance", 140.0, (88.0, 176.0), None),  # open hats on the offbeats
     ],
 )
 def test_tracked_clock_hits_the_rendered_beats(tmp_path, style, bpm, bpm_range, snr):
@@ -453,9 +350,26 @@ def test_tracked_clock_hits_the_rendered_beats(tmp_path, style, bpm, bpm_range, 
     start = 100.0
     assert run.lock_time is not None and run.lock_time - start - track.beats[0] <= 6.0
     truth = track.beats + start
-    found = ar.clock_beats(run.frames, run.lock_time)
-    assert ar.f_measure(found, truth[truth >= run.lock_time]) >= 0.9
+    found = ar.clock_beats(run.frames, start + 5.0)
+    found = found[found <= truth[-1] + 0.07]
+    assert ar.f_measure(found, truth[truth >= start + 5.0]) >= 0.95
     assert abs(run.frames[-1][1] - bpm) < 0.3
+
+
+@needs_audio
+@pytest.mark.parametrize("rate", [22050, 48000, 96000])
+def test_other_sample_rates_are_followed_as_well(tmp_path, rate):
+    import audio_render as ar
+
+    track = ar.render("house_classic", 126.0, 12)
+    n = int(len(track.audio) * rate / track.rate)
+    track.audio = np.interp(np.arange(n) * track.rate / rate, np.arange(len(track.audio)), track.audio)
+    track.audio = track.audio.astype(np.float32)
+    track.rate = rate
+    run = play(tmp_path, track, (88.0, 176.0))
+    truth = track.beats + 100.0
+    found = ar.clock_beats(run.frames, 105.0)
+    assert ar.f_measure(found[found <= truth[-1] + 0.07], truth[truth >= 105.0]) >= 0.95
 
 
 @needs_audio
@@ -479,7 +393,7 @@ def test_one_resync_on_a_downbeat_puts_an_offbeat_lock_right(tmp_path):
 @needs_audio
 @pytest.mark.parametrize(
     "style,bpm,bpm_range",
-    [("house_classic", 128.0, None), ("bassline", 138.0, (98.0, 195.0)), ("amapiano_answer", 120.0, (85.0, 170.0))],
+    [("house_classic", 128.0, None), ("bassline", 138.0, (88.0, 176.0)), ("amapiano_answer", 120.0, (88.0, 176.0))],
 )
 def test_a_break_without_kick_is_held_and_the_end_of_the_file_said(tmp_path, style, bpm, bpm_range):
     import audio_render as ar
@@ -530,7 +444,7 @@ def test_bad_audio_files_give_one_clear_error(tmp_path, case, message):
 @pytest.mark.parametrize(
     "module,error,hint",
     [
-        ("aubio", ImportError, "pip install 'kinetra[audio]'"),
+        ("numpy", ImportError, "pip install 'kinetra[audio]'"),
         ("sounddevice", ImportError, "pip install 'kinetra[audio]'"),
         ("sounddevice", OSError, "apt-get install libportaudio2"),
     ],
@@ -543,12 +457,10 @@ def test_missing_pieces_say_what_to_install(monkeypatch, module, error, hint):
             raise error(f"no {module} here")
         return real(name, *args, **kw)
 
-    if module != "aubio":
-        pytest.importorskip("numpy")  # the device input asks for numpy first
     monkeypatch.setattr(builtins, "__import__", fake)
     with pytest.raises(RuntimeError, match="tempo source 'audio' needs") as exc:
-        if module == "aubio":
-            audio.BeatTracker(44100)
+        if module == "numpy":
+            audio.Features(44100)
         else:
             audio.DeviceInput(None, lambda: 0.0)
     assert hint in str(exc.value)
@@ -585,7 +497,7 @@ def test_a_stream_that_stops_holds_the_tempo_and_says_so():
         handlers["cb"](block, 256, None, None)
     times = [t for t, _ in dev.read(sim["now"])]
     assert all(abs(t - i * 256 / 44100) < 0.001 for i, t in enumerate(times))
-    src.follower.locked, src.follower.period = True, 0.5
+    src.follower.locked, src.follower.target = True, (0.0, 0.5)
     sim["now"] += 1.0
     src.update(clock, sim["now"])
     assert "audio input stopped: holding the tempo" in src.status()
@@ -666,8 +578,8 @@ def test_the_command_line_follows_an_audio_file_and_shows_it(tmp_path):
     assert proc.returncode == 0, proc.stderr
     frames = [json.loads(line) for line in log.read_text().splitlines() if '"pip"' in line]
     assert abs(frames[-1]["bpm"] - 128.0) < 0.3 and received > 0
-    shown = re.findall(r"audio (\d+\.\d) BPM conf 1\.00", proc.stderr)
-    assert shown and abs(float(shown[-1]) - 128.0) <= 0.1
+    shown = re.findall(r"audio (\d+\.\d) BPM conf (\d\.\d\d)", proc.stderr)
+    assert shown and abs(float(shown[-1][0]) - 128.0) <= 0.1 and float(shown[-1][1]) >= audio.GATE
 
 
 @needs_audio

@@ -1,9 +1,11 @@
-"""Reading the files a user names: regular files only, of bounded size."""
+"""Reading the files a user names (regular files only, of bounded size) and writing files
+so that they are never half written."""
 
 from __future__ import annotations
 
 import os
 import stat
+import tempfile
 
 
 class FileProblem(Exception):
@@ -33,3 +35,50 @@ def read_bounded(path: str, limit: int, too_large: str) -> bytes:
     if len(raw) > limit:
         raise FileProblem(too_large)
     return raw
+
+
+def _umask() -> int:
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
+
+
+def write_atomic(path: str, data: bytes, *, mode: int | None = None, exclusive: bool = False) -> bool:
+    """Writes `data` to `path` so that the file, after a crash or a kill at any moment, is
+    either the old one or the whole new one: a temporary file in the same folder
+    (`.NAME.*.tmp`), synced, renamed over `path`, then the folder synced. `mode` gives the
+    new file's permissions (by default 0o666 less the umask). With `exclusive` the file is
+    linked into place only where `path` does not exist yet: False if it does. Raises
+    OSError; the temporary file never stays behind."""
+    folder = os.path.dirname(os.path.abspath(path))
+    fd, tmp = tempfile.mkstemp(prefix="." + os.path.basename(path) + ".", suffix=".tmp", dir=folder)
+    try:
+        with os.fdopen(fd, "wb") as fh:
+            fh.write(data)
+            fh.flush()
+            os.fsync(fh.fileno())
+        os.chmod(tmp, 0o666 & ~_umask() if mode is None else mode)
+        if exclusive:
+            try:
+                os.link(tmp, path)
+            except FileExistsError:
+                return False
+            finally:
+                os.unlink(tmp)
+        else:
+            os.replace(tmp, path)
+    except BaseException:
+        try:
+            os.unlink(tmp)
+        except OSError:
+            pass
+        raise
+    try:
+        dfd = os.open(folder, os.O_RDONLY)
+        try:
+            os.fsync(dfd)
+        finally:
+            os.close(dfd)
+    except OSError:
+        pass  # not every file system syncs a folder
+    return True

@@ -28,9 +28,10 @@ import json
 import math
 import os
 import re
-import tempfile
 import threading
 import tomllib
+
+from kinetra_common import files
 
 from . import fixturelib, model, outputs, profiles, showfile, tomlpos
 from .outputs import dmx
@@ -303,8 +304,6 @@ def _digest(data: bytes | None) -> str | None:
 def _disk_bytes(path: str) -> bytes | None:
     """The file's bytes (None if there is none): a regular file of bounded size only, opened
     without blocking."""
-    from kinetra_common import files
-
     if not os.path.lexists(path):
         return None
     try:
@@ -832,38 +831,15 @@ class Editor:
 
 
 def _atomic_write(path: str, data: bytes, *, like: str, exclusive: bool = False) -> bool:
-    """Writes `data` to a temporary file in the same folder, syncs it and renames it over
-    `path` (with `exclusive`, links it there only if `path` does not exist: False if it
-    does). The file keeps the permissions of `like` when that exists."""
-    folder = os.path.dirname(path)
-    fd, tmp = tempfile.mkstemp(prefix="." + os.path.basename(path) + ".", suffix=".tmp", dir=folder)
+    """`data` written over `path` atomically (with `exclusive`, only if `path` does not exist:
+    False if it does), with the permissions of `like` when that exists."""
     try:
-        with os.fdopen(fd, "wb") as fh:
-            fh.write(data)
-            fh.flush()
-            os.fsync(fh.fileno())
         try:
-            os.chmod(tmp, os.stat(like).st_mode & 0o7777)
+            mode = os.stat(like).st_mode & 0o7777
         except FileNotFoundError:
-            os.chmod(tmp, 0o644)
-        if exclusive:
-            try:
-                os.link(tmp, path)
-            except FileExistsError:
-                return False
-            finally:
-                os.unlink(tmp)
-        else:
-            os.replace(tmp, path)
-        dfd = os.open(folder, os.O_RDONLY)
-        try:
-            os.fsync(dfd)
-        finally:
-            os.close(dfd)
-        return True
+            mode = 0o644
+        return files.write_atomic(path, data, mode=mode, exclusive=exclusive)
     except OSError as exc:
-        if os.path.exists(tmp):
-            os.unlink(tmp)
         raise EditError(f"{os.path.basename(path)}: cannot write: {exc.strerror or exc}") from None
 
 

@@ -22,6 +22,8 @@ import threading
 import time
 from fractions import Fraction
 
+from kinetra_common import files
+
 from . import engine as eng
 from . import model
 
@@ -204,10 +206,6 @@ class Keeper:
 
     # ---- the writer -----------------------------------------------------------------------
 
-    def _temporary(self, pid: int | str) -> str:
-        folder, name = os.path.split(self.path)
-        return os.path.join(folder, f".{name}.{pid}.tmp")
-
     def _sweep(self) -> None:
         """Temporary files left by a run that was killed halfway through a write."""
         folder, name = os.path.split(self.path)
@@ -246,29 +244,7 @@ class Keeper:
                     logger.exception("state file %s cannot be written; the show goes on", self.path)
 
     def write(self, data: dict) -> None:
-        folder = os.path.dirname(self.path)
-        tmp = self._temporary(os.getpid())
-        text = json.dumps(data, separators=(",", ":"), allow_nan=False)
-        try:
-            with open(tmp, "w", encoding="utf-8") as fh:
-                fh.write(text)
-                fh.flush()
-                os.fsync(fh.fileno())
-            os.replace(tmp, self.path)
-        except BaseException:
-            try:
-                os.unlink(tmp)
-            except OSError:
-                pass
-            raise
-        try:
-            fd = os.open(folder or ".", os.O_RDONLY)
-            try:
-                os.fsync(fd)
-            finally:
-                os.close(fd)
-        except OSError:
-            pass  # not every file system syncs a folder
+        files.write_atomic(self.path, json.dumps(data, separators=(",", ":"), allow_nan=False).encode("utf-8"))
         self.writes += 1
 
     def close(self, engine, clock, tempo, now: float, timeout: float = 2.0) -> None:

@@ -3,10 +3,10 @@
 from __future__ import annotations
 
 import html
-import os
 import re
-import tempfile
 from importlib import resources
+
+from kinetra_common import files
 
 from .model import PageModel
 
@@ -47,33 +47,12 @@ def render_page(model: PageModel) -> str:
     )
 
 
-def _umask() -> int:
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
-
-
 def write_atomic(path: str, text: str) -> int:
-    """Write text (UTF-8) to path through a temporary file in the same
-    directory, replacing the target only once everything is written.
-    Returns the number of bytes written."""
+    """Write text (UTF-8) to path, replacing the target only once everything is written
+    (never half written). Returns the number of bytes written."""
     data = text.encode("utf-8")
-    directory = os.path.dirname(os.path.abspath(path))
     try:
-        fd, tmp = tempfile.mkstemp(prefix="." + os.path.basename(path) + ".", suffix=".tmp", dir=directory)
+        files.write_atomic(path, data)
     except OSError as exc:
         raise OSError(f"cannot write {path}: {exc.strerror or exc}") from None
-    try:
-        with os.fdopen(fd, "wb") as fh:
-            fh.write(data)
-            fh.flush()
-            os.fsync(fh.fileno())
-        os.chmod(tmp, 0o666 & ~_umask())
-        os.replace(tmp, path)
-    except BaseException:
-        try:
-            os.unlink(tmp)
-        except OSError:
-            pass
-        raise
     return len(data)

@@ -6,7 +6,6 @@ its comments, and replays as it played. Then what the editor refuses, as the pag
 import json
 import math
 import pathlib
-import signal
 import subprocess
 import sys
 import time
@@ -17,7 +16,7 @@ pytest.importorskip("websockets", reason="the web remote needs the websockets pa
 pytest.importorskip("tomlkit", reason="the show editor needs tomlkit (kinetra[web])")
 
 from test_live_e2e import SacnCapture, free_port  # noqa: E402
-from test_web_browser import CHROMIUM, CHROMIUM_ARGS, frames, free_tcp_port, wait_js  # noqa: E402
+from test_web_browser import CHROMIUM, chromium, frames, served, wait_js  # noqa: E402
 
 pytestmark = pytest.mark.skipif(not CHROMIUM, reason="headless Chromium is not installed (Debian package 'chromium')")
 
@@ -49,33 +48,17 @@ def player(tmp_path_factory):
     show.write_text(START.format(port=port))
     log = tmp / "frames.jsonl"
     rx = SacnCapture(port)
-    cmd = [sys.executable, "-m", "kinetra_live", str(show), "--web", f"127.0.0.1:{free_tcp_port()}"]
-    proc = subprocess.Popen(
-        cmd + ["--frame-log", str(log), "--duration", "300"],
-        stdin=subprocess.DEVNULL,
-        stdout=subprocess.DEVNULL,
-        stderr=subprocess.PIPE,
-        text=True,
-    )
     try:
-        line = proc.stderr.readline()
-        assert "web remote at http://127.0.0.1:" in line, line + proc.stderr.read()
-        yield {"url": line.split(" at ", 1)[1].strip(), "log": log, "rx": rx, "show": show, "tmp": tmp}
+        with served(show, "--frame-log", str(log), "--duration", "300") as (proc, url):
+            yield {"url": url, "log": log, "rx": rx, "show": show, "tmp": tmp}
     finally:
-        proc.send_signal(signal.SIGINT)
-        try:
-            proc.communicate(timeout=20)
-        finally:
-            rx.stop()
+        rx.stop()
     assert proc.returncode == 0
 
 
 @pytest.fixture(scope="module")
 def page(player):
-    from playwright.sync_api import sync_playwright
-
-    with sync_playwright() as pw:
-        b = pw.chromium.launch(executable_path=CHROMIUM, args=CHROMIUM_ARGS)
+    with chromium() as b:
         pg = b.new_page(viewport={"width": 1280, "height": 1000})
         problems = []
         pg.on("console", lambda m: problems.append(m.text) if m.type == "error" else None)
@@ -83,7 +66,6 @@ def page(player):
         pg.goto(player["url"])
         wait_js(pg, "document.body.dataset.showVersion !== undefined", timeout=15)
         yield pg
-        b.close()
     assert problems == []
 
 

@@ -3,16 +3,12 @@ panning one head hard left, and the pixels read back from the canvas.
 
 Needs Debian's `chromium` and Playwright, as the remote's browser tests."""
 
-import signal
-import subprocess
-import sys
-
 import pytest
 
 pytest.importorskip("websockets", reason="the web remote needs the websockets package (kinetra[web])")
 
 from test_live_e2e import free_port  # noqa: E402
-from test_web_browser import CHROMIUM, CHROMIUM_ARGS, free_tcp_port, wait_js  # noqa: E402
+from test_web_browser import CHROMIUM, chromium, served, wait_js  # noqa: E402
 
 pytestmark = pytest.mark.skipif(not CHROMIUM, reason="headless Chromium is not installed (Debian package 'chromium')")
 
@@ -61,30 +57,14 @@ def player(request, tmp_path_factory):
     (tmp / "left.csv").write_text(LEFT_CSV)
     show = tmp / "show.toml"
     show.write_text(SHOW.format(port=free_port(), extra=extra))
-    proc = subprocess.Popen(
-        [sys.executable, "-m", "kinetra_live", str(show), "--web", f"127.0.0.1:{free_tcp_port()}", "--duration", "120"],
-        stdin=subprocess.DEVNULL,
-        stdout=subprocess.DEVNULL,
-        stderr=subprocess.PIPE,
-        text=True,
-    )
-    try:
-        line = proc.stderr.readline()
-        assert "web remote at http://127.0.0.1:" in line, line + proc.stderr.read()
-        yield {"url": line.split(" at ", 1)[1].strip(), "kind": request.param}
-    finally:
-        proc.send_signal(signal.SIGINT)
-        proc.communicate(timeout=20)
+    with served(show, "--duration", "120") as (_, url):
+        yield {"url": url, "kind": request.param}
 
 
 @pytest.fixture(scope="module")
 def browser():
-    from playwright.sync_api import sync_playwright
-
-    with sync_playwright() as pw:
-        b = pw.chromium.launch(executable_path=CHROMIUM, args=CHROMIUM_ARGS)
+    with chromium() as b:
         yield b
-        b.close()
 
 
 @pytest.fixture

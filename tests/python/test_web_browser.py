@@ -5,6 +5,7 @@ Needs Debian's `chromium` and Playwright (as the preview's browser tests); skipp
 chromium. The phone screenshot is kept in build/test-artifacts/ (or $KINETRA_ARTIFACTS).
 """
 
+import contextlib
 import json
 import math
 import os
@@ -58,29 +59,13 @@ def free_tcp_port():
         return s.getsockname()[1]
 
 
-@pytest.fixture(scope="module")
-def player(tmp_path_factory):
-    tmp = tmp_path_factory.mktemp("remote")
-    sacn_port = free_port()
-    show = tmp / "show.toml"
-    show.write_text(make_show(heads=HEADS, port=sacn_port, visual=False) + CUES, encoding="utf-8")
-    log = tmp / "frames.jsonl"
-    rx = SacnCapture(sacn_port)
+@contextlib.contextmanager
+def served(show, *args):
+    """The player on `show` serving its page on a free port of 127.0.0.1 (more command-line
+    `args` after the show's); yields the process and the page's address, and stops it with
+    SIGINT, as Ctrl-C would, when the block ends."""
     proc = subprocess.Popen(
-        [
-            sys.executable,
-            "-m",
-            "kinetra_live",
-            str(show),
-            "--bpm",
-            str(BPM),
-            "--web",
-            f"127.0.0.1:{free_tcp_port()}",
-            "--frame-log",
-            str(log),
-            "--duration",
-            "300",
-        ],
+        [sys.executable, "-m", "kinetra_live", str(show), "--web", f"127.0.0.1:{free_tcp_port()}", *args],
         stdin=subprocess.DEVNULL,
         stdout=subprocess.DEVNULL,
         stderr=subprocess.PIPE,
@@ -89,24 +74,45 @@ def player(tmp_path_factory):
     try:
         line = proc.stderr.readline()
         assert "web remote at http://127.0.0.1:" in line, line + proc.stderr.read()
-        yield {"url": line.split(" at ", 1)[1].strip(), "log": log, "rx": rx, "proc": proc}
+        yield proc, line.split(" at ", 1)[1].strip()
     finally:
         proc.send_signal(signal.SIGINT)
+        proc.communicate(timeout=20)
+
+
+@contextlib.contextmanager
+def chromium():
+    """Headless Chromium (software WebGL) through Playwright."""
+    from playwright.sync_api import sync_playwright
+
+    with sync_playwright() as pw:
+        b = pw.chromium.launch(executable_path=CHROMIUM, args=CHROMIUM_ARGS)
         try:
-            proc.communicate(timeout=20)
+            yield b
         finally:
-            rx.stop()
+            b.close()
+
+
+@pytest.fixture(scope="module")
+def player(tmp_path_factory):
+    tmp = tmp_path_factory.mktemp("remote")
+    sacn_port = free_port()
+    show = tmp / "show.toml"
+    show.write_text(make_show(heads=HEADS, port=sacn_port, visual=False) + CUES, encoding="utf-8")
+    log = tmp / "frames.jsonl"
+    rx = SacnCapture(sacn_port)
+    try:
+        with served(show, "--bpm", str(BPM), "--frame-log", str(log), "--duration", "300") as (proc, url):
+            yield {"url": url, "log": log, "rx": rx, "proc": proc}
+    finally:
+        rx.stop()
     assert proc.returncode == 0
 
 
 @pytest.fixture(scope="module")
 def browser():
-    from playwright.sync_api import sync_playwright
-
-    with sync_playwright() as pw:
-        b = pw.chromium.launch(executable_path=CHROMIUM, args=CHROMIUM_ARGS)
+    with chromium() as b:
         yield b
-        b.close()
 
 
 @pytest.fixture

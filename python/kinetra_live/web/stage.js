@@ -265,9 +265,38 @@ export function setRoom(room) {
     else S.points.push({ name: f.name, offset: [0, 0, 0] });
   }
   S.byName = new Map(S.heads.map((h) => [h.name, h]));
-  if (S.gl) kick();
+  if (S.gl) {
+    scene(S.gl);
+    kick();
+  }
 }
 S.setRoom = setRoom;
+
+// What the room sizes: the floor, its grid, and instance buffers for as many heads and
+// points as it has (made again when an edit changes the room).
+function scene(gl) {
+  const room = S.room;
+  const cubes = instances(gl, [3, 3, 3], 2 * S.heads.length + 3);
+  S.cubes = { ...meshVao(gl, cubeMesh(), [3, 3], cubes), inst: cubes };
+  const floor = instances(gl, [3, 3, 3], 1);
+  put(floor, 0, -0.05, 0, room.width, 0.1, room.depth, 0.1, 0.11, 0.12);
+  upload(gl, floor);
+  S.floor = meshVao(gl, cubeMesh(), [3, 3], floor);
+  // the beams and their spots: one instance each, the same data, one upload a frame
+  S.beams = instances(gl, [3, 3, 3], S.heads.length);
+  S.cones = meshVao(gl, coneMesh(), [2], S.beams);
+  S.spots = meshVao(gl, new Float32Array([-1, -1, 1, -1, 1, 1, -1, -1, 1, 1, -1, 1]), [2], S.beams);
+  S.gridVao = meshVao(gl, gridMesh(room), [3], null);
+  S.pointData = instances(gl, [3, 3], S.points.length);
+  S.pointVao = gl.createVertexArray();
+  gl.bindVertexArray(S.pointVao);
+  gl.bindBuffer(gl.ARRAY_BUFFER, S.pointData.buf);
+  gl.enableVertexAttribArray(0);
+  gl.vertexAttribPointer(0, 3, gl.FLOAT, false, 24, 0);
+  gl.enableVertexAttribArray(1);
+  gl.vertexAttribPointer(1, 3, gl.FLOAT, false, 24, 12);
+  gl.bindVertexArray(null);
+}
 
 export function mount(config) {
   setRoom((config && config.stage) || { width: 10, depth: 8, trim: 6, fixtures: [] });
@@ -289,26 +318,7 @@ export function mount(config) {
   S.spot = program(gl, SPOT_VS, SPOT_FS);
   S.point = program(gl, POINT_VS, POINT_FS);
   S.layVao = gl.createVertexArray();
-  const cubes = instances(gl, [3, 3, 3], 2 * S.heads.length + 3);
-  S.cubes = { ...meshVao(gl, cubeMesh(), [3, 3], cubes), inst: cubes };
-  const floor = instances(gl, [3, 3, 3], 1);
-  put(floor, 0, -0.05, 0, room.width, 0.1, room.depth, 0.1, 0.11, 0.12);
-  upload(gl, floor);
-  S.floor = meshVao(gl, cubeMesh(), [3, 3], floor);
-  // the beams and their spots: one instance each, the same data, one upload a frame
-  S.beams = instances(gl, [3, 3, 3], S.heads.length);
-  S.cones = meshVao(gl, coneMesh(), [2], S.beams);
-  S.spots = meshVao(gl, new Float32Array([-1, -1, 1, -1, 1, 1, -1, -1, 1, 1, -1, 1]), [2], S.beams);
-  S.gridVao = meshVao(gl, gridMesh(room), [3], null);
-  S.pointData = instances(gl, [3, 3], S.points.length);
-  S.pointVao = gl.createVertexArray();
-  gl.bindVertexArray(S.pointVao);
-  gl.bindBuffer(gl.ARRAY_BUFFER, S.pointData.buf);
-  gl.enableVertexAttribArray(0);
-  gl.vertexAttribPointer(0, 3, gl.FLOAT, false, 24, 0);
-  gl.enableVertexAttribArray(1);
-  gl.vertexAttribPointer(1, 3, gl.FLOAT, false, 24, 12);
-  gl.bindVertexArray(null);
+  scene(gl);
   controls();
   for (const b of document.querySelectorAll("#stagekeys button[data-camera]")) b.addEventListener("click", () => { camera(b.dataset.camera); kick(); });
   window.addEventListener("resize", kick);

@@ -173,6 +173,7 @@ def soak(minutes: float, sample_s: float = 60.0, out: pathlib.Path | None = None
                 str(show),
                 "--web",
                 f"127.0.0.1:{web_port}",
+                "--read-only",  # the remote as played at a show, no token asked on loopback
                 "--frame-log",
                 str(log),
                 "--state",

@@ -104,7 +104,7 @@ def _load(path: pathlib.Path) -> np.ndarray:
 
 
 @dataclasses.dataclass(frozen=True)
-class Spec:
+class TrackPlan:
     style: str
     kit: str
     bpm: float
@@ -123,7 +123,7 @@ class Spec:
         return int(hashlib.sha256(self.name.encode()).hexdigest()[:8], 16)
 
 
-def tracks(half: str, per_style: int = 2) -> list[Spec]:
+def tracks(half: str, per_style: int = 2) -> list[TrackPlan]:
     """The corpus's tracks of one half: each of its styles with `per_style` variants, its kits
     taken in turn."""
     all_kits = kits()
@@ -141,14 +141,14 @@ def tracks(half: str, per_style: int = 2) -> list[Spec]:
             for j in range(per_style):
                 bpm = float(TEMPOS[fam][(i + 3 * j) % len(TEMPOS[fam])])
                 variant = VARIANTS[n % len(VARIANTS)]
-                out.append(Spec(stem, half_kits[n % len(half_kits)], bpm, variant, half))
+                out.append(TrackPlan(stem, half_kits[n % len(half_kits)], bpm, variant, half))
                 n += 1
     return out
 
 
 @dataclasses.dataclass
 class Rendered:
-    spec: Spec
+    plan: TrackPlan
     audio: np.ndarray
     beats: np.ndarray  # true beat times (s from the first sample)
     downbeats: np.ndarray
@@ -157,27 +157,27 @@ class Rendered:
 
     @property
     def steady(self) -> bool:
-        return self.spec.variant not in ("ramp", "step")
+        return self.plan.variant not in ("ramp", "step")
 
 
-def _tempo_map(spec: Spec) -> ar.TempoMap:
-    if spec.variant == "ramp":
-        return ar.ramp(spec.bpm, spec.bpm * 1.06, 32, 32)
-    if spec.variant == "step":
-        return ar.step(spec.bpm, spec.bpm * 1.05, 48)
-    return ar.steady(spec.bpm)
+def _tempo_map(plan: TrackPlan) -> ar.TempoMap:
+    if plan.variant == "ramp":
+        return ar.ramp(plan.bpm, plan.bpm * 1.06, 32, 32)
+    if plan.variant == "step":
+        return ar.step(plan.bpm, plan.bpm * 1.05, 48)
+    return ar.steady(plan.bpm)
 
 
-def render(spec: Spec) -> Rendered:
+def render(plan: TrackPlan) -> Rendered:
     """Renders (or reads from the cache) one track."""
     CACHE.mkdir(parents=True, exist_ok=True)
-    key = hashlib.sha256(spec.name.encode()).hexdigest()[:16]
+    key = hashlib.sha256(plan.name.encode()).hexdigest()[:16]
     cached = CACHE / f"{key}.npz"
     if cached.exists():
         d = np.load(cached, allow_pickle=False)
         span = tuple(int(x) for x in d["span"]) if len(d["span"]) else None
-        return Rendered(spec, d["audio"], d["beats"], d["downbeats"], d["bpm"], span)
-    r = _render(spec)
+        return Rendered(plan, d["audio"], d["beats"], d["downbeats"], d["bpm"], span)
+    r = _render(plan)
     np.savez(
         cached,
         audio=r.audio,
@@ -189,12 +189,12 @@ def render(spec: Spec) -> Rendered:
     return r
 
 
-def _render(spec: Spec) -> Rendered:
-    rng = np.random.default_rng(spec.seed())
-    tempo = _tempo_map(spec)
-    period, events = ar.score(spec.style)
+def _render(plan: TrackPlan) -> Rendered:
+    rng = np.random.default_rng(plan.seed())
+    tempo = _tempo_map(plan)
+    period, events = ar.score(plan.style)
     lead_in = 0.25
-    n_beats = int(SECONDS * spec.bpm / 60.0 * 1.08) + 4
+    n_beats = int(SECONDS * plan.bpm / 60.0 * 1.08) + 4
     res = 64
     grid = tempo.times(n_beats, res) + lead_in
 
@@ -205,13 +205,13 @@ def _render(spec: Spec) -> Rendered:
 
     total = int((SECONDS + 0.5) * RATE)
     audio = np.zeros(total, dtype=np.float32)
-    voices = kit_voices(spec.kit)
+    voices = kit_voices(plan.kit)
     swing = 0.0
-    if spec.variant == "swing":
+    if plan.variant == "swing":
         swing = 0.08 + 0.2 * rng.random()  # the second sixteenth of each eighth this much of an eighth late
     jitter_s = 0.004 + 0.008 * rng.random()  # humanised timing (Gaussian, s)
-    br = (32, 48) if spec.variant == "break" else None
-    fills = spec.variant == "fills"
+    br = (32, 48) if plan.variant == "break" else None
+    fills = plan.variant == "fills"
     counts: dict = {}
     notes = []
     for rep in range(0, n_beats * ar.PIPS_PER_BEAT, period):
@@ -250,16 +250,16 @@ def _render(spec: Spec) -> Rendered:
     beats = grid[::res][:n_beats]
     keep = beats < SECONDS
     beats = beats[keep]
-    if spec.variant in ("mix", "mix_noise"):
+    if plan.variant in ("mix", "mix_noise"):
         audio += _backing(beats, rng, total) * float(np.sqrt(np.mean(audio**2)) / 0.1)
     peak = float(np.max(np.abs(audio))) or 1.0
     audio *= 0.7 / peak
-    if spec.variant == "mix_noise":
+    if plan.variant == "mix_noise":
         rms = float(np.sqrt(np.mean(audio**2)))
         audio += rng.standard_normal(total).astype(np.float32) * rms * 10 ** (-10 / 20)
         audio *= 0.9 / float(np.max(np.abs(audio)))
     bpm = np.array([tempo.bpm_at(b) for b in range(len(beats))])
-    return Rendered(spec, audio.astype(np.float32), beats, beats[:: ar.BEATS_PER_BAR], bpm, br)
+    return Rendered(plan, audio.astype(np.float32), beats, beats[:: ar.BEATS_PER_BAR], bpm, br)
 
 
 def _backing(beats: np.ndarray, rng, total: int) -> np.ndarray:
@@ -296,7 +296,7 @@ def _backing(beats: np.ndarray, rng, total: int) -> np.ndarray:
     return out.astype(np.float32)
 
 
-def all_tracks() -> list[Spec]:
+def all_tracks() -> list[TrackPlan]:
     return tracks("dev") + tracks("held")
 
 
@@ -310,11 +310,11 @@ def family_label(fam: str) -> str:
     }[fam]
 
 
-def target_group(spec: Spec) -> str | None:
+def target_group(plan: TrackPlan) -> str | None:
     """Which target a track counts for: "straight" (four-on-the-floor; F >= 0.95), "swung"
     (swung and breakbeat; F >= 0.90) or None (the mean only)."""
-    if spec.variant == "swing" or spec.family in ("swung", "breakbeat"):
+    if plan.variant == "swing" or plan.family in ("swung", "breakbeat"):
         return "swung"
-    if spec.family == "four_floor":
+    if plan.family == "four_floor":
         return "straight"
     return None

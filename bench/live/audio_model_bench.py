@@ -214,25 +214,25 @@ def score_aubio(beats_found: np.ndarray, beats: np.ndarray) -> dict:
 # ---- the corpus -------------------------------------------------------------------------------
 
 
-def drum_case(spec: corpus.Spec):
-    r = corpus.render(spec)
-    key = hashlib.sha256(spec.name.encode()).hexdigest()[:16]
+def drum_case(plan: corpus.TrackPlan):
+    r = corpus.render(plan)
+    key = hashlib.sha256(plan.name.encode()).hexdigest()[:16]
     return r, features(r.audio, corpus.RATE, key)
 
 
-def run_drums(specs, params=None, ranges=RANGES, with_aubio=True, log=print) -> list[dict]:
+def run_drums(plans, params=None, ranges=RANGES, with_aubio=True, log=print) -> list[dict]:
     rows = []
-    for i, spec in enumerate(specs):
-        r, feats = drum_case(spec)
-        row = dict(spec=spec, group=corpus.target_group(spec), family=spec.family)
+    for i, plan in enumerate(plans):
+        r, feats = drum_case(plan)
+        row = dict(plan=plan, group=corpus.target_group(plan), family=plan.family)
         for label, rng in ranges.items():
-            row[label] = score(run_model(feats, corpus.RATE, rng, params), r.beats, r.downbeats, spec.bpm)
+            row[label] = score(run_model(feats, corpus.RATE, rng, params), r.beats, r.downbeats, plan.bpm)
         if with_aubio:
             row["aubio"] = score_aubio(aubio_beats(r.audio, corpus.RATE), r.beats)
         rows.append(row)
         if log:
             g = row["[88, 176]"]
-            log(f"  {i + 1}/{len(specs)} {spec.name:55s} F {g['f']:.3f} bar {g['bar_f']:.2f} lock {g['lock']:.1f}")
+            log(f"  {i + 1}/{len(plans)} {plan.name:55s} F {g['f']:.3f} bar {g['bar_f']:.2f} lock {g['lock']:.1f}")
     return rows
 
 
@@ -266,12 +266,12 @@ def objective(rows) -> float:
     return statistics.mean(fs) + 0.5 * min(fs) + 0.2 * (statistics.mean(bars) if bars else 0.0)
 
 
-def tune(specs, log=print):
+def tune(plans, log=print):
     """The grid's best on the development half (both ranges)."""
     results = []
     for change in GRID:
         params = dataclasses.replace(audio.Params(), **change)
-        rows = run_drums(specs, params, with_aubio=False, log=None)
+        rows = run_drums(plans, params, with_aubio=False, log=None)
         value = objective(rows)
         results.append((value, change))
         mean = statistics.mean(r["[88, 176]"]["f"] for r in rows)
@@ -341,7 +341,7 @@ def table_drums(rows, half_label) -> list[str]:
 
 def lowest(rows, label, n=6) -> str:
     worst = sorted(rows, key=lambda r: r[label]["f"])[:n]
-    return ", ".join(f"{r['spec'].name} {r[label]['f']:.3f}" for r in worst)
+    return ", ".join(f"{r['plan'].name} {r[label]['f']:.3f}" for r in worst)
 
 
 READING = (
@@ -385,8 +385,8 @@ def targets(rows, rec) -> list[str]:
     straight = [r for r in rows if r["group"] == "straight"]
     swung = [r for r in rows if r["group"] == "swung"]
     locks = [r[g]["lock"] for r in rows]
-    steady = [r for r in rows if r["spec"].variant in STEADY_DRUMS]
-    kick_on_beat = [r for r in rows if r["family"] == "four_floor" and 90 <= r["spec"].bpm <= 180]
+    steady = [r for r in rows if r["plan"].variant in STEADY_DRUMS]
+    kick_on_beat = [r for r in rows if r["family"] == "four_floor" and 90 <= r["plan"].bpm <= 180]
     cpu_range, cpu_none = cpu_whole()
     lat = [r[g]["latency"] for r in rows if not math.isnan(r[g]["latency"])]
     lines = [

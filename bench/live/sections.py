@@ -17,3 +17,11 @@ def replace(report: str, title: str, body: str) -> None:
     else:
         text = text.rstrip() + "\n\n" + block + "\n"
     path.write_text(text, encoding="utf-8")
+
+
+def publish(report: str | None, title: str, body: str) -> None:
+    """The section into `report` when one is named, else printed."""
+    if report:
+        replace(report, title, body)
+    else:
+        print(f"## {title}\n\n{body}")

@@ -336,12 +336,9 @@ def main() -> int:
     body = report(result, args.minutes)
     if args.out:
         (pathlib.Path(args.out) / "soak.md").write_text(body, encoding="utf-8")
-    if args.report:
-        import sections
+    import sections
 
-        sections.replace(args.report, "Soak", body)
-    else:
-        print("## Soak\n\n" + body)
+    sections.publish(args.report, "Soak", body)
     return 0 if result["returncode"] == 0 else 1
 
 

@@ -205,12 +205,9 @@ def main() -> int:
         "a frame still being drawn.",
     ]
     body = "\n".join(out) + "\n"
-    if args.report:
-        import sections
+    import sections
 
-        sections.replace(args.report, "Stage view", body)
-    else:
-        print("## Stage view\n\n" + body)
+    sections.publish(args.report, "Stage view", body)
     return 0
 
 

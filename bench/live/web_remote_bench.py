@@ -263,12 +263,9 @@ def main() -> int:
         "control row has the same three pages fed by another process.",
     ]
     body = "\n".join(out) + "\n"
-    if args.report:
-        import sections
+    import sections
 
-        sections.replace(args.report, "Web remote", body)
-    else:
-        print("## Web remote\n\n" + body)
+    sections.publish(args.report, "Web remote", body)
     return 0
 
 
